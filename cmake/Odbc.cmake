@@ -1,0 +1,19 @@
+# A project-local ODBC set-up, so that tests, benchmarks and the demo reach FreeTDS under the
+# driver name "SQL Server" without touching the system's odbcinst.ini.
+find_library(TALLOWBY_TDSODBC_LIBRARY NAMES tdsodbc
+    PATHS /usr/lib/x86_64-linux-gnu/odbc /usr/lib/aarch64-linux-gnu/odbc /usr/lib/odbc
+          /usr/local/lib/odbc /usr/lib64 /usr/lib
+    NO_DEFAULT_PATH)
+if(NOT TALLOWBY_TDSODBC_LIBRARY)
+    message(WARNING "FreeTDS ODBC driver (libtdsodbc.so) not found: database tests will fail. "
+                    "Run scripts/deps.")
+    set(TALLOWBY_TDSODBC_LIBRARY /usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so)
+endif()
+
+set(TALLOWBY_ODBCSYSINI ${CMAKE_BINARY_DIR}/odbc)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/odbcinst.ini.in ${TALLOWBY_ODBCSYSINI}/odbcinst.ini @ONLY)
+file(TOUCH ${TALLOWBY_ODBCSYSINI}/odbc.ini)
+
+# Environment for every test that goes through the driver. TDSVER pins the protocol: FreeTDS's
+# "auto" falls back to TDS 5.0 and can wait forever on a server that never answers.
+set(TALLOWBY_ODBC_TEST_ENV "ODBCSYSINI=${TALLOWBY_ODBCSYSINI}" "TDSVER=7.4")
