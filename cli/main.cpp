@@ -1,7 +1,6 @@
 #include "commands.h"
 
 #include <QCoreApplication>
-
 #include <array>
 #include <cstdio>
 

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace CSVXML {
+
+// How delimited text becomes XML. All texts are UTF-8 and are used exactly as typed: the tags
+// are not trimmed, validated or escaped.
+struct ConversionOptions {
+    std::string separator = ",";
+    std::string rowTag = "row";
+    std::string xmlTag = "XML";
+    bool headerRow = true;
+    bool useRowTags = true;
+};
+
+} // namespace CSVXML

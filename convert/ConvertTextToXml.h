@@ -1,0 +1,81 @@
+#pragma once
+
+#include "ConversionOptions.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace CSVXML {
+
+// Where the XML goes. The preview page, the command line and the tests each implement it.
+class ConversionSink {
+public:
+    virtual ~ConversionSink() = default;
+    // A run starts: whatever an earlier run left is to be emptied.
+    virtual void begin() {}
+    // The XML text of one row (the first one begins with the opening line), and last the
+    // closing tag. Appended in order, the pieces are the whole XML text.
+    virtual void append(std::string_view xml) = 0;
+    // (i + 1) / N x 100 after row i of N when the number of rows is known; 0 when the run ends.
+    virtual void progress(float percent) { static_cast<void>(percent); }
+    // The run has ended; nothing more follows.
+    virtual void finish() {}
+};
+
+// Turns delimited text into XML one line at a time, so that a caller can stream lines from a
+// database or a file without holding the whole text. Every line must be a whole record: a line
+// break inside a quoted field belongs to the line.
+class XmlConverter {
+public:
+    XmlConverter(const ConversionOptions& options, ConversionSink& sink);
+
+    // The number of rows to come, for progress; 0 (the default) when unknown.
+    void setRowCount(std::int64_t rows) { rowCount_ = rows; }
+    void addLine(std::string_view line);
+    // Writes the closing tag (and the opening line when no row came).
+    void finish();
+
+    std::int64_t rowsWritten() const { return rowsWritten_; }
+
+private:
+    void takeColumnNames(std::string_view line);
+    void writeRow(std::string_view line);
+    void flushRow();
+
+    const ConversionOptions& options_;
+    ConversionSink& sink_;
+    bool namesKnown_ = false;
+    std::int64_t rowCount_ = 0;
+    std::int64_t rowsWritten_ = 0;
+    std::vector<std::string> openTags_;  // indent + "<name>"
+    std::vector<std::string> closeTags_; // "</name>" + CR LF
+    std::string rowOpen_;
+    std::string rowClose_;
+    std::vector<std::string_view> fields_;
+    std::string pending_;
+};
+
+// Converts a whole delimited text (lines separated by CR LF) into XML text: the opening line,
+// one element per value, optionally inside a row element per row, and the closing tag with no
+// line break after it. Values are escaped (&, <, >, and CR as a character reference so that it
+// survives a parser's line-end handling); column names are made valid XML names.
+void ConvertTextToXml(std::string_view text, const ConversionOptions& options,
+                      ConversionSink& sink);
+
+// A text of `count` spaces; empty for 0 or less.
+std::string Indent(std::int64_t count);
+
+// Appends `value` with the characters that XML text may not hold literally escaped.
+void appendEscapedText(std::string& out, std::string_view value);
+
+// A sink that gathers the whole XML text in one string.
+class StringSink final : public ConversionSink {
+public:
+    void begin() override { text.clear(); }
+    void append(std::string_view xml) override { text.append(xml); }
+    std::string text;
+};
+
+} // namespace CSVXML

@@ -1,0 +1,134 @@
+#include "DelimitedText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace CSVXML {
+
+namespace {
+
+std::size_t countQuotes(std::string_view text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
+}
+
+} // namespace
+
+void splitLines(std::string_view text, std::vector<std::string_view>& lines) {
+    lines.clear();
+    if (text.empty()) {
+        return;
+    }
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* lineStart = begin;
+    const char* scan = begin;
+    std::size_t quotes = 0; // '"' seen between lineStart and scan
+    while (scan < end) {
+        const auto* cr =
+            static_cast<const char*>(std::memchr(scan, '\r', static_cast<std::size_t>(end - scan)));
+        if (cr == nullptr) {
+            break;
+        }
+        quotes += countQuotes(std::string_view(scan, static_cast<std::size_t>(cr - scan)));
+        if (cr + 1 < end && cr[1] == '\n' && quotes % 2 == 0) {
+            lines.emplace_back(lineStart, static_cast<std::size_t>(cr - lineStart));
+            lineStart = cr + 2;
+            scan = lineStart;
+            quotes = 0;
+        } else {
+            scan = cr + 1;
+        }
+    }
+    lines.emplace_back(lineStart, static_cast<std::size_t>(end - lineStart));
+}
+
+void splitFields(std::string_view line, std::string_view separator,
+                 std::vector<std::string_view>& fields) {
+    fields.clear();
+    if (line.empty()) {
+        return;
+    }
+    if (separator.empty()) {
+        fields.push_back(line);
+        return;
+    }
+    const bool quoted = line.find('"') != std::string_view::npos;
+    std::size_t fieldStart = 0;
+    if (!quoted) {
+        // Plain text: cut at every occurrence.
+        if (separator.size() == 1) {
+            const char sep = separator.front();
+            const char* const data = line.data();
+            const std::size_t size = line.size();
+            std::size_t pos = 0;
+            while (true) {
+                const auto* hit =
+                    static_cast<const char*>(std::memchr(data + pos, sep, size - pos));
+                if (hit == nullptr) {
+                    break;
+                }
+                const auto at = static_cast<std::size_t>(hit - data);
+                fields.emplace_back(data + fieldStart, at - fieldStart);
+                fieldStart = pos = at + 1;
+            }
+        } else {
+            std::size_t at = 0;
+            while ((at = line.find(separator, fieldStart)) != std::string_view::npos) {
+                fields.push_back(line.substr(fieldStart, at - fieldStart));
+                fieldStart = at + separator.size();
+            }
+        }
+        fields.push_back(line.substr(fieldStart));
+        return;
+    }
+    // Quote-aware: a separator counts only where the field so far holds an even number of '"'.
+    std::size_t quotes = 0;
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        if (quotes % 2 == 0 && line.compare(pos, separator.size(), separator) == 0) {
+            fields.push_back(line.substr(fieldStart, pos - fieldStart));
+            pos += separator.size();
+            fieldStart = pos;
+            quotes = 0;
+            continue;
+        }
+        if (line[pos] == '"') {
+            ++quotes;
+        }
+        ++pos;
+    }
+    fields.push_back(line.substr(fieldStart));
+}
+
+std::string fieldValue(std::string_view field) {
+    if (field.size() < 2 || field.front() != '"' || field.back() != '"') {
+        return std::string(field);
+    }
+    const std::string_view inner = field.substr(1, field.size() - 2);
+    std::string value;
+    value.reserve(inner.size());
+    for (std::size_t i = 0; i < inner.size(); ++i) {
+        value.push_back(inner[i]);
+        if (inner[i] == '"' && i + 1 < inner.size() && inner[i + 1] == '"') {
+            ++i;
+        }
+    }
+    return value;
+}
+
+void appendQuotedField(std::string& out, std::string_view value) {
+    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out.append(value);
+        return;
+    }
+    out.push_back('"');
+    for (const char c : value) {
+        out.push_back(c);
+        if (c == '"') {
+            out.push_back('"');
+        }
+    }
+    out.push_back('"');
+}
+
+} // namespace CSVXML

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Splitting of delimited text that may quote its fields the RFC 4180 way. Text without any '"'
+// splits exactly at every delimiter.
+namespace CSVXML {
+
+// Cuts `text` into lines at every CR LF that stands outside quotes: where the number of '"' seen
+// since the line began is even. A lone CR or LF stays inside its line. An empty text gives no
+// lines; k line breaks give k + 1 lines, empty ones included.
+void splitLines(std::string_view text, std::vector<std::string_view>& lines);
+
+// Cuts a line into raw fields at every occurrence of `separator` where the number of '"' in the
+// field so far is even. An empty line gives no fields; an empty separator gives the whole line as
+// one field. Fields keep their quotes: see appendFieldValue.
+void splitFields(std::string_view line, std::string_view separator,
+                 std::vector<std::string_view>& fields);
+
+// The value a raw field stands for: a field that begins and ends with '"' and is at least two
+// characters long loses those quotes, and each '""' inside becomes '"'. Any other field is its
+// own value.
+std::string fieldValue(std::string_view field);
+
+// Quotes a value for delimited text when it holds ',', '"', CR or LF (each '"' doubled);
+// appends every other value unchanged.
+void appendQuotedField(std::string& out, std::string_view value);
+
+} // namespace CSVXML

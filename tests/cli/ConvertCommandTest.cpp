@@ -1,0 +1,113 @@
+#include "CliRunner.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kInput = "id,name\r\n1,Ann\r\n2,\"B, ob\"";
+
+QStringList args(std::initializer_list<const char*> list) {
+    QStringList out{QStringLiteral("convert")};
+    for (const char* a : list) {
+        out << QString::fromUtf8(a);
+    }
+    return out;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+TEST(ConvertCommand, StandardInputToStandardOutputEndsWithCrLf) {
+    const auto r = runCli(args({}), kInput);
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("<XML>\r\n <row>\r\n  <id>1</id>\r\n  <name>Ann</name>\r\n </row>"
+                                "\r\n <row>\r\n  <id>2</id>\r\n  <name>B, ob</name>\r\n </row>\r\n"
+                                "</XML>\r\n"));
+    EXPECT_TRUE(r.err.isEmpty());
+}
+
+TEST(ConvertCommand, EveryOptionIsHonoured) {
+    const auto r = runCli(
+        args({"--separator", ";;", "--xml-tag=Root", "--row-tag", "r", "--no-header"}), "a;;b");
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("<Root>\r\n <r>\r\n  <header1>a</header1>\r\n  <header2>b"
+                                "</header2>\r\n </r>\r\n</Root>\r\n"));
+    const auto flat = runCli(args({"--no-row-tags"}), "a\r\nx");
+    EXPECT_EQ(flat.out, QByteArray("<XML>\r\n <a>x</a>\r\n</XML>\r\n"));
+}
+
+TEST(ConvertCommand, FileInputAndOutputFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString in = dir.filePath(QStringLiteral("in.csv"));
+    const QString out = dir.filePath(QStringLiteral("out.xml"));
+    ASSERT_TRUE(writeFile(in, "k\r\nv"));
+    const auto r = runCli({QStringLiteral("convert"), in, QStringLiteral("-o"), out});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_EQ(readFile(out), QByteArray("<XML>\r\n <row>\r\n  <k>v</k>\r\n </row>\r\n</XML>\r\n"));
+}
+
+TEST(ConvertCommand, UsageErrorsExitWithTwoAndOneLine) {
+    for (const auto& bad :
+         {args({"--bogus"}), args({"--separator"}), args({"a", "b"}), args({"--no-header=1"}),
+          QStringList{QStringLiteral("nosuch")}, QStringList{}}) {
+        const auto r = runCli(bad);
+        EXPECT_EQ(r.exitCode, 2) << bad.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_FALSE(r.err.isEmpty());
+        if (!bad.isEmpty()) {
+            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        }
+    }
+}
+
+TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
+    const auto missing = runCli(args({"/nonexistent/in.csv"}));
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_TRUE(missing.err.contains("/nonexistent/in.csv"));
+    const auto binary = runCli(args({}), QByteArray("a\r\n\xC3(", 5));
+    EXPECT_EQ(binary.exitCode, 2);
+    EXPECT_TRUE(binary.err.contains("not UTF-8")) << binary.err.constData();
+    EXPECT_TRUE(binary.out.isEmpty());
+}
+
+TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
+    const auto missingFolder = runCli(args({"-o", "/nonexistent-dir/out.xml"}), kInput);
+    EXPECT_EQ(missingFolder.exitCode, 1);
+    EXPECT_TRUE(missingFolder.err.contains("/nonexistent-dir/out.xml"));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/nonexistent-dir/out.xml")));
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folderInTheWay = dir.filePath(QStringLiteral("taken"));
+    ASSERT_TRUE(QDir().mkdir(folderInTheWay));
+    ASSERT_TRUE(writeFile(folderInTheWay + QStringLiteral("/keep"), "old"));
+    const auto r =
+        runCli({QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay}, kInput);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(readFile(folderInTheWay + QStringLiteral("/keep")), QByteArray("old"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("taken")});
+}
+
+TEST(ConvertCommand, HelpListsTheOptions) {
+    const auto r = runCli(args({"--help"}));
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* option :
+         {"--separator", "--xml-tag", "--row-tag", "--no-row-tags", "--no-header", "-o FILE"}) {
+        EXPECT_TRUE(r.out.contains(option)) << option;
+    }
+}
+
+} // namespace

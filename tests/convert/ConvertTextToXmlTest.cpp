@@ -1,0 +1,216 @@
+#include "convert/ConvertTextToXml.h"
+
+#include "convert/DelimitedText.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using CSVXML::ConversionOptions;
+
+namespace {
+
+std::string convert(std::string_view text, const ConversionOptions& options = {}) {
+    CSVXML::StringSink sink;
+    CSVXML::ConvertTextToXml(text, options, sink);
+    return sink.text;
+}
+
+ConversionOptions withSeparator(std::string separator) {
+    ConversionOptions options;
+    options.separator = std::move(separator);
+    return options;
+}
+
+ConversionOptions noHeader(bool rowTags = true) {
+    ConversionOptions options;
+    options.headerRow = false;
+    options.useRowTags = rowTags;
+    return options;
+}
+
+ConversionOptions noRowTags() {
+    ConversionOptions options;
+    options.useRowTags = false;
+    return options;
+}
+
+struct Case {
+    const char* name;
+    std::string input;
+    ConversionOptions options;
+    std::string expected;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Conversion : public testing::TestWithParam<Case> {};
+
+TEST_P(Conversion, GivesExactText) {
+    EXPECT_EQ(convert(GetParam().input, GetParam().options), GetParam().expected);
+}
+
+const std::vector<Case> kCases = {
+    {"WorkedExample",
+     "id,name\r\n1,Ann\r\n2,Bob",
+     {},
+     "<XML>\r\n <row>\r\n  <id>1</id>\r\n  <name>Ann</name>\r\n </row>\r\n"
+     " <row>\r\n  <id>2</id>\r\n  <name>Bob</name>\r\n </row>\r\n</XML>"},
+    {"WorkedExampleWithoutRowTags", "id,name\r\n1,Ann\r\n2,Bob", noRowTags(),
+     "<XML>\r\n <id>1</id>\r\n <name>Ann</name>\r\n <id>2</id>\r\n <name>Bob</name>\r\n</XML>"},
+    {"WorkedExampleWithoutHeader", "id,name\r\n1,Ann", noHeader(),
+     "<XML>\r\n <row>\r\n  <header1>id</header1>\r\n  <header2>name</header2>\r\n </row>\r\n"
+     " <row>\r\n  <header1>1</header1>\r\n  <header2>Ann</header2>\r\n </row>\r\n</XML>"},
+    {"NoHeaderNoRowTags", "a,b", noHeader(false),
+     "<XML>\r\n <header1>a</header1>\r\n <header2>b</header2>\r\n</XML>"},
+    {"TagsUsedAsTyped", "a\r\n1",
+     [] {
+         ConversionOptions o;
+         o.xmlTag = "my root";
+         o.rowTag = "";
+         return o;
+     }(),
+     "<my root>\r\n <>\r\n  <a>1</a>\r\n </>\r\n</my root>"},
+    {"ShortRowPaddedLongRowCut", "a,b,c\r\n1\r\n1,2,3,4", noRowTags(),
+     "<XML>\r\n <a>1</a>\r\n <b></b>\r\n <c></c>\r\n <a>1</a>\r\n <b>2</b>\r\n <c>3</c>\r\n</XML>"},
+    {"TrailingSeparatorIsEmptyValue", "a,b\r\n1,", noRowTags(),
+     "<XML>\r\n <a>1</a>\r\n <b></b>\r\n</XML>"},
+    {"HeaderLineOnly", "a,b", {}, "<XML>\r\n</XML>"},
+    {"EmptyText", "", {}, "<XML>\r\n</XML>"},
+    {"EmptyTextWithoutHeader", "", noHeader(), "<XML>\r\n</XML>"},
+    {"EmptyFirstLineWithoutHeaderGivesRowTagsOnly", "\r\nx,y", noHeader(),
+     "<XML>\r\n <row>\r\n </row>\r\n <row>\r\n </row>\r\n</XML>"},
+    {"EmptyFirstLineWithoutHeaderOrRowTags", "\r\nx,y", noHeader(false), "<XML>\r\n</XML>"},
+    {"RowWithoutSeparatorIsOneValue", "name\r\nAnn\r\nBob", noRowTags(),
+     "<XML>\r\n <name>Ann</name>\r\n <name>Bob</name>\r\n</XML>"},
+    {"EmptyRowIsPadded", "a,b\r\n\r\n1,2", noRowTags(),
+     "<XML>\r\n <a></a>\r\n <b></b>\r\n <a>1</a>\r\n <b>2</b>\r\n</XML>"},
+    {"TrailingLineBreakGivesEmptyRow", "a\r\n1\r\n", noRowTags(),
+     "<XML>\r\n <a>1</a>\r\n <a></a>\r\n</XML>"},
+    {"MultiCharacterSeparator", "a::b\r\n1::2:3", withSeparator("::"),
+     "<XML>\r\n <row>\r\n  <a>1</a>\r\n  <b>2:3</b>\r\n </row>\r\n</XML>"},
+    {"SeparatorIsCaseSensitive", "aXb\r\n1x2", withSeparator("X"),
+     "<XML>\r\n <row>\r\n  <a>1x2</a>\r\n  <b></b>\r\n </row>\r\n</XML>"},
+    {"EmptySeparatorMakesLineOneValue", "a,b\r\n1,2", withSeparator(""),
+     "<XML>\r\n <row>\r\n  <a_x002C_b>1,2</a_x002C_b>\r\n </row>\r\n</XML>"},
+    {"LoneCrAndLfStayInLine", "a,b\r\nx\ny,1\r2", noRowTags(),
+     "<XML>\r\n <a>x\ny</a>\r\n <b>1&#xD;2</b>\r\n</XML>"},
+    {"ValuesAreEscaped", "a\r\n<b> & \"c\" 'd'", noRowTags(),
+     "<XML>\r\n <a>&lt;b&gt; &amp; \"c\" 'd'</a>\r\n</XML>"},
+    {"HeaderNamesAreMadeValid", "First Name,1st,,ok\r\n1,2,3,4", noRowTags(),
+     "<XML>\r\n <First_x0020_Name>1</First_x0020_Name>\r\n <_x0031_st>2</_x0031_st>\r\n"
+     " <_>3</_>\r\n <ok>4</ok>\r\n</XML>"},
+    // Quoted fields, as the table extraction writes them.
+    {"QuotedSeparatorStaysInValue", "a,b,c\r\n\"x,y\",2,3", noRowTags(),
+     "<XML>\r\n <a>x,y</a>\r\n <b>2</b>\r\n <c>3</c>\r\n</XML>"},
+    {"QuotedLineBreakStaysInValue", "a,b\r\n\"line1\r\nline2\",2\r\n3,4", noRowTags(),
+     "<XML>\r\n <a>line1&#xD;\nline2</a>\r\n <b>2</b>\r\n <a>3</a>\r\n <b>4</b>\r\n</XML>"},
+    {"DoubledQuotesBecomeOne", "a,b\r\n\"say \"\"hi\"\"\",\"\"", noRowTags(),
+     "<XML>\r\n <a>say \"hi\"</a>\r\n <b></b>\r\n</XML>"},
+    {"QuotedHeaderName", "\"a,b\",c\r\n1,2", noRowTags(),
+     "<XML>\r\n <a_x002C_b>1</a_x002C_b>\r\n <c>2</c>\r\n</XML>"},
+    {"QuotedOneColumnValue", "a\r\n\"x,y\"", noRowTags(), "<XML>\r\n <a>x,y</a>\r\n</XML>"},
+    {"QuotedValueWithMultiCharSeparator", "a||b\r\n\"1||2\"||3", withSeparator("||"),
+     "<XML>\r\n <row>\r\n  <a>1||2</a>\r\n  <b>3</b>\r\n </row>\r\n</XML>"},
+    {"LoneQuoteIsKept", "a,b\r\n\",2", noRowTags(), "<XML>\r\n <a>\",2</a>\r\n <b></b>\r\n</XML>"},
+    {"QuotedValueEscaped", "a\r\n\"<&>,\"", noRowTags(),
+     "<XML>\r\n <a>&lt;&amp;&gt;,</a>\r\n</XML>"},
+    {"NonAsciiPassesUnchanged", "名前,Größe\r\nÅsa,€", noRowTags(),
+     "<XML>\r\n <名前>Åsa</名前>\r\n <Größe>€</Größe>\r\n</XML>"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, Conversion, testing::ValuesIn(kCases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+struct RecordingSink final : CSVXML::ConversionSink {
+    void begin() override { events.push_back("begin"); }
+    void append(std::string_view xml) override { pieces.emplace_back(xml); }
+    void progress(float percent) override { percents.push_back(percent); }
+    void finish() override { events.push_back("finish"); }
+    std::vector<std::string> events;
+    std::vector<std::string> pieces;
+    std::vector<float> percents;
+};
+
+TEST(ConversionSink, GetsOnePiecePerRowThenTheClosingTag) {
+    RecordingSink sink;
+    CSVXML::ConvertTextToXml("id\r\n1\r\n2\r\n3\r\n4", noRowTags(), sink);
+    EXPECT_EQ(sink.events, (std::vector<std::string>{"begin", "finish"}));
+    ASSERT_EQ(sink.pieces.size(), 5u);
+    EXPECT_EQ(sink.pieces[0], "<XML>\r\n <id>1</id>\r\n");
+    EXPECT_EQ(sink.pieces[3], " <id>4</id>\r\n");
+    EXPECT_EQ(sink.pieces[4], "</XML>");
+    EXPECT_EQ(sink.percents, (std::vector<float>{25.0f, 50.0f, 75.0f, 100.0f, 0.0f}));
+}
+
+TEST(ConversionSink, ProgressIsStoredInSinglePrecision) {
+    RecordingSink sink;
+    CSVXML::ConvertTextToXml("1\r\n2\r\n3", noHeader(), sink);
+    ASSERT_EQ(sink.percents.size(), 4u);
+    EXPECT_EQ(sink.percents[0], static_cast<float>(1.0 / 3.0 * 100.0));
+    EXPECT_EQ(sink.percents[1], static_cast<float>(2.0 / 3.0 * 100.0));
+    EXPECT_EQ(sink.percents[2], 100.0f);
+}
+
+TEST(ConversionSink, NoRowsGivesOpeningAndClosingInOnePiece) {
+    RecordingSink sink;
+    CSVXML::ConvertTextToXml("a,b", {}, sink);
+    EXPECT_EQ(sink.pieces, (std::vector<std::string>{"<XML>\r\n</XML>"}));
+    EXPECT_EQ(sink.percents, (std::vector<float>{0.0f}));
+}
+
+TEST(ConversionLimits, MoreThan32767RowsAreAllWritten) {
+    constexpr int kRows = 40000;
+    std::string text = "n";
+    for (int r = 0; r < kRows; ++r) {
+        text += "\r\n" + std::to_string(r);
+    }
+    RecordingSink sink;
+    CSVXML::ConvertTextToXml(text, noRowTags(), sink);
+    ASSERT_EQ(sink.pieces.size(), std::size_t(kRows) + 1);
+    EXPECT_EQ(sink.pieces[kRows - 1], " <n>39999</n>\r\n");
+    EXPECT_EQ(sink.percents[kRows - 1], 100.0f);
+}
+
+TEST(ConversionLimits, MoreThan32767ColumnsAreAllWritten) {
+    constexpr int kColumns = 40000;
+    std::string header;
+    std::string row;
+    for (int c = 0; c < kColumns; ++c) {
+        header += (c ? ",c" : "c") + std::to_string(c);
+        row += (c ? "," : "") + std::to_string(c);
+    }
+    const std::string xml = convert(header + "\r\n" + row, noRowTags());
+    EXPECT_NE(xml.find(" <c39999>39999</c39999>\r\n</XML>"), std::string::npos);
+    EXPECT_NE(xml.find(" <c32767>32767</c32767>\r\n"), std::string::npos);
+}
+
+TEST(XmlConverter, StreamingLinesGivesTheSameTextAsTheWholeText) {
+    // The command line streams extracted lines; the wizard converts the joined text. Both must
+    // write the same bytes, also when a quoted value holds a line break.
+    const std::vector<std::string> lines = {"id,\"note, with comma\"", "1,\"a\r\nb\"",
+                                            "2,\"\"\"q\"\"\"", "3,"};
+    std::string joined;
+    for (const auto& line : lines) {
+        joined += (joined.empty() ? "" : "\r\n") + line;
+    }
+    for (const auto& options : {ConversionOptions{}, noHeader(), noRowTags()}) {
+        CSVXML::StringSink streamed;
+        CSVXML::XmlConverter converter(options, streamed);
+        for (const auto& line : lines) {
+            converter.addLine(line);
+        }
+        converter.finish();
+        EXPECT_EQ(streamed.text, convert(joined, options));
+    }
+}
+
+TEST(Indent, GivesSpacesOrNothing) {
+    EXPECT_EQ(CSVXML::Indent(2), "  ");
+    EXPECT_EQ(CSVXML::Indent(0), "");
+    EXPECT_EQ(CSVXML::Indent(-3), "");
+}
+
+} // namespace

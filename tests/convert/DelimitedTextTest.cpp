@@ -1,0 +1,98 @@
+#include "convert/DelimitedText.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> lines(std::string_view text) {
+    std::vector<std::string_view> views;
+    CSVXML::splitLines(text, views);
+    return {views.begin(), views.end()};
+}
+
+std::vector<std::string> fields(std::string_view line, std::string_view separator = ",") {
+    std::vector<std::string_view> views;
+    CSVXML::splitFields(line, separator, views);
+    return {views.begin(), views.end()};
+}
+
+using Strings = std::vector<std::string>;
+
+TEST(SplitLines, CutsOnlyAtCrLfOutsideQuotes) {
+    EXPECT_EQ(lines(""), Strings{});
+    EXPECT_EQ(lines("a"), Strings{"a"});
+    EXPECT_EQ(lines("a\r\n"), (Strings{"a", ""}));
+    EXPECT_EQ(lines("\r\n\r\n"), (Strings{"", "", ""}));
+    EXPECT_EQ(lines("a\rb\nc\r\nd"), (Strings{"a\rb\nc", "d"}));
+    EXPECT_EQ(lines("a\r\r\nb"), (Strings{"a\r", "b"}));
+    EXPECT_EQ(lines("\"a\r\nb\",c\r\nd"), (Strings{"\"a\r\nb\",c", "d"}));
+    EXPECT_EQ(lines("\"\"\r\n\"x\"\"\r\n\"\r\ny"), (Strings{"\"\"", "\"x\"\"\r\n\"", "y"}));
+    // An unbalanced quote keeps the rest of the text in its line rather than losing it.
+    EXPECT_EQ(lines("a\"\r\nb\r\nc"), (Strings{"a\"\r\nb\r\nc"}));
+}
+
+TEST(SplitFields, PlainTextSplitsAtEveryOccurrence) {
+    EXPECT_EQ(fields(""), Strings{});
+    EXPECT_EQ(fields("abc"), Strings{"abc"});
+    EXPECT_EQ(fields(","), (Strings{"", ""}));
+    EXPECT_EQ(fields("a,,b,"), (Strings{"a", "", "b", ""}));
+    EXPECT_EQ(fields("a--b---c", "--"), (Strings{"a", "b", "-c"}));
+    EXPECT_EQ(fields("a,b", ""), Strings{"a,b"});
+}
+
+TEST(SplitFields, SeparatorInsideQuotesDoesNotCut) {
+    EXPECT_EQ(fields("\"a,b\",c"), (Strings{"\"a,b\"", "c"}));
+    EXPECT_EQ(fields("\"a\"\",\"\"b\",c"), (Strings{"\"a\"\",\"\"b\"", "c"}));
+    EXPECT_EQ(fields("x\"y,z"), Strings{"x\"y,z"});
+    EXPECT_EQ(fields("\"a;;b\";;c", ";;"), (Strings{"\"a;;b\"", "c"}));
+}
+
+TEST(FieldValue, UnquotesOnlyWholeQuotedFields) {
+    EXPECT_EQ(CSVXML::fieldValue("\"a,b\""), "a,b");
+    EXPECT_EQ(CSVXML::fieldValue("\"\""), "");
+    EXPECT_EQ(CSVXML::fieldValue("\"say \"\"hi\"\"\""), "say \"hi\"");
+    EXPECT_EQ(CSVXML::fieldValue("\""), "\"");
+    EXPECT_EQ(CSVXML::fieldValue("a\"b\""), "a\"b\"");
+    EXPECT_EQ(CSVXML::fieldValue("plain"), "plain");
+}
+
+TEST(QuotedField, RoundTripsThroughSplitting) {
+    const Strings values = {"",
+                            "plain",
+                            "a,b",
+                            "\"",
+                            "\"\"",
+                            "x\r\ny",
+                            "\r",
+                            "\n",
+                            "end\"",
+                            ",",
+                            "née, \"Åsa\"\r\n<&>"};
+    std::string line;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i) {
+            line += ',';
+        }
+        CSVXML::appendQuotedField(line, values[i]);
+    }
+    std::string text = line + "\r\n" + line;
+    const auto split = lines(text);
+    ASSERT_EQ(split.size(), 2u);
+    for (const auto& l : split) {
+        const auto raw = fields(l);
+        ASSERT_EQ(raw.size(), values.size());
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            EXPECT_EQ(CSVXML::fieldValue(raw[i]), values[i]) << "value " << i;
+        }
+    }
+}
+
+TEST(QuotedField, OrdinaryValuesAreWrittenUnchanged) {
+    std::string out;
+    CSVXML::appendQuotedField(out, "2024-01-02T03:04:05 <x> & y");
+    EXPECT_EQ(out, "2024-01-02T03:04:05 <x> & y");
+}
+
+} // namespace
