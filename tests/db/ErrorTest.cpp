@@ -36,8 +36,13 @@ TEST(OdbcErrorTest, DriverManagerFailureArrivesAsOdbcError) {
         db::Connection::open(QStringLiteral("Driver={No Such Driver 4711};Server=x;"));
         FAIL() << "connected to a driver that does not exist";
     } catch (const db::OdbcError& e) {
-        EXPECT_STREQ(e.what(), "connect failed: [unixODBC][Driver Manager]Can't open lib 'No Such "
-                               "Driver 4711' : file not found (SQLSTATE 01000, native error 0)");
+        const QString message = e.message();
+        EXPECT_TRUE(
+            message.startsWith(QStringLiteral("connect failed: [unixODBC][Driver Manager]")))
+            << e.what();
+        EXPECT_TRUE(message.contains(QStringLiteral("'No Such Driver 4711'"))) << e.what();
+        EXPECT_TRUE(message.endsWith(QStringLiteral("(SQLSTATE 01000, native error 0)")))
+            << e.what();
         EXPECT_EQ(e.sqlState(), QStringLiteral("01000"));
     }
 }
