@@ -15,6 +15,8 @@ struct Command {
 };
 
 int runConvert(const QStringList& args);
+int runProbe(const QStringList& args);
+int runTables(const QStringList& args);
 
 // Writes one line to standard error, prefixed with the program's name.
 void printError(const QString& message);

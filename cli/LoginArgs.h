@@ -1,0 +1,46 @@
+#pragma once
+
+#include "ConversionArgs.h"
+#include "db/ConnectionSettings.h"
+
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <optional>
+
+namespace db {
+class SettingsStore;
+}
+
+namespace cli {
+
+// The login options shared by the commands that reach the database.
+inline constexpr const char* kLoginOptionsHelp =
+    "  --server NAME         the server, as the wizard takes it (\"host\", \"host,port\",\n"
+    "                        \"host\\instance\")\n"
+    "  --user NAME           the user name\n"
+    "  --database NAME       the database\n"
+    "  --login-timeout SEC   how long to wait for the server to log us in (default 15)\n"
+    "\n"
+    "A login value not given is the wizard's last one, from its settings. The password is never\n"
+    "taken from the command line: it comes from the environment variable TALLOWBY_PASSWORD when\n"
+    "that is set; otherwise, when --server or --user names another login and standard input is\n"
+    "a terminal, it is asked for without echo; otherwise it is the wizard's last one.\n";
+
+struct LoginArgs {
+    std::optional<QString> server;
+    std::optional<QString> user;
+    std::optional<QString> database;
+    std::chrono::seconds loginTimeout{15};
+};
+
+// Takes the login option at args[i] (and its value), advancing i past what it used. Both
+// "--name value" and "--name=value" are accepted. "--password" is refused with an explanation.
+ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& login, QString& error);
+
+// The four values to log in with: those given, the rest from `store`, the password as
+// kLoginOptionsHelp tells. Empty when the password prompt could not be answered.
+std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
+                                                   const db::SettingsStore& store, QString& error);
+
+} // namespace cli

@@ -1,0 +1,79 @@
+#include "LoginArgs.h"
+#include "commands.h"
+#include "db/SettingsStore.h"
+#include "db/TableCatalogue.h"
+
+#include <cstdio>
+#include <exception>
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tallowby-cli tables [OPTIONS]\n"
+    "\n"
+    "Prints the user tables of the database, one name a line, in the order and with the names\n"
+    "the wizard's table page lists them. On failure it prints the driver's message on standard\n"
+    "error and exits with status 1.\n"
+    "\n"
+    "Options:\n";
+
+// Prints each table as soon as the catalogue gives it.
+class PrintingSink final : public db::TableListSink {
+public:
+    void clear() override {}
+    void yield() override {}
+    void append(const db::TableEntry& entry) override {
+        const QByteArray line = entry.name.toUtf8() + '\n';
+        std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+    }
+};
+
+} // namespace
+
+int runTables(const QStringList& args) {
+    LoginArgs login;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            std::fputs(kUsage, stdout);
+            std::fputs(kLoginOptionsHelp, stdout);
+            return 0;
+        }
+        QString error;
+        switch (takeLoginOption(args, i, login, error)) {
+        case ArgResult::Taken:
+            continue;
+        case ArgResult::Error:
+            printError(error);
+            return 2;
+        case ArgResult::NotMine:
+            printError(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
+            return 2;
+        }
+    }
+
+    const db::SettingsStore store;
+    QString error;
+    const std::optional<db::ConnectionSettings> settings = resolveLogin(login, store, error);
+    if (!settings) {
+        printError(error);
+        return 2;
+    }
+    PrintingSink sink;
+    try {
+        MSSQL::ListTables(*settings, sink, login.loginTimeout);
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        printError(QString::fromUtf8(e.what()));
+        return 1;
+    }
+    if (std::fflush(stdout) != 0) {
+        printError(QStringLiteral("cannot write the list"));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace cli

@@ -1,0 +1,59 @@
+#include "db/Connection.h"
+
+#include "db/OdbcCall.h"
+#include "db/OdbcHandles.h"
+
+#include <utility>
+
+namespace db {
+
+using detail::check;
+
+Connection::Connection(std::shared_ptr<detail::ConnectionHandles> handles)
+    : handles_(std::move(handles)) {}
+
+Connection::~Connection() = default;
+Connection::Connection(Connection&&) noexcept = default;
+Connection& Connection::operator=(Connection&&) noexcept = default;
+
+Connection Connection::open(const QString& connectionString, std::chrono::seconds loginTimeout) {
+    auto handles = std::make_shared<detail::ConnectionHandles>();
+    SQLHDBC dbc = handles->dbc.get();
+    check(
+        SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                          reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout.count())),
+                          SQL_IS_UINTEGER),
+        SQL_HANDLE_DBC, dbc, "setting the login time-out");
+    // The string goes with its length, so nothing in it can end it early.
+    if (connectionString.size() > 32767) {
+        throw Error(QStringLiteral("The login values are too long for the driver."));
+    }
+    QString in = connectionString;
+    SQLSMALLINT outLength = 0;
+    check(SQLDriverConnectW(dbc, nullptr, reinterpret_cast<SQLWCHAR*>(in.data()),
+                            SQLSMALLINT(in.size()), nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
+          SQL_HANDLE_DBC, dbc, "connect");
+    handles->connected = true;
+    return Connection(std::move(handles));
+}
+
+ResultSet Connection::tables() {
+    SQLHDBC dbc = handles_->dbc.get();
+    auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
+    SQLHSTMT stmt = statement->get();
+    check(SQLTablesW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_HANDLE_STMT, stmt,
+          "reading the table catalogue");
+    return ResultSet(handles_, std::move(statement));
+}
+
+ResultSet Connection::query(const QString& sql) {
+    SQLHDBC dbc = handles_->dbc.get();
+    auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
+    SQLHSTMT stmt = statement->get();
+    QString text = sql;
+    check(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQLINTEGER(text.size())),
+          SQL_HANDLE_STMT, stmt, "running the query");
+    return ResultSet(handles_, std::move(statement));
+}
+
+} // namespace db

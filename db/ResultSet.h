@@ -1,0 +1,110 @@
+#pragma once
+
+#include "db/ValueKind.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <QUuid>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace db {
+
+namespace detail {
+class Handle;
+struct ConnectionHandles;
+} // namespace detail
+
+struct Column {
+    QString name;
+    QString typeName; // the server's name for the type: "int", "datetime2", "money"...
+    int sqlType = 0;  // the ODBC SQL type code
+    ValueKind kind = ValueKind::Other;
+    std::uint64_t size = 0; // characters, digits or bytes; 0 when the driver does not know
+    int decimalDigits = 0;  // scale of exact numerics, digits of fractional seconds
+    bool nullable = true;
+};
+
+// A date and time as the server holds it, without time zone.
+struct Timestamp {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    std::uint32_t fraction = 0; // nanoseconds
+
+    friend bool operator==(const Timestamp&, const Timestamp&) = default;
+};
+
+// The rows of one query or catalogue call, walked forward once.
+//
+//     while (rows.next()) {
+//         for (int c = 0; c < rows.columnCount(); ++c) { ... rows.appendText(c, line) ... }
+//     }
+//
+// The value getters read column `index` (0-based) of the current row. Each column can be read
+// once per row, in ascending order of columns (ODBC's rule for unbound columns); reading a
+// column again throws Error. Every getter tells NULL apart: std::nullopt, or false for the
+// append forms. A value the driver cannot convert to the asked type throws OdbcError.
+//
+// The walk allocates nothing per row itself: buffers are reused from row to row, and the
+// append forms write straight into the caller's string.
+class ResultSet {
+public:
+    ~ResultSet();
+    ResultSet(ResultSet&&) noexcept;
+    ResultSet& operator=(ResultSet&&) noexcept;
+
+    int columnCount() const { return int(columns_.size()); }
+    const std::vector<Column>& columns() const { return columns_; }
+    const Column& column(int index) const;
+    // The index of the first column named `name` (exact match), or -1.
+    int columnIndex(const QString& name) const;
+
+    // Steps to the next row; false once the rows are exhausted.
+    bool next();
+
+    // Any value as the driver's text for it (decimals with all digits of the column's scale).
+    std::optional<QString> text(int index);
+    // Appends the value's text to `out`; returns false, leaving `out` alone, when it is NULL.
+    bool appendText(int index, QString& out);
+    // The same in UTF-8, for text built as bytes (a lone surrogate becomes U+FFFD).
+    bool appendUtf8(int index, std::string& out);
+
+    std::optional<std::int64_t> int64(int index);
+    std::optional<double> real(int index);
+    std::optional<Timestamp> timestamp(int index);
+    std::optional<QDate> date(int index);
+    std::optional<QUuid> guid(int index);
+    std::optional<QByteArray> bytes(int index);
+    bool appendBytes(int index, QByteArray& out);
+
+    // Lets the statement go now rather than when the ResultSet is destroyed.
+    void close() noexcept;
+
+private:
+    friend class Connection;
+    ResultSet(std::shared_ptr<detail::ConnectionHandles> connection,
+              std::unique_ptr<detail::Handle> statement);
+
+    void describeColumns();
+    void checkIndex(int index) const;
+    // Reads a fixed-size value; returns false for NULL.
+    bool readFixed(int index, short cType, void* target, long targetSize);
+
+    // Declared first so that it is released last: the statement needs its connection.
+    std::shared_ptr<detail::ConnectionHandles> connection_;
+    std::unique_ptr<detail::Handle> statement_;
+    std::vector<Column> columns_;
+    std::vector<int> textChunk_; // characters to ask for in the first read of each column
+    QString scratch_;            // reused by appendUtf8
+    bool exhausted_ = false;
+};
+
+} // namespace db

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "db/Connection.h"
+#include "db/ConnectionSettings.h"
+
+#include <QString>
+#include <chrono>
+#include <vector>
+
+namespace db {
+
+// One listed table. The list shows the name alone; the schema stays beside it so that the
+// export reads the table that was picked, also when another schema holds one of the same name.
+struct TableEntry {
+    QString schema;
+    QString name;
+
+    friend bool operator==(const TableEntry&, const TableEntry&) = default;
+};
+
+// Where the table listing puts its results: the table page's list, or anything else.
+class TableListSink {
+public:
+    virtual ~TableListSink() = default;
+    // The catalogue is open; the list is about to be filled from the start.
+    virtual void clear() = 0;
+    // Once for every catalogue row of type "TABLE", listed or not, before it is looked at: the
+    // window system may process its pending events here.
+    virtual void yield() = 0;
+    virtual void append(const TableEntry& entry) = 0;
+};
+
+// Whether a catalogue row is listed: its type is exactly "TABLE" and its upper-cased name holds
+// no "SYS" anywhere.
+bool isListedTable(const QString& tableType, const QString& tableName);
+
+} // namespace db
+
+namespace MSSQL {
+
+// Fills `sink` with the user tables of the database that `settings` log in to, in the order the
+// server's catalogue delivers them (nothing sorts them). Opens its own connection with the
+// mixed-case connection string and closes it before returning. Failures throw db::Error: one
+// before the catalogue is open leaves the sink untouched, one while its rows are read leaves
+// the entries appended so far.
+void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
+                std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+
+// The same, collected: for callers that have no list to fill and no window to keep alive.
+std::vector<db::TableEntry>
+ListTables(const db::ConnectionSettings& settings,
+           std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+
+} // namespace MSSQL

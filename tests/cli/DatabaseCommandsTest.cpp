@@ -1,0 +1,141 @@
+#include "CliRunner.h"
+#include "db/SettingsStore.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <tdsserver/server.h>
+
+namespace {
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// `probe` and `tables` against the test server, with their own settings folder so that the
+// wizard's stored login is whatever the test writes there.
+class DatabaseCommandsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        server.addDatabase("shop", ":memory:");
+        port = server.start();
+    }
+    void TearDown() override { server.stop(); }
+
+    QString address() const { return QStringLiteral("127.0.0.1,%1").arg(port); }
+
+    QProcessEnvironment environment(const char* password) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        env.remove(QStringLiteral("TALLOWBY_PASSWORD"));
+        if (password != nullptr) {
+            env.insert(QStringLiteral("TALLOWBY_PASSWORD"), u(password));
+        }
+        return env;
+    }
+
+    QStringList loginArgs(const char* command) const {
+        return {u(command),
+                QStringLiteral("--server"),
+                address(),
+                QStringLiteral("--user=demo"),
+                QStringLiteral("--database"),
+                QStringLiteral("shop"),
+                QStringLiteral("--login-timeout=3")};
+    }
+
+    void storeLogin(const db::ConnectionSettings& settings) {
+        db::SettingsStore store(config.filePath(QStringLiteral("Quorvane.conf")));
+        store.save(settings);
+    }
+
+    tdsserver::Server server;
+    std::uint16_t port = 0;
+    QTemporaryDir config;
+};
+
+TEST_F(DatabaseCommandsTest, ProbeSaysSuccessfulForAWorkingLogin) {
+    const CliResult r = runCli(loginArgs("probe"), {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("Connection successful.\n"));
+    EXPECT_EQ(r.err, QByteArray());
+    ASSERT_EQ(server.logins().size(), 1u);
+    EXPECT_EQ(server.logins()[0].password, "demo");
+}
+
+TEST_F(DatabaseCommandsTest, ProbeFailureIsTheTestsMessageAndVerboseAddsTheDriversReason) {
+    CliResult r = runCli(loginArgs("probe"), {}, environment("wrong"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
+    EXPECT_EQ(r.err, QByteArray());
+
+    r = runCli(loginArgs("probe") << QStringLiteral("--verbose"), {}, environment("wrong"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
+    EXPECT_TRUE(r.err.startsWith("tallowby-cli: connect failed: ")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("Login failed for user 'demo'")) << r.err.constData();
+}
+
+// The wizard's last login works from the command line as it stands, password included, and an
+// option replaces just its own value. Standard input is no terminal here, so nothing is asked.
+TEST_F(DatabaseCommandsTest, ValuesNotGivenComeFromTheWizardsStore) {
+    storeLogin({address(), u("demo"), u("demo"), u("elsewhere")});
+    CliResult r = runCli({u("probe")}, {}, environment(nullptr));
+    EXPECT_EQ(r.exitCode, 1) << "the stored database does not exist";
+
+    r = runCli({u("probe"), u("--database=shop")}, {}, environment(nullptr));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    const auto logins = server.logins();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[1].user, "demo");
+    EXPECT_EQ(logins[1].password, "demo");
+    EXPECT_EQ(logins[1].database, "shop");
+
+    // The environment's password wins over the stored one.
+    r = runCli({u("probe"), u("--database=shop")}, {}, environment("other"));
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+TEST_F(DatabaseCommandsTest, PasswordIsNeverTakenFromTheCommandLine) {
+    for (const char* option : {"--password", "--password=demo"}) {
+        QStringList args = loginArgs("probe") << u(option);
+        if (!QString::fromLatin1(option).contains(u("="))) {
+            args << u("demo");
+        }
+        const CliResult r = runCli(args, {}, environment(nullptr));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.contains("set TALLOWBY_PASSWORD")) << r.err.constData();
+    }
+    EXPECT_TRUE(server.logins().empty());
+}
+
+TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
+    server.setCatalog("shop", {{"dbo", "Zeta"},
+                               {"dbo", "sysdiagrams"},
+                               {"sales", "alpha"},
+                               {"dbo", "Recent", "VIEW"},
+                               {"sales", "Zeta"},
+                               {"dbo", "Gr\xC3\xB6\xC3\x9F"
+                                       "e"}});
+    const CliResult r = runCli(loginArgs("tables"), {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("Zeta\nalpha\nZeta\nGr\xC3\xB6\xC3\x9F"
+                                "e\n"));
+    EXPECT_EQ(r.err, QByteArray());
+}
+
+TEST_F(DatabaseCommandsTest, TablesFailureTellsTheDriversMessage) {
+    const CliResult r = runCli(loginArgs("tables"), {}, environment("wrong"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QByteArray());
+    EXPECT_TRUE(r.err.startsWith("tallowby-cli: connect failed: ")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("Login failed for user 'demo'")) << r.err.constData();
+}
+
+TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(runCli({u("tables"), u("--colour")}, {}, environment("demo")).exitCode, 2);
+    EXPECT_EQ(runCli({u("probe"), u("--server")}, {}, environment("demo")).exitCode, 2);
+    EXPECT_EQ(runCli({u("probe"), u("--login-timeout=0")}, {}, environment("demo")).exitCode, 2);
+    EXPECT_TRUE(server.logins().empty());
+}
+
+} // namespace

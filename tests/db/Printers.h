@@ -1,0 +1,19 @@
+#pragma once
+
+#include "db/ConnectionSettings.h"
+
+#include <QString>
+#include <ostream>
+
+// Lets GoogleTest show our values as text in its failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace db {
+inline void PrintTo(const ConnectionSettings& s, std::ostream* out) {
+    *out << "{server \"" << s.server.toStdString() << "\", user \"" << s.user.toStdString()
+         << "\", password \"" << s.password.toStdString() << "\", database \""
+         << s.database.toStdString() << "\"}";
+}
+} // namespace db

@@ -1,0 +1,139 @@
+#include "db/Probe.h"
+
+#include "Printers.h"
+#include "TestServer.h"
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using db::ConnectionStringForm;
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+using ProbeTest = ServerTest;
+
+TEST_F(ProbeTest, WorkingLoginReachesTheServerAsTyped) {
+    EXPECT_TRUE(MSSQL::CanConnect(login(), kShortTimeout));
+    const auto logins = server.logins();
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(logins[0].user, "demo");
+    EXPECT_EQ(logins[0].password, "demo");
+    EXPECT_EQ(logins[0].database, "shop");
+    EXPECT_TRUE(logins[0].accepted);
+}
+
+TEST_F(ProbeTest, RefusedLoginsAreFalse) {
+    db::ConnectionSettings wrongPassword = login();
+    wrongPassword.password = u("Demo");
+    EXPECT_FALSE(MSSQL::CanConnect(wrongPassword, kShortTimeout));
+
+    db::ConnectionSettings wrongUser = login();
+    wrongUser.user = u("nobody");
+    EXPECT_FALSE(MSSQL::CanConnect(wrongUser, kShortTimeout));
+
+    db::ConnectionSettings unknownDatabase = login();
+    unknownDatabase.database = u("nosuchdb");
+    EXPECT_FALSE(MSSQL::CanConnect(unknownDatabase, kShortTimeout));
+
+    server.refuseLogins(true);
+    EXPECT_FALSE(MSSQL::CanConnect(login(), kShortTimeout));
+}
+
+TEST_F(ProbeTest, EmptyValuesAreFalseNotAnError) {
+    EXPECT_FALSE(MSSQL::CanConnect({}, kShortTimeout));
+}
+
+TEST_F(ProbeTest, NothingListeningIsFalseWithinTheTimeOut) {
+    server.stop(); // its port is free now: nothing listens there
+    const db::ConnectionSettings settings = login();
+    const auto started = Clock::now();
+    EXPECT_FALSE(MSSQL::CanConnect(settings, kShortTimeout));
+    EXPECT_LT(Clock::now() - started, kShortTimeout + std::chrono::seconds(2));
+}
+
+TEST_F(ProbeTest, ConnectionTestTellsOneOfItsTwoMessages) {
+    const db::ConnectionTestResult good = db::testConnection(login(), kShortTimeout);
+    EXPECT_TRUE(good.ok);
+    EXPECT_EQ(good.message, u("Connection successful."));
+    EXPECT_EQ(good.diagnostic, QString());
+
+    db::ConnectionSettings wrong = login();
+    wrong.password = u("wrong");
+    const db::ConnectionTestResult bad = db::testConnection(wrong, kShortTimeout);
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.message, u("Could not connect. Please check with your administrator."));
+    // The driver's words are kept for whoever wants them, with the server's own reason.
+    EXPECT_TRUE(bad.diagnostic.contains(u("Login failed"))) << bad.diagnostic.toStdString();
+}
+
+// Values that hold ";" or start with "{" travel in braces: the server receives them whole, and
+// the login with them works.
+class BracedValueTest : public testing::TestWithParam<const char*> {};
+
+TEST_P(BracedValueTest, PasswordReachesTheServerWhole) {
+    const std::string password = GetParam();
+    tdsserver::Config config;
+    config.password = password;
+    tdsserver::Server server(config);
+    server.addDatabase("shop", ":memory:");
+    const auto port = server.start();
+    const db::ConnectionSettings settings{QStringLiteral("127.0.0.1,%1").arg(port), u("demo"),
+                                          QString::fromStdString(password), u("shop")};
+    for (auto form : {ConnectionStringForm::MixedCase, ConnectionStringForm::UpperCase}) {
+        const db::LoginAttempt attempt = db::tryLogin(settings, form, std::chrono::seconds(3));
+        EXPECT_TRUE(attempt.ok) << attempt.diagnostic.toStdString();
+    }
+    const auto logins = server.logins();
+    ASSERT_EQ(logins.size(), 2u);
+    EXPECT_EQ(logins[0].password, password);
+    EXPECT_EQ(logins[1].password, password);
+    server.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, BracedValueTest,
+                         testing::Values("a;b", "x;Trusted_Connection=yes;Uid=sa", "{pw}", "{",
+                                         "x;y}", ";", "a}b",
+                                         "p\xC3\xA4ss\xE2\x9C\x93\xF0\x9F\x98\x80", " spaced "));
+
+TEST_F(ProbeTest, UserAndDatabaseReachTheServerWholeToo) {
+    db::ConnectionSettings settings = login();
+    settings.user = u("od;d");
+    settings.database = u("{sh;op");
+    EXPECT_FALSE(MSSQL::CanConnect(settings, kShortTimeout));
+    const auto logins = server.logins();
+    ASSERT_EQ(logins.size(), 1u);
+    EXPECT_EQ(logins[0].user, "od;d");
+    EXPECT_EQ(logins[0].database, "{sh;op");
+}
+
+// "};" would end a braced value early: such a login fails before anything reaches the server,
+// so no cut-down password is ever tried.
+TEST_F(ProbeTest, ValueHoldingBraceSemicolonFailsWithoutSendingAnything) {
+    db::ConnectionSettings settings = login();
+    settings.password = u("de};mo");
+    EXPECT_FALSE(MSSQL::CanConnect(settings, kShortTimeout));
+    const db::ConnectionTestResult test = db::testConnection(settings, kShortTimeout);
+    EXPECT_FALSE(test.ok);
+    EXPECT_EQ(test.message, u("Could not connect. Please check with your administrator."));
+    EXPECT_EQ(test.diagnostic,
+              u("The password contains \"};\", which the ODBC driver cannot be given."));
+    EXPECT_TRUE(server.logins().empty());
+}
+
+TEST(HelpMessageTest, PiecesInOrderWithBareCarriageReturns) {
+    EXPECT_EQ(db::helpMessage(),
+              u("If you cannot establish connection to your MS SQL Server database with this "
+                "program, please go to: \r\r"
+                "https://www.sqlmanager.net/products/mssql/manager/download\r\r"
+                "Download and install the EMS SQL Manager 2005 Lite for SQL Server. Try to "
+                "connect to the same database (with the same login information you are using "
+                "here). This will determine if the login you are using is correct.\r\r"
+                "If you are using Microsoft SQL Server Express Edition and connecting locally, "
+                "you may need to use\r\rlocalhost\\SQLEXPRESS\r\rfor example, for Server."));
+}
+
+} // namespace

@@ -1,0 +1,203 @@
+#include "db/SettingsStore.h"
+
+#include "Printers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using db::SettingKey;
+
+QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class SettingsStoreTest : public testing::Test {
+protected:
+    QString path() const { return dir.filePath(QStringLiteral("Quorvane.conf")); }
+
+    QByteArray fileContents() const {
+        QFile file(path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // Qt keeps the contents of settings files it has open; a copy under a new name can only be
+    // read from the disk, which is what the next run of the program does.
+    db::ConnectionSettings loadFromDisk(const char* copyName) const {
+        const QString copy = dir.filePath(QLatin1String(copyName));
+        EXPECT_TRUE(QFile::copy(path(), copy));
+        return db::SettingsStore(copy).load();
+    }
+
+    mode_t fileMode() const {
+        struct stat st {};
+        EXPECT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+        return st.st_mode & 07777;
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(SettingsStoreTest, MissingKeysReadAsEmptyAndReadingWritesNothing) {
+    db::SettingsStore store(path());
+    EXPECT_EQ(store.load(), db::ConnectionSettings{});
+    EXPECT_FALSE(QFile::exists(path()));
+}
+
+TEST_F(SettingsStoreTest, EachKeyInItsPlaceUnderApplicationAndSection) {
+    {
+        db::SettingsStore store(path());
+        store.save({u("srv"), u("usr"), u("pw"), u("dbase")});
+    }
+    const QByteArray text = fileContents();
+    EXPECT_TRUE(text.contains("[Brisklet]\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nMyServer=srv\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nMyUser=usr\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nMyPassword=pw\n")) << text.constData();
+    EXPECT_TRUE(text.contains("\nMyDatabase=dbase\n")) << text.constData();
+    EXPECT_EQ(loadFromDisk("copy.conf"),
+              (db::ConnectionSettings{u("srv"), u("usr"), u("pw"), u("dbase")}));
+}
+
+// Typing "abc" writes three times, and each write is on the disk before the next keystroke: a
+// program ended between two keystrokes keeps what was typed so far. The other keys stay unwritten.
+TEST_F(SettingsStoreTest, EveryKeystrokeReachesTheFileAtOnce) {
+    db::SettingsStore store(path());
+    for (const char* typed : {"a", "ab", "abc"}) {
+        store.setValue(SettingKey::Server, u(typed));
+        EXPECT_TRUE(fileContents().contains(QByteArray("\nMyServer=") + typed + '\n'))
+            << fileContents().constData();
+    }
+    EXPECT_FALSE(fileContents().contains("MyUser"));
+    EXPECT_FALSE(fileContents().contains("MyPassword"));
+    EXPECT_FALSE(fileContents().contains("MyDatabase"));
+}
+
+TEST_F(SettingsStoreTest, ClearedValueIsStoredEmptyAndKeyStays) {
+    db::SettingsStore store(path());
+    store.setValue(SettingKey::Password, u("secret"));
+    store.setValue(SettingKey::Password, QString());
+    EXPECT_TRUE(fileContents().contains("\nMyPassword=\n")) << fileContents().constData();
+    EXPECT_EQ(loadFromDisk("copy.conf").password, QString());
+}
+
+// Values come back exactly as typed, also those that mean something to the file's own syntax.
+TEST_F(SettingsStoreTest, AwkwardValuesSurviveTheFile) {
+    const QString values[] = {
+        u(";"),           u("}"),           u("a;b}c{"),      u("x};y"),       u("a,b"),
+        u("\"quoted\""),  u("@Variant(x)"), u("@@at"),        u("  spaced  "), u("k=v"),
+        u("#no comment"), u("[Brisklet]"),  u("back\\slash"), u("two\nlines"), u("tab\tcr\r"),
+        u("Größe ✓ 😀"),   u("%20percent"),
+    };
+    int copy = 0;
+    for (const QString& value : values) {
+        {
+            db::SettingsStore store(path());
+            store.save({value, value, value, value});
+        }
+        const QByteArray name = "copy" + QByteArray::number(++copy) + ".conf";
+        EXPECT_EQ(loadFromDisk(name.constData()),
+                  (db::ConnectionSettings{value, value, value, value}))
+            << value.toStdString();
+    }
+}
+
+// The password is kept as plain text: the file must never be readable by anyone else. With no
+// umask to help, the file is owner-only from its first write on.
+TEST_F(SettingsStoreTest, FileIsOwnerOnlyFromTheFirstWrite) {
+    const mode_t saved = ::umask(0);
+    {
+        db::SettingsStore store(path());
+        store.setValue(SettingKey::Password, u("p"));
+        EXPECT_EQ(fileMode(), mode_t(0600));
+        store.setValue(SettingKey::Password, u("pw"));
+        store.setValue(SettingKey::Server, u("s"));
+    }
+    ::umask(saved);
+    EXPECT_EQ(fileMode(), mode_t(0600));
+}
+
+TEST_F(SettingsStoreTest, ExistingReadableFileIsNarrowedBeforeItIsWritten) {
+    {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Brisklet]\nMyServer=old\n");
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0644), 0);
+    db::SettingsStore store(path());
+    EXPECT_EQ(store.value(SettingKey::Server), u("old"));
+    store.setValue(SettingKey::Password, u("new"));
+    EXPECT_EQ(fileMode(), mode_t(0600));
+    EXPECT_EQ(loadFromDisk("copy.conf"), (db::ConnectionSettings{u("old"), {}, u("new"), {}}));
+}
+
+// The store's folder cannot exist (a file stands where it should be), which stops root as well
+// as anyone else. The program goes on; the failure is told once, not once per keystroke.
+TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnceAndIgnored) {
+    const QString blocker = dir.filePath(QStringLiteral("blocker"));
+    {
+        QFile file(blocker);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString unwritable = blocker + QLatin1String("/Quorvane.conf");
+    db::SettingsStore store(unwritable);
+    QStringList reports;
+    store.setFailureReporter([&](const QString& message) { reports << message; });
+    store.setValue(SettingKey::Server, u("a"));
+    store.setValue(SettingKey::Server, u("ab"));
+    store.save({u("s"), u("u"), u("p"), u("d")});
+    ASSERT_EQ(reports.size(), 1);
+    EXPECT_TRUE(reports[0].startsWith(
+        QStringLiteral("The login values cannot be saved in %1: ").arg(unwritable)))
+        << reports[0].toStdString();
+}
+
+// Without a reporter of its own, the store tells standard error.
+TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnStandardError) {
+    const QString blocker = dir.filePath(QStringLiteral("blocker"));
+    {
+        QFile file(blocker);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString captured = dir.filePath(QStringLiteral("stderr.txt"));
+    std::fflush(stderr);
+    const int savedStderr = ::dup(2);
+    std::FILE* capture = std::fopen(QFile::encodeName(captured).constData(), "w");
+    ASSERT_NE(capture, nullptr);
+    ::dup2(::fileno(capture), 2);
+    {
+        db::SettingsStore store(blocker + QLatin1String("/Quorvane.conf"));
+        store.setValue(SettingKey::User, u("a"));
+        store.setValue(SettingKey::User, u("ab"));
+    }
+    std::fflush(stderr);
+    ::dup2(savedStderr, 2);
+    ::close(savedStderr);
+    std::fclose(capture);
+    QFile file(captured);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_EQ(text.count("The login values cannot be saved"), 1) << text.constData();
+    EXPECT_TRUE(text.endsWith("They are kept until the program ends.\n")) << text.constData();
+}
+
+TEST(SettingsStoreLocation, UserStoreLivesInTheXdgConfigurationFolder) {
+    QTemporaryDir home;
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
+    EXPECT_EQ(db::SettingsStore::defaultFilePath(), home.filePath(QStringLiteral("Quorvane.conf")));
+    if (saved.isNull()) {
+        qunsetenv("XDG_CONFIG_HOME");
+    } else {
+        qputenv("XDG_CONFIG_HOME", saved);
+    }
+}
+
+} // namespace

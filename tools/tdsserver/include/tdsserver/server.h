@@ -1,0 +1,117 @@
+#pragma once
+
+// A small TDS 7.4 server over SQLite, for tests, benchmarks and the demo.
+//
+// It speaks enough of the protocol for FreeTDS's ODBC driver: PRELOGIN (no encryption), LOGIN7,
+// SQL batches, RPC requests and ATTENTION. A database is a SQLite database; its schemas are SQLite
+// databases attached under the schema's name, "dbo" being the main one. The server answers
+// "SELECT * FROM [name]" and "SELECT * FROM [schema].[name]" (optionally with a database prefix),
+// SET and USE statements, and the sp_tables catalogue procedure; anything else gets the error a
+// SQL Server would send (102 syntax, 208 unknown object, 2812 unknown procedure).
+//
+// Everything here is thread-safe: a test may read the records while clients are connected.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tdsserver {
+
+struct Config {
+    std::string user = "demo";
+    std::string password = "demo";
+    // Called from connection threads with one line per login, batch and RPC; may be empty.
+    std::function<void(std::string_view)> log;
+};
+
+// What a client sent in its LOGIN7 record, decoded to UTF-8.
+struct LoginRecord {
+    std::string user;
+    std::string password;
+    std::string database;
+    std::string hostName;
+    std::string appName;
+    std::string serverName;
+    std::string libraryName;
+    std::uint32_t tdsVersion = 0;
+    std::uint32_t packetSize = 0;
+    bool accepted = false;
+};
+
+struct RpcParam {
+    std::string name;  // "@table_type", or empty for a positional parameter
+    std::string type;  // the TDS type as SQL Server names it, for example "nvarchar"
+    std::string value; // the value as text (UTF-8); empty for NULL
+    bool isNull = false;
+};
+
+struct RpcRecord {
+    std::string procedure; // a procedure sent by number is recorded under its name
+    std::vector<RpcParam> params;
+};
+
+// One row of the sp_tables catalogue.
+struct CatalogEntry {
+    std::string schema;
+    std::string name;
+    std::string type = "TABLE"; // "TABLE", "VIEW", "SYSTEM TABLE", or anything a test wants
+};
+
+class Server {
+public:
+    explicit Server(Config config = {});
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Registers a database. sqlitePath is a SQLite file or ":memory:". For a file "dir/x.sqlite",
+    // every "dir/x.<schema>.sqlite" beside it is attached as that schema. The first database
+    // added is the login's default database. Throws std::runtime_error when SQLite cannot open it.
+    void addDatabase(const std::string& name, const std::string& sqlitePath);
+
+    // Runs SQLite statements in one schema of a database, creating the schema when it is new (an
+    // in-memory schema for an in-memory database, a sibling file for a file database). Meant for
+    // setting up data before clients read it. Throws std::runtime_error with SQLite's message.
+    void execSql(const std::string& database, const std::string& sql,
+                 const std::string& schema = "dbo");
+
+    // Fixes the rows and their order that sp_tables reports for a database, instead of the
+    // default (every table and view of every schema, ordered by type, schema and name as SQL
+    // Server orders them). The entries need not exist. resetCatalog returns to the default.
+    void setCatalog(const std::string& database, std::vector<CatalogEntry> entries);
+    void resetCatalog(const std::string& database);
+
+    // Listens on 127.0.0.1 (port 0: a free port) and returns the port. Throws std::runtime_error
+    // when the port cannot be bound or the server already runs.
+    std::uint16_t start(std::uint16_t port = 0);
+    std::uint16_t port() const;
+    // Closes every connection and joins every thread. Safe to call twice.
+    void stop();
+
+    // Faults a test can switch on at any time; they apply to requests that begin afterwards.
+    void refuseLogins(bool refuse);
+    // Cuts the connection once n rows of a result have been sent (n < 0: never).
+    void dropAfterRows(std::int64_t n);
+    // Waits this long before the first row of every result (a cancel still ends the wait).
+    void firstRowDelay(std::chrono::milliseconds delay);
+    // New connections are accepted and then never answered.
+    void neverAnswer(bool never);
+
+    // Copies of what clients sent, oldest first.
+    std::vector<LoginRecord> logins() const;
+    std::vector<std::string> batches() const;
+    std::vector<RpcRecord> rpcs() const;
+    std::size_t attentions() const; // cancels received
+    void clearRecords();
+
+    struct State; // shared with the connection threads
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+} // namespace tdsserver
