@@ -1,7 +1,7 @@
 #include "ConversionArgs.h"
-#include "OutputStream.h"
 #include "commands.h"
 #include "convert/ConvertTextToXml.h"
+#include "output/OutputStream.h"
 
 #include <QFile>
 #include <cstdio>
@@ -22,11 +22,11 @@ constexpr const char* kUsage =
 // Streams the converter's output to the destination and remembers the first failure.
 class StreamSink final : public CSVXML::ConversionSink {
 public:
-    explicit StreamSink(OutputStream& out) : out_(out) {}
+    explicit StreamSink(CSVXML::OutputStream& out) : out_(out) {}
     void append(std::string_view xml) override { out_.write(xml); }
 
 private:
-    OutputStream& out_;
+    CSVXML::OutputStream& out_;
 };
 
 bool readAll(const QString& path, std::string& text, QString& error) {
@@ -115,7 +115,7 @@ int runConvert(const QStringList& args) {
         return 2;
     }
 
-    OutputStream out(output);
+    CSVXML::OutputStream out(output);
     if (!out.open()) {
         printError(out.error());
         return 1;

@@ -2,10 +2,16 @@
 
 #include "ConversionOptions.h"
 
+#include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace CSVXML {
 
@@ -42,19 +48,35 @@ public:
 private:
     void takeColumnNames(std::string_view line);
     void writeRow(std::string_view line);
-    void flushRow();
+    char* reserve(std::size_t bytes);
+    char* putRowFast(char* out, std::string_view line) const;
+    char* putJoint(char* out, std::size_t index) const;
 
     const ConversionOptions& options_;
     ConversionSink& sink_;
     bool namesKnown_ = false;
+    bool openingWritten_ = false;
     std::int64_t rowCount_ = 0;
     std::int64_t rowsWritten_ = 0;
-    std::vector<std::string> openTags_;  // indent + "<name>"
-    std::vector<std::string> closeTags_; // "</name>" + CR LF
+    std::string opening_;
     std::string rowOpen_;
     std::string rowClose_;
+    std::size_t fixedRowBytes_ = 0; // all of it, for one row
     std::vector<std::string_view> fields_;
-    std::string pending_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
+    bool fastPath_ = false;
+    char separator_ = ',';
+    std::array<unsigned char, 256> fastClass_{};
+#if defined(__SSE2__)
+    __m128i sepBlock_{};
+#endif
+    struct Span {
+        const char* data;
+        std::size_t size;
+    };
+    std::vector<char> jointArena_;
+    std::vector<Span> spans_;
 };
 
 // Converts a whole delimited text (lines separated by CR LF) into XML text: the opening line,

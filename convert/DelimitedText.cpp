@@ -5,41 +5,69 @@
 
 namespace CSVXML {
 
-namespace {
-
-std::size_t countQuotes(std::string_view text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
+LineCursor::LineCursor(std::string_view text)
+    : pos_(text.data()), end_(text.data() + text.size()), done_(text.empty()) {
+    findQuote(pos_);
 }
 
-} // namespace
-
-void splitLines(std::string_view text, std::vector<std::string_view>& lines) {
-    lines.clear();
-    if (text.empty()) {
-        return;
+void LineCursor::findQuote(const char* from) {
+    nextQuote_ = from < end_ ? static_cast<const char*>(
+                                   std::memchr(from, '"', static_cast<std::size_t>(end_ - from)))
+                             : nullptr;
+    if (nextQuote_ == nullptr) {
+        nextQuote_ = end_;
     }
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    const char* lineStart = begin;
-    const char* scan = begin;
-    std::size_t quotes = 0; // '"' seen between lineStart and scan
-    while (scan < end) {
-        const auto* cr =
-            static_cast<const char*>(std::memchr(scan, '\r', static_cast<std::size_t>(end - scan)));
+}
+
+bool LineCursor::next(std::string_view& line) {
+    if (done_) {
+        return false;
+    }
+    const char* const lineStart = pos_;
+    const char* scan = pos_;
+    bool inQuotes = false; // an odd number of '"' since lineStart
+    while (scan < end_) {
+        const auto* cr = static_cast<const char*>(
+            std::memchr(scan, '\r', static_cast<std::size_t>(end_ - scan)));
         if (cr == nullptr) {
             break;
         }
-        quotes += countQuotes(std::string_view(scan, static_cast<std::size_t>(cr - scan)));
-        if (cr + 1 < end && cr[1] == '\n' && quotes % 2 == 0) {
-            lines.emplace_back(lineStart, static_cast<std::size_t>(cr - lineStart));
-            lineStart = cr + 2;
-            scan = lineStart;
-            quotes = 0;
-        } else {
-            scan = cr + 1;
+        // Quotes between scan and cr flip the state; most text has none, so skip the count
+        // while the next quote lies beyond the line break.
+        while (nextQuote_ < cr) {
+            inQuotes = !inQuotes;
+            findQuote(nextQuote_ + 1);
         }
+        if (cr + 1 < end_ && cr[1] == '\n' && !inQuotes) {
+            line = std::string_view(lineStart, static_cast<std::size_t>(cr - lineStart));
+            pos_ = cr + 2;
+            return true;
+        }
+        scan = cr + 1;
     }
-    lines.emplace_back(lineStart, static_cast<std::size_t>(end - lineStart));
+    line = std::string_view(lineStart, static_cast<std::size_t>(end_ - lineStart));
+    pos_ = end_;
+    done_ = true;
+    return true;
+}
+
+void splitLines(std::string_view text, std::vector<std::string_view>& lines) {
+    lines.clear();
+    LineCursor cursor(text);
+    std::string_view line;
+    while (cursor.next(line)) {
+        lines.push_back(line);
+    }
+}
+
+std::int64_t countLines(std::string_view text) {
+    LineCursor cursor(text);
+    std::string_view line;
+    std::int64_t count = 0;
+    while (cursor.next(line)) {
+        ++count;
+    }
+    return count;
 }
 
 void splitFields(std::string_view line, std::string_view separator,
@@ -84,8 +112,10 @@ void splitFields(std::string_view line, std::string_view separator,
     // Quote-aware: a separator counts only where the field so far holds an even number of '"'.
     std::size_t quotes = 0;
     std::size_t pos = 0;
+    const char first = separator.front();
     while (pos < line.size()) {
-        if (quotes % 2 == 0 && line.compare(pos, separator.size(), separator) == 0) {
+        if (line[pos] == first && quotes % 2 == 0 &&
+            line.compare(pos, separator.size(), separator) == 0) {
             fields.push_back(line.substr(fieldStart, pos - fieldStart));
             pos += separator.size();
             fieldStart = pos;

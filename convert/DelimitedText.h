@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,6 +8,25 @@
 // Splitting of delimited text that may quote its fields the RFC 4180 way. Text without any '"'
 // splits exactly at every delimiter.
 namespace CSVXML {
+
+// Walks `text` line by line, with the same cuts as splitLines, holding nothing but its place.
+class LineCursor {
+public:
+    explicit LineCursor(std::string_view text);
+    // The next line, or false when there is none.
+    bool next(std::string_view& line);
+
+private:
+    void findQuote(const char* from);
+
+    const char* pos_;
+    const char* end_;
+    const char* nextQuote_ = nullptr;
+    bool done_;
+};
+
+// The number of lines splitLines would give.
+std::int64_t countLines(std::string_view text);
 
 // Cuts `text` into lines at every CR LF that stands outside quotes: where the number of '"' seen
 // since the line began is even. A lone CR or LF stays inside its line. An empty text gives no

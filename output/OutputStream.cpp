@@ -1,9 +1,10 @@
 #include "OutputStream.h"
 
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 
-namespace cli {
+namespace CSVXML {
 
 namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
@@ -17,6 +18,15 @@ bool OutputStream::open() {
     if (path_.isEmpty()) {
         return true;
     }
+    // The file is replaced by renaming a new one over it, which a directory's permissions
+    // allow even for a read-only file: refuse that case as writing in place would.
+    const QFileInfo existing(path_);
+    constexpr auto kAnyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (existing.isFile() && (!existing.isWritable() || !(existing.permissions() & kAnyWrite))) {
+        error_ = QStringLiteral("cannot write %1: the file is read-only").arg(path_);
+        return false;
+    }
     file_ = std::make_unique<QSaveFile>(path_);
     if (!file_->open(QIODevice::WriteOnly)) {
         error_ = QStringLiteral("cannot write %1: %2").arg(path_, file_->errorString());
@@ -26,9 +36,27 @@ bool OutputStream::open() {
 }
 
 void OutputStream::write(std::string_view bytes) {
-    buffer_.append(bytes);
+    appendCrLf(bytes);
     if (buffer_.size() >= kBufferSize) {
         flushBuffer();
+    }
+}
+
+void OutputStream::appendCrLf(std::string_view bytes) {
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t lf = bytes.find('\n', start);
+        if (lf == std::string_view::npos) {
+            break;
+        }
+        const bool crBefore = lf > 0 ? bytes[lf - 1] == '\r' : lastWasCr_;
+        buffer_.append(bytes.substr(start, lf - start));
+        buffer_.append(crBefore ? "\n" : "\r\n");
+        start = lf + 1;
+    }
+    buffer_.append(bytes.substr(start));
+    if (!bytes.empty()) {
+        lastWasCr_ = bytes.back() == '\r';
     }
 }
 
@@ -73,4 +101,4 @@ bool OutputStream::commit() {
     return true;
 }
 
-} // namespace cli
+} // namespace CSVXML

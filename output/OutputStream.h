@@ -7,10 +7,11 @@
 #include <string>
 #include <string_view>
 
-namespace cli {
+namespace CSVXML {
 
-// Where a command's output goes: standard output, or a file that is replaced only once the
-// whole output has been written (a failure leaves any earlier file untouched).
+// Where XML text goes: standard output, or a file that is replaced only once the whole text has
+// been written, so that a failure (a full disk, a folder in the way) leaves any earlier file
+// untouched. Line breaks are written as CR LF: a LF without a CR before it gets one.
 class OutputStream {
 public:
     // An empty path means standard output.
@@ -27,12 +28,14 @@ public:
 
 private:
     bool flushBuffer();
+    void appendCrLf(std::string_view bytes);
 
     QString path_;
     std::unique_ptr<QSaveFile> file_;
     std::string buffer_;
     bool failed_ = false;
+    bool lastWasCr_ = false;
     QString error_;
 };
 
-} // namespace cli
+} // namespace CSVXML

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The text forms of database values in the delimited text: locale-independent, and the forms
+// that XML readers (xs:integer, xs:decimal, xs:double, xs:dateTime, ...) expect.
+namespace ValueText {
+
+void appendInteger(std::string& out, std::int64_t value);
+
+// The shortest text that reads back to the same value ("0.1", "1e+20", "-2.5").
+void appendDouble(std::string& out, double value);
+void appendFloat(std::string& out, float value);
+
+// YYYY-MM-DD
+void appendDate(std::string& out, int year, int month, int day);
+
+// hh:mm:ss, then "." and `fractionDigits` digits of the fraction (none for 0). `nanoseconds`
+// is cut to that many digits; datetime's 1/300-second steps arrive rounded to nanoseconds, so
+// `roundToDigits` rounds them instead (.997, not .996).
+void appendTime(std::string& out, int hour, int minute, int second, std::uint32_t nanoseconds,
+                int fractionDigits, bool roundToDigits = false);
+
+// YYYY-MM-DDThh:mm:ss[.fff...]
+void appendDateTime(std::string& out, int year, int month, int day, int hour, int minute,
+                    int second, std::uint32_t nanoseconds, int fractionDigits,
+                    bool roundToDigits = false);
+
+// A decimal as the driver gives it ("-12.50", ".5", "-.5"), in the canonical form with a digit
+// before the point: "-12.50", "0.5", "-0.5". The number of decimals is kept.
+void appendDecimal(std::string& out, std::string_view driverText);
+
+// 16 bytes in SQL Server's GUID layout, upper-case with hyphens.
+void appendGuid(std::string& out, const unsigned char (&bytes)[16]);
+
+void appendBase64(std::string& out, std::string_view bytes);
+
+} // namespace ValueText

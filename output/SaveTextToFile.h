@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+namespace CSVXML {
+
+// Asks the user whether an existing file may be replaced. The output page answers with a
+// message box; the command line and the tests answer themselves.
+class OverwriteQuestion {
+public:
+    virtual ~OverwriteQuestion() = default;
+    // `message` is the whole question as the user reads it. True means Yes.
+    virtual bool confirm(const QString& message) = 0;
+};
+
+struct SaveResult {
+    enum class Status { Written, Declined, Failed };
+    Status status = Status::Failed;
+    QString error; // why the file could not be written, for the user
+};
+
+// The question asked before an existing path is replaced.
+QString overwriteMessage(const QString& path);
+
+// Writes `text`, then CR LF, to `path` in the system's encoding (UTF-8), with every line break
+// as CR LF. Asks first when the path exists. Nothing is written when the text holds a
+// character the encoding cannot represent, and a failed write leaves an existing file as it
+// was.
+SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQuestion& question);
+
+// The first character of `text` that the system's encoding cannot represent, described for a
+// message ("U+D800 at line 3, column 7"); empty when there is none.
+QString firstUnencodable(const QString& text);
+
+} // namespace CSVXML

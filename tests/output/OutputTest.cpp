@@ -1,0 +1,143 @@
+#include "output/FileExists.h"
+#include "output/OutputStream.h"
+#include "output/SaveTextToFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using CSVXML::SaveResult;
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Answers the overwrite question as told and remembers what it was asked.
+struct Answer final : CSVXML::OverwriteQuestion {
+    explicit Answer(bool answerYes) : yes(answerYes) {}
+    bool confirm(const QString& message) override {
+        asked << message;
+        return yes;
+    }
+    bool yes;
+    QStringList asked;
+};
+
+class Output : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    QTemporaryDir dir;
+};
+
+TEST_F(Output, FileExistsForFilesAndFoldersOnly) {
+    writeFile(path("f.xml"), "x");
+    EXPECT_TRUE(FileExists(path("f.xml")));
+    EXPECT_TRUE(FileExists(dir.path()));
+    EXPECT_FALSE(FileExists(path("missing.xml")));
+    EXPECT_FALSE(FileExists(QString()));
+    EXPECT_FALSE(FileExists(path("missing/deeper.xml")));
+    ASSERT_TRUE(QFile::link(path("gone.xml"), path("dangling.xml")));
+    EXPECT_FALSE(FileExists(path("dangling.xml")));
+    EXPECT_FALSE(FileExists(QString::fromUtf8("a\0b", 3)));
+}
+
+TEST_F(Output, NewFileGetsTextThenCrLfWithoutAsking) {
+    Answer answer(false);
+    const auto result = CSVXML::SaveTextToFile(QStringLiteral("<XML>\n <a>Åsa €</a>\n</XML>"),
+                                               path("new.xml"), answer);
+    EXPECT_EQ(result.status, SaveResult::Status::Written) << result.error.toStdString();
+    EXPECT_TRUE(answer.asked.isEmpty());
+    EXPECT_EQ(readFile(path("new.xml")),
+              QByteArray("<XML>\r\n <a>\xC3\x85sa \xE2\x82\xAC</a>\r\n</XML>\r\n"));
+}
+
+TEST_F(Output, CrLfInTheTextIsNotDoubled) {
+    Answer answer(true);
+    CSVXML::SaveTextToFile(QStringLiteral("a\r\nb\nc"), path("t.xml"), answer);
+    EXPECT_EQ(readFile(path("t.xml")), QByteArray("a\r\nb\r\nc\r\n"));
+}
+
+TEST_F(Output, DeclinedOverwriteLeavesTheFile) {
+    writeFile(path("old.xml"), "old content");
+    Answer answer(false);
+    const auto result = CSVXML::SaveTextToFile(QStringLiteral("new"), path("old.xml"), answer);
+    EXPECT_EQ(result.status, SaveResult::Status::Declined);
+    EXPECT_EQ(answer.asked, QStringList{QStringLiteral("Are you sure you wish to overwrite ") +
+                                        path("old.xml") + QStringLiteral(" ?")});
+    EXPECT_EQ(readFile(path("old.xml")), QByteArray("old content"));
+}
+
+TEST_F(Output, AcceptedOverwriteRemovesAllOldContent) {
+    writeFile(path("old.xml"), "a much longer old content than the new text");
+    Answer answer(true);
+    const auto result = CSVXML::SaveTextToFile(QStringLiteral("new"), path("old.xml"), answer);
+    EXPECT_EQ(result.status, SaveResult::Status::Written);
+    EXPECT_EQ(answer.asked.size(), 1);
+    EXPECT_EQ(readFile(path("old.xml")), QByteArray("new\r\n"));
+}
+
+TEST_F(Output, FolderPathIsAskedAboutThenFailsAndStaysAFolder) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.xml")));
+    writeFile(path("folder.xml/inside"), "keep");
+    Answer answer(true);
+    const auto result = CSVXML::SaveTextToFile(QStringLiteral("x"), path("folder.xml"), answer);
+    EXPECT_EQ(answer.asked.size(), 1);
+    EXPECT_EQ(result.status, SaveResult::Status::Failed);
+    EXPECT_TRUE(result.error.contains(path("folder.xml"))) << result.error.toStdString();
+    EXPECT_EQ(readFile(path("folder.xml/inside")), QByteArray("keep"));
+}
+
+TEST_F(Output, MissingFolderFailsWithTheReasonAndCreatesNothing) {
+    Answer answer(true);
+    const auto result =
+        CSVXML::SaveTextToFile(QStringLiteral("x"), path("no/such/dir.xml"), answer);
+    EXPECT_EQ(result.status, SaveResult::Status::Failed);
+    EXPECT_FALSE(result.error.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path("no")));
+}
+
+TEST_F(Output, ReadOnlyFileIsNotReplaced) {
+    writeFile(path("ro.xml"), "old");
+    ASSERT_TRUE(QFile::setPermissions(path("ro.xml"), QFileDevice::ReadOwner));
+    Answer answer(true);
+    const auto result = CSVXML::SaveTextToFile(QStringLiteral("new"), path("ro.xml"), answer);
+    EXPECT_EQ(result.status, SaveResult::Status::Failed);
+    EXPECT_TRUE(result.error.contains(QStringLiteral("read-only")));
+    EXPECT_EQ(readFile(path("ro.xml")), QByteArray("old"));
+}
+
+TEST_F(Output, UnencodableCharacterWritesNothingAndSaysWhich) {
+    writeFile(path("old.xml"), "old");
+    Answer answer(true);
+    QString text = QStringLiteral("<XML>\n <a>x");
+    text += QChar(0xD800); // half of a pair, as an nvarchar column may hold
+    text += QStringLiteral("</a>\n</XML>");
+    const auto result = CSVXML::SaveTextToFile(text, path("old.xml"), answer);
+    EXPECT_EQ(result.status, SaveResult::Status::Failed);
+    EXPECT_TRUE(result.error.contains(QStringLiteral("U+D800 at line 2, column 6")))
+        << result.error.toStdString();
+    EXPECT_EQ(readFile(path("old.xml")), QByteArray("old"));
+}
+
+TEST_F(Output, StreamKeepsCrLfAcrossPieces) {
+    CSVXML::OutputStream out(path("s.xml"));
+    ASSERT_TRUE(out.open());
+    out.write("a\r");
+    out.write("\nb\n");
+    out.write("\n");
+    ASSERT_TRUE(out.commit()) << out.error().toStdString();
+    EXPECT_EQ(readFile(path("s.xml")), QByteArray("a\r\nb\r\n\r\n"));
+}
+
+} // namespace
