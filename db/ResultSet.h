@@ -82,6 +82,8 @@ public:
     std::optional<Timestamp> timestamp(int index);
     std::optional<QDate> date(int index);
     std::optional<QUuid> guid(int index);
+    // The value's bytes; for a uniqueidentifier the 16 bytes in SQL Server's own layout (the
+    // first three groups little-endian), as they travel on the wire.
     std::optional<QByteArray> bytes(int index);
     bool appendBytes(int index, QByteArray& out);
 

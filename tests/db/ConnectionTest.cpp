@@ -103,6 +103,15 @@ TEST_F(ConnectionTest, TypedValuesAndNullsToldApart) {
     EXPECT_FALSE(rows.next()); // and stays at the end
 }
 
+TEST_F(ConnectionTest, GuidAsBytesComesInTheServersLayout) {
+    sql("CREATE TABLE T (Tag UNIQUEIDENTIFIER);"
+        "INSERT INTO T VALUES ('6F9619FF-8B86-D011-B42D-00C04FC964FF');");
+    db::Connection connection = open();
+    db::ResultSet rows = connection.query(u("SELECT * FROM [T];"));
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(rows.bytes(0), QByteArray::fromHex("FF19966F868B11D0B42D00C04FC964FF"));
+}
+
 // Long values come in several reads; the pieces must join without a character lost or doubled,
 // also where a piece ends inside a surrogate pair.
 TEST_F(ConnectionTest, LongValuesAreReadWhole) {
