@@ -302,6 +302,7 @@ DecimalText toDecimal(const Value& v, SqlType target) {
         parseDecimal(realText(v.real), d);
         return d;
     case Value::Kind::Text:
+    case Value::Kind::Blob: // SQLite keeps digits exactly only outside a numeric affinity
         if (!parseDecimal(v.bytes, d))
             conversionFailed(v, target);
         return d;

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <map>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <thread>
 
 namespace tdsserver {
@@ -106,7 +107,9 @@ public:
                     return;
             }
         } catch (const ConnectionLost&) {
-        } catch (const ProtocolError& e) {
+        } catch (const std::exception& e) {
+            // A broken request, or a database that can no longer be opened: this connection
+            // ends, the server and its other connections go on.
             s_->log(std::string("closing a connection: ") + e.what());
         }
     }
@@ -738,6 +741,9 @@ void runSession(const std::shared_ptr<Server::State>& state, int fd, std::uint16
                 bool neverAnswer) {
     Session session(state, fd, spid);
     session.run(neverAnswer);
+    // The client must learn at once that the session is over; the descriptor itself is closed
+    // by the server once this thread has been joined.
+    ::shutdown(fd, SHUT_RDWR);
 }
 
 } // namespace tdsserver
