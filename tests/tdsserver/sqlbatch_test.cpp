@@ -43,6 +43,10 @@ struct BatchCase {
     const char* parsed;
 };
 
+void PrintTo(const BatchCase& k, std::ostream* os) {
+    *os << '"' << k.sql << '"';
+}
+
 class BatchParse : public ::testing::TestWithParam<BatchCase> {};
 
 } // namespace

@@ -19,6 +19,10 @@ struct TypeCase {
     const char* text;     // what the driver hands over as SQL_C_WCHAR
 };
 
+void PrintTo(const TypeCase& k, std::ostream* os) {
+    *os << k.declared << " holding " << k.stored;
+}
+
 // The type name in a test name: "decimal(10,2)" becomes "decimal_10_2_".
 std::string caseName(const ::testing::TestParamInfo<TypeCase>& info) {
     std::string out = std::to_string(info.index) + "_";

@@ -57,6 +57,9 @@ public:
     void putU16(std::uint16_t v);
     void putU32(std::uint32_t v);
     void putU64(std::uint64_t v);
+    // The message's unsent bytes, for writing rows in place; a caller may also cut it back to
+    // an earlier size to take back what it wrote last.
+    std::string& buffer() { return pending_; }
     // Sends what is buffered as the message's last packet.
     void endMessage();
     // Sends the complete packets buffered so far, if any, without ending the message.

@@ -407,12 +407,14 @@ private:
                           doneToken, more);
                 return Outcome::Failed;
             }
-            row_.clear();
-            row_.push_back(static_cast<char>(token::kRow));
+            std::string& out = ch_.buffer();
+            const std::size_t rowStart = out.size();
+            out.push_back(static_cast<char>(token::kRow));
             try {
                 for (int i = 0; i < count; ++i)
-                    appendValue(row_, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i));
+                    appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i));
             } catch (const ValueError& e) {
+                out.resize(rowStart); // the row is not sent at all
                 writeError(ch_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
                 writeDone(ch_, doneToken,
                           static_cast<std::uint16_t>(done::kError | done::kCount | more),
@@ -624,8 +626,8 @@ private:
             return o;
         std::uint64_t sent = 0;
         for (const auto& r : rows) {
-            row_.clear();
-            row_.push_back(static_cast<char>(token::kRow));
+            std::string& out = ch_.buffer();
+            out.push_back(static_cast<char>(token::kRow));
             for (std::size_t i = 0; i < 4; ++i) {
                 Value v;
                 if (r[i]) {
@@ -634,13 +636,13 @@ private:
                 }
                 const ColumnType t = i == 3 ? ColumnType{SqlType::VarChar, 32, 0, 0} : sysname;
                 try {
-                    appendValue(row_, t, v);
+                    appendValue(out, t, v);
                 } catch (const ValueError&) {
                     // Longer than sysname: SQL Server cannot hold such a name either.
-                    appendValue(row_, t, Value{});
+                    appendValue(out, t, Value{});
                 }
             }
-            appendValue(row_, ColumnType{SqlType::VarChar, 254, 0, 0}, Value{});
+            appendValue(out, ColumnType{SqlType::VarChar, 254, 0, 0}, Value{});
             if (const Outcome o = sendRow(); o != Outcome::Done)
                 return o;
             ++sent;
@@ -698,8 +700,8 @@ private:
         }
     }
 
+    // Accounts for the row just written into the channel's buffer, and sends full packets.
     Outcome sendRow() {
-        ch_.put(row_);
         ++rowsInResult_;
         checkDrop();
         ch_.flushFull();
@@ -728,7 +730,6 @@ private:
     std::string database_;
     std::unique_ptr<DatabaseView> view_;
     bool fmtOnly_ = false;
-    std::string row_;
     std::int64_t rowsInResult_ = 0;
     std::uint64_t packetsSeen_ = 0;
     std::map<std::int32_t, std::string> prepared_;
