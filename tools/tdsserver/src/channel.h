@@ -19,6 +19,7 @@ inline constexpr std::uint8_t kSqlBatch = 0x01;
 inline constexpr std::uint8_t kRpc = 0x03;
 inline constexpr std::uint8_t kReply = 0x04;
 inline constexpr std::uint8_t kAttention = 0x06;
+inline constexpr std::uint8_t kTransactionManager = 0x0E;
 inline constexpr std::uint8_t kLogin7 = 0x10;
 inline constexpr std::uint8_t kPreLogin = 0x12;
 inline constexpr std::size_t kHeaderSize = 8;

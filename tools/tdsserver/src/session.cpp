@@ -141,9 +141,16 @@ private:
             writeDone(ch_, token::kDone, done::kAttention, 0, 0);
             ch_.endMessage();
             return true;
+        case packet::kTransactionManager:
+            // Begin, commit or rollback from the driver: the data is read-only, so there is
+            // never anything to keep or undo.
+            ch_.beginMessage(packet::kReply);
+            writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+            ch_.endMessage();
+            return true;
         default:
             ch_.beginMessage(packet::kReply);
-            sendError(ServerMessage{16, 1, 16,
+            sendError(ServerMessage{50000, 1, 16,
                                     "This server does not support requests of type " +
                                         std::to_string(m.type) + ".",
                                     "", 1},
