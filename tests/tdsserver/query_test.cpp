@@ -173,3 +173,16 @@ TEST_F(QueryTest, PreparedStatementsRunToo) {
         SQLFreeStmt(s.handle(), SQL_CLOSE);
     }
 }
+
+TEST_F(QueryTest, TransactionsOfTheDriverAreAcceptedOnReadOnlyData) {
+    Connection c(connection());
+    odbctest::check(SQLSetConnectAttr(c.handle(), SQL_ATTR_AUTOCOMMIT,
+                                      reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0),
+                    SQL_HANDLE_DBC, c.handle(), "autocommit off");
+    EXPECT_EQ(c.query("SELECT * FROM [people]").rows.size(), 4u);
+    odbctest::check(SQLEndTran(SQL_HANDLE_DBC, c.handle(), SQL_COMMIT), SQL_HANDLE_DBC, c.handle(),
+                    "commit");
+    odbctest::check(SQLEndTran(SQL_HANDLE_DBC, c.handle(), SQL_ROLLBACK), SQL_HANDLE_DBC,
+                    c.handle(), "rollback");
+    EXPECT_EQ(c.query("SELECT * FROM [people]").rows.size(), 4u);
+}

@@ -19,6 +19,7 @@ inline constexpr std::uint8_t kSqlBatch = 0x01;
 inline constexpr std::uint8_t kRpc = 0x03;
 inline constexpr std::uint8_t kReply = 0x04;
 inline constexpr std::uint8_t kAttention = 0x06;
+inline constexpr std::uint8_t kTransactionManager = 0x0E;
 inline constexpr std::uint8_t kLogin7 = 0x10;
 inline constexpr std::uint8_t kPreLogin = 0x12;
 inline constexpr std::size_t kHeaderSize = 8;
@@ -57,6 +58,9 @@ public:
     void putU16(std::uint16_t v);
     void putU32(std::uint32_t v);
     void putU64(std::uint64_t v);
+    // The message's unsent bytes, for writing rows in place; a caller may also cut it back to
+    // an earlier size to take back what it wrote last.
+    std::string& buffer() { return pending_; }
     // Sends what is buffered as the message's last packet.
     void endMessage();
     // Sends the complete packets buffered so far, if any, without ending the message.

@@ -302,6 +302,7 @@ DecimalText toDecimal(const Value& v, SqlType target) {
         parseDecimal(realText(v.real), d);
         return d;
     case Value::Kind::Text:
+    case Value::Kind::Blob: // SQLite keeps digits exactly only outside a numeric affinity
         if (!parseDecimal(v.bytes, d))
             conversionFailed(v, target);
         return d;
@@ -634,31 +635,52 @@ void appendVariable(std::string& out, const ColumnType& t, std::string_view data
 }
 
 void appendText(std::string& out, const ColumnType& t, const Value& v) {
-    std::string text;
-    if (v.kind == Value::Kind::Text || v.kind == Value::Kind::Blob)
-        text.assign(v.bytes);
-    else
-        text = valueText(v);
-    std::string wire;
-    const bool national = t.type == SqlType::NChar || t.type == SqlType::NVarChar;
-    if (national) {
-        wire.reserve(text.size() * 2);
-        appendUtf16le(wire, text);
-    } else {
-        wire.reserve(text.size());
-        appendCp1252(wire, text);
+    std::string converted;
+    std::string_view text = v.bytes;
+    if (v.kind != Value::Kind::Text && v.kind != Value::Kind::Blob) {
+        converted = valueText(v);
+        text = converted;
     }
+    const bool national = t.type == SqlType::NChar || t.type == SqlType::NVarChar;
     const std::size_t unit = national ? 2 : 1;
-    if (!isMax(t) && wire.size() > static_cast<std::size_t>(t.length) * unit)
+    // The value is converted straight into the row, behind room for its length, which is
+    // filled in afterwards: rows are the hot path of every result.
+    const std::size_t lengthAt = out.size();
+    const std::size_t prefix = isMax(t) ? 12 : 2; // PLP: total length and the chunk's length
+    out.append(prefix, '\0');
+    const std::size_t dataAt = out.size();
+    if (national)
+        appendUtf16le(out, text);
+    else
+        appendCp1252(out, text);
+    std::size_t size = out.size() - dataAt;
+    if (!isMax(t) && size > static_cast<std::size_t>(t.length) * unit) {
+        out.resize(lengthAt);
         truncated();
+    }
     if (t.type == SqlType::Char || t.type == SqlType::NChar) {
-        while (wire.size() < static_cast<std::size_t>(t.length) * unit) {
-            wire.push_back(' ');
+        for (; size < static_cast<std::size_t>(t.length) * unit; size += unit) {
+            out.push_back(' ');
             if (national)
-                wire.push_back('\0');
+                out.push_back('\0');
         }
     }
-    appendVariable(out, t, wire);
+    if (!isMax(t)) {
+        out[lengthAt] = static_cast<char>(size & 0xFF);
+        out[lengthAt + 1] = static_cast<char>(size >> 8);
+        return;
+    }
+    for (int i = 0; i < 8; ++i)
+        out[lengthAt + static_cast<std::size_t>(i)] =
+            static_cast<char>((std::uint64_t{size} >> (8 * i)) & 0xFF);
+    if (size == 0) {
+        out.resize(lengthAt + 8); // no chunk, only the terminator
+    } else {
+        for (int i = 0; i < 4; ++i)
+            out[lengthAt + 8 + static_cast<std::size_t>(i)] =
+                static_cast<char>((size >> (8 * i)) & 0xFF);
+    }
+    putLE(out, 0, 4);
 }
 
 void appendBinary(std::string& out, const ColumnType& t, const Value& v) {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <map>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <thread>
 
 namespace tdsserver {
@@ -106,7 +107,9 @@ public:
                     return;
             }
         } catch (const ConnectionLost&) {
-        } catch (const ProtocolError& e) {
+        } catch (const std::exception& e) {
+            // A broken request, or a database that can no longer be opened: this connection
+            // ends, the server and its other connections go on.
             s_->log(std::string("closing a connection: ") + e.what());
         }
     }
@@ -138,9 +141,16 @@ private:
             writeDone(ch_, token::kDone, done::kAttention, 0, 0);
             ch_.endMessage();
             return true;
+        case packet::kTransactionManager:
+            // Begin, commit or rollback from the driver: the data is read-only, so there is
+            // never anything to keep or undo.
+            ch_.beginMessage(packet::kReply);
+            writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+            ch_.endMessage();
+            return true;
         default:
             ch_.beginMessage(packet::kReply);
-            sendError(ServerMessage{16, 1, 16,
+            sendError(ServerMessage{50000, 1, 16,
                                     "This server does not support requests of type " +
                                         std::to_string(m.type) + ".",
                                     "", 1},
@@ -404,12 +414,14 @@ private:
                           doneToken, more);
                 return Outcome::Failed;
             }
-            row_.clear();
-            row_.push_back(static_cast<char>(token::kRow));
+            std::string& out = ch_.buffer();
+            const std::size_t rowStart = out.size();
+            out.push_back(static_cast<char>(token::kRow));
             try {
                 for (int i = 0; i < count; ++i)
-                    appendValue(row_, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i));
+                    appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i));
             } catch (const ValueError& e) {
+                out.resize(rowStart); // the row is not sent at all
                 writeError(ch_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
                 writeDone(ch_, doneToken,
                           static_cast<std::uint16_t>(done::kError | done::kCount | more),
@@ -621,8 +633,8 @@ private:
             return o;
         std::uint64_t sent = 0;
         for (const auto& r : rows) {
-            row_.clear();
-            row_.push_back(static_cast<char>(token::kRow));
+            std::string& out = ch_.buffer();
+            out.push_back(static_cast<char>(token::kRow));
             for (std::size_t i = 0; i < 4; ++i) {
                 Value v;
                 if (r[i]) {
@@ -631,13 +643,13 @@ private:
                 }
                 const ColumnType t = i == 3 ? ColumnType{SqlType::VarChar, 32, 0, 0} : sysname;
                 try {
-                    appendValue(row_, t, v);
+                    appendValue(out, t, v);
                 } catch (const ValueError&) {
                     // Longer than sysname: SQL Server cannot hold such a name either.
-                    appendValue(row_, t, Value{});
+                    appendValue(out, t, Value{});
                 }
             }
-            appendValue(row_, ColumnType{SqlType::VarChar, 254, 0, 0}, Value{});
+            appendValue(out, ColumnType{SqlType::VarChar, 254, 0, 0}, Value{});
             if (const Outcome o = sendRow(); o != Outcome::Done)
                 return o;
             ++sent;
@@ -695,8 +707,8 @@ private:
         }
     }
 
+    // Accounts for the row just written into the channel's buffer, and sends full packets.
     Outcome sendRow() {
-        ch_.put(row_);
         ++rowsInResult_;
         checkDrop();
         ch_.flushFull();
@@ -725,7 +737,6 @@ private:
     std::string database_;
     std::unique_ptr<DatabaseView> view_;
     bool fmtOnly_ = false;
-    std::string row_;
     std::int64_t rowsInResult_ = 0;
     std::uint64_t packetsSeen_ = 0;
     std::map<std::int32_t, std::string> prepared_;
@@ -738,6 +749,9 @@ void runSession(const std::shared_ptr<Server::State>& state, int fd, std::uint16
                 bool neverAnswer) {
     Session session(state, fd, spid);
     session.run(neverAnswer);
+    // The client must learn at once that the session is over; the descriptor itself is closed
+    // by the server once this thread has been joined.
+    ::shutdown(fd, SHUT_RDWR);
 }
 
 } // namespace tdsserver

@@ -56,7 +56,7 @@ public:
     std::vector<Token> run(std::vector<SqlError>& errors) {
         std::vector<Token> tokens;
         for (;;) {
-            skipBlanks();
+            skipBlanks(errors);
             Token t;
             t.line = line_;
             if (i_ >= s_.size()) {
@@ -115,7 +115,7 @@ private:
         return std::move(tokens);
     }
 
-    void skipBlanks() {
+    void skipBlanks(std::vector<SqlError>& errors) {
         for (;;) {
             if (i_ >= s_.size())
                 return;
@@ -129,7 +129,8 @@ private:
                 while (i_ < s_.size() && s_[i_] != '\n')
                     ++i_;
             } else if (c == '/' && i_ + 1 < s_.size() && s_[i_ + 1] == '*') {
-                // Block comments nest in T-SQL. An unclosed one runs to the end of the batch.
+                // Block comments nest in T-SQL.
+                const int startLine = line_;
                 int depth = 0;
                 do {
                     if (s_.compare(i_, 2, "/*") == 0) {
@@ -144,6 +145,8 @@ private:
                         ++i_;
                     }
                 } while (depth > 0 && i_ < s_.size());
+                if (depth > 0)
+                    errors.push_back({113, 15, "Missing end comment mark '*/'.", startLine});
             } else {
                 return;
             }
@@ -330,11 +333,17 @@ private:
         }
         SetOption s;
         s.option = asciiLower(take().value);
+        // The arguments end with ON, OFF or a literal ("SET NOCOUNT ON", "SET TEXTSIZE 100"),
+        // or else where the next statement starts ("SET TRANSACTION ISOLATION LEVEL ...").
         while (peek().kind != Kind::End && !(peek().kind == Kind::Symbol && peek().value == ";") &&
                !inList(peek(), kStatementStarts)) {
+            const Token& arg = take();
             if (!s.arguments.empty())
                 s.arguments.push_back(' ');
-            s.arguments += asciiLower(take().written);
+            s.arguments += asciiLower(arg.written);
+            if (isKeyword(arg, "on") || isKeyword(arg, "off") || arg.kind == Kind::Number ||
+                arg.kind == Kind::String)
+                break;
         }
         out_.statements.push_back({line, std::move(s)});
         return true;
