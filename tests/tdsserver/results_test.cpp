@@ -72,12 +72,13 @@ TEST_F(ResultsTest, TwoClientsReadAtTheSameTime) {
 }
 
 TEST_F(ResultsTest, ClientsOnSeveralThreadsAtOnce) {
+    const std::string cs = connection(); // starts the server before the threads race to
     std::vector<std::thread> threads;
     std::vector<std::size_t> counts(4, 0);
     for (std::size_t t = 0; t < counts.size(); ++t) {
         threads.emplace_back([&, t] {
             try {
-                Connection c(connection());
+                Connection c(cs);
                 for (int i = 0; i < 3; ++i)
                     counts[t] += c.query("SELECT * FROM small").rows.size();
                 counts[t] += c.tables().rows.size();

@@ -92,13 +92,16 @@ public:
     // Closes every connection and joins every thread. Safe to call twice.
     void stop();
 
-    // Faults a test can switch on at any time; they apply to requests that begin afterwards.
+    // Faults a test can switch on and off at any time.
+    // Every login is answered with error 18456, whatever its user and password.
     void refuseLogins(bool refuse);
-    // Cuts the connection once n rows of a result have been sent (n < 0: never).
+    // Cuts the connection once n rows of a result have been sent, after the column metadata
+    // for n = 0 (n < 0: never). Applies to every result, the catalogue's too.
     void dropAfterRows(std::int64_t n);
-    // Waits this long before the first row of every result (a cancel still ends the wait).
+    // Waits this long before the first row of every result; a cancel (or a client's query
+    // time-out) ends the wait.
     void firstRowDelay(std::chrono::milliseconds delay);
-    // New connections are accepted and then never answered.
+    // Connections accepted from now on are never answered, not even their PRELOGIN.
     void neverAnswer(bool never);
 
     // Copies of what clients sent, oldest first.
