@@ -1,0 +1,60 @@
+#pragma once
+
+#include "db/Connection.h"
+#include "db/ConnectionSettings.h"
+#include "db/TableCatalogue.h"
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace Main {
+
+// The value, or `fallback` when the value is NULL.
+template <typename T> T NullToDefault(const std::optional<T>& value, T fallback)
+{
+    return value ? *value : std::move(fallback);
+}
+
+} // namespace Main
+
+namespace CSVXML {
+
+// Where the lines of a table's delimited text go: the options page's text, the command line's
+// streaming conversion, the tests. Each line comes whole and without its line break; quoted
+// fields may hold CR LF inside the line.
+class ExtractSink {
+public:
+    virtual ~ExtractSink() = default;
+    // The column names, joined by ",". Comes once, before any row.
+    virtual void header(std::string_view line) = 0;
+    // One row's values, joined by ",".
+    virtual void row(std::string_view line) = 0;
+    // Between rows, before each row is read: the window system may serve its events here. May
+    // throw to abandon the extraction; the connection is let go on the way out.
+    virtual void yield() {}
+};
+
+// The query that reads the whole of `table`: "SELECT * FROM [schema].[name];" with every "]"
+// of a name doubled, or "SELECT * FROM [name];" when the entry has no schema.
+QString tableQuery(const db::TableEntry& table);
+
+// Reads every row of `table` over a connection of its own, opened with the upper-case
+// connection string of `settings`, and hands the delimited text to `sink` line by line: the
+// column names, then one line per row until the driver reports the end. A NULL is the empty
+// text; a name or value holding ",", '"', CR or LF is quoted with each '"' doubled. Failures
+// of the driver throw db::Error with the driver's text; the sink may have had lines by then.
+void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
+                      ExtractSink& sink,
+                      std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+
+// The whole delimited text of `table`: the lines joined by CR LF, none after the last. On a
+// failure it throws and no text exists. `yield` runs between rows, as ExtractSink::yield.
+std::string ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
+                             const std::function<void()>& yield = {},
+                             std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+
+} // namespace CSVXML
