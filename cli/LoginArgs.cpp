@@ -1,5 +1,6 @@
 #include "LoginArgs.h"
 
+#include "commands.h"
 #include "db/SettingsStore.h"
 
 #include <csignal>
@@ -119,6 +120,40 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
         settings.password = *typed;
     }
     return settings;
+}
+
+std::optional<int> parseLoginCommand(const QStringList& args, const char* usage, LoginArgs& login,
+                                     std::initializer_list<std::pair<const char*, bool*>> flags) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            std::fputs(usage, stdout);
+            std::fputs(kLoginOptionsHelp, stdout);
+            return 0;
+        }
+        bool isFlag = false;
+        for (const auto& [name, value] : flags) {
+            if (arg == QLatin1String(name)) {
+                *value = true;
+                isFlag = true;
+            }
+        }
+        if (isFlag) {
+            continue;
+        }
+        QString error;
+        switch (takeLoginOption(args, i, login, error)) {
+        case ArgResult::Taken:
+            continue;
+        case ArgResult::Error:
+            printError(error);
+            return 2;
+        case ArgResult::NotMine:
+            printError(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
+            return 2;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace cli

@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 
 namespace db {
 class SettingsStore;
@@ -42,5 +44,12 @@ ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& logi
 // kLoginOptionsHelp tells. Empty when the password prompt could not be answered.
 std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
                                                    const db::SettingsStore& store, QString& error);
+
+// Parses the arguments of a command that takes the login options, --help (which prints `usage`
+// and the login options' help) and the switches in `flags`, each setting its bool. Returns the
+// exit status when the command ends here: 0 after --help, 2 after a usage error.
+std::optional<int>
+parseLoginCommand(const QStringList& args, const char* usage, LoginArgs& login,
+                  std::initializer_list<std::pair<const char*, bool*>> flags = {});
 
 } // namespace cli

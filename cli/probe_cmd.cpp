@@ -24,28 +24,9 @@ constexpr const char* kUsage =
 int runProbe(const QStringList& args) {
     LoginArgs login;
     bool verbose = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
-            std::fputs(kLoginOptionsHelp, stdout);
-            return 0;
-        }
-        if (arg == QLatin1String("--verbose") || arg == QLatin1String("-v")) {
-            verbose = true;
-            continue;
-        }
-        QString error;
-        switch (takeLoginOption(args, i, login, error)) {
-        case ArgResult::Taken:
-            continue;
-        case ArgResult::Error:
-            printError(error);
-            return 2;
-        case ArgResult::NotMine:
-            printError(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
-            return 2;
-        }
+    if (const std::optional<int> status =
+            parseLoginCommand(args, kUsage, login, {{"--verbose", &verbose}, {"-v", &verbose}})) {
+        return *status;
     }
 
     const db::SettingsStore store;

@@ -34,24 +34,8 @@ public:
 
 int runTables(const QStringList& args) {
     LoginArgs login;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
-            std::fputs(kLoginOptionsHelp, stdout);
-            return 0;
-        }
-        QString error;
-        switch (takeLoginOption(args, i, login, error)) {
-        case ArgResult::Taken:
-            continue;
-        case ArgResult::Error:
-            printError(error);
-            return 2;
-        case ArgResult::NotMine:
-            printError(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
-            return 2;
-        }
+    if (const std::optional<int> status = parseLoginCommand(args, kUsage, login)) {
+        return *status;
     }
 
     const db::SettingsStore store;
