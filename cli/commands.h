@@ -15,6 +15,8 @@ struct Command {
 };
 
 int runConvert(const QStringList& args);
+int runExport(const QStringList& args);
+int runExtract(const QStringList& args);
 int runProbe(const QStringList& args);
 int runTables(const QStringList& args);
 

@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::array kCommands{
     cli::Command{"convert", "convert delimited text to XML", &cli::runConvert},
+    cli::Command{"extract", "write a table as delimited text", &cli::runExtract},
+    cli::Command{"export", "write a table as XML", &cli::runExport},
     cli::Command{"probe", "test a login to the database", &cli::runProbe},
     cli::Command{"tables", "list the database's user tables", &cli::runTables},
 };

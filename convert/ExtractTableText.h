@@ -14,8 +14,8 @@
 namespace Main {
 
 // The value, or `fallback` when the value is NULL.
-template <typename T> T NullToDefault(const std::optional<T>& value, T fallback)
-{
+template <typename T>
+T NullToDefault(const std::optional<T>& value, T fallback) {
     return value ? *value : std::move(fallback);
 }
 

@@ -10,7 +10,8 @@ namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
 }
 
-OutputStream::OutputStream(const QString& path) : path_(path) {
+OutputStream::OutputStream(const QString& path, LineBreaks lineBreaks)
+    : path_(path), lineBreaks_(lineBreaks) {
     buffer_.reserve(kBufferSize);
 }
 
@@ -36,7 +37,11 @@ bool OutputStream::open() {
 }
 
 void OutputStream::write(std::string_view bytes) {
-    appendCrLf(bytes);
+    if (lineBreaks_ == LineBreaks::CrLf) {
+        appendCrLf(bytes);
+    } else {
+        buffer_.append(bytes);
+    }
     if (buffer_.size() >= kBufferSize) {
         flushBuffer();
     }

@@ -11,11 +11,16 @@ namespace CSVXML {
 
 // Where XML text goes: standard output, or a file that is replaced only once the whole text has
 // been written, so that a failure (a full disk, a folder in the way) leaves any earlier file
-// untouched. Line breaks are written as CR LF: a LF without a CR before it gets one.
+// untouched.
 class OutputStream {
 public:
+    enum class LineBreaks {
+        CrLf,    // a LF without a CR before it gets one (XML text, as the wizard writes it)
+        AsGiven, // the bytes unchanged (delimited text, whose quoted values may hold a lone LF)
+    };
+
     // An empty path means standard output.
-    explicit OutputStream(const QString& path);
+    explicit OutputStream(const QString& path, LineBreaks lineBreaks = LineBreaks::CrLf);
     OutputStream(const OutputStream&) = delete;
     OutputStream& operator=(const OutputStream&) = delete;
 
@@ -31,6 +36,7 @@ private:
     void appendCrLf(std::string_view bytes);
 
     QString path_;
+    LineBreaks lineBreaks_;
     std::unique_ptr<QSaveFile> file_;
     std::string buffer_;
     bool failed_ = false;

@@ -1,0 +1,267 @@
+#include "ExtractTableText.h"
+
+#include "ValueText.h"
+#include "db/ConnectionString.h"
+#include "db/Error.h"
+#include "db/ResultSet.h"
+
+#include <QByteArray>
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace CSVXML {
+
+namespace {
+
+QString bracketed(const QString& name) {
+    QString out = name;
+    out.replace(QLatin1Char(']'), QLatin1String("]]"));
+    return QLatin1Char('[') + out + QLatin1Char(']');
+}
+
+bool needsQuotes(std::string_view text) {
+    return text.find_first_of(",\"\r\n") != std::string_view::npos;
+}
+
+// Quotes what `line` holds from `start` on when it would otherwise split the line or the row.
+void quoteTail(std::string& line, std::size_t start) {
+    if (!needsQuotes(std::string_view(line).substr(start))) {
+        return;
+    }
+    const std::string value = line.substr(start);
+    line.resize(start);
+    line += '"';
+    for (const char c : value) {
+        if (c == '"') {
+            line += '"';
+        }
+        line += c;
+    }
+    line += '"';
+}
+
+// How each column's value becomes text, decided once from the column's type.
+enum class Form {
+    Text,
+    Integer,
+    Bit,
+    Decimal,
+    Double,
+    Float,
+    DateTime,
+    Date,
+    Guid,
+    Base64,
+};
+
+struct ColumnForm {
+    Form form = Form::Text;
+    int fractionDigits = 0;
+    bool roundFraction = false;
+};
+
+ColumnForm formOf(const db::Column& column) {
+    const QString& type = column.typeName;
+    switch (column.kind) {
+    case db::ValueKind::Integer:
+        return {Form::Integer};
+    case db::ValueKind::Bit:
+        return {Form::Bit};
+    case db::ValueKind::Decimal:
+        return {Form::Decimal};
+    case db::ValueKind::Real:
+        // real is float(24): its shortest text is that of a float, not of the double it widens to
+        if (type.compare(QLatin1String("real"), Qt::CaseInsensitive) == 0 ||
+            (column.size > 0 && column.size <= 24)) {
+            return {Form::Float};
+        }
+        return {Form::Double};
+    case db::ValueKind::Timestamp: {
+        // The digits the type carries: 0 for smalldatetime, 3 for datetime, n for datetime2(n).
+        // datetime counts in 1/300 s, so its three digits are rounded, not cut.
+        const int digits = std::clamp(column.decimalDigits, 0, 9);
+        const bool classic =
+            digits == 3 && type.compare(QLatin1String("datetime"), Qt::CaseInsensitive) == 0;
+        return {Form::DateTime, digits, classic};
+    }
+    case db::ValueKind::Date:
+        return {Form::Date};
+    case db::ValueKind::Guid:
+        return {Form::Guid};
+    case db::ValueKind::Binary:
+        return {Form::Base64};
+    case db::ValueKind::Text:
+    case db::ValueKind::Time:
+    case db::ValueKind::Other:
+        break;
+    }
+    return {Form::Text};
+}
+
+class Extractor {
+public:
+    explicit Extractor(db::ResultSet& rows) : rows_(rows) {
+        forms_.reserve(std::size_t(rows.columnCount()));
+        for (const db::Column& column : rows.columns()) {
+            forms_.push_back(formOf(column));
+        }
+    }
+
+    std::string header() const {
+        std::string line;
+        for (int i = 0; i < rows_.columnCount(); ++i) {
+            if (i > 0) {
+                line += ',';
+            }
+            const std::size_t start = line.size();
+            line += rows_.column(i).name.toStdString();
+            quoteTail(line, start);
+        }
+        return line;
+    }
+
+    // The current row's line, in `line` (emptied first).
+    void readRow(std::string& line) {
+        line.clear();
+        for (int i = 0; i < int(forms_.size()); ++i) {
+            if (i > 0) {
+                line += ',';
+            }
+            appendValue(i, line);
+        }
+    }
+
+private:
+    void appendValue(int i, std::string& line) {
+        const ColumnForm& f = forms_[std::size_t(i)];
+        switch (f.form) {
+        case Form::Text: {
+            const std::size_t start = line.size();
+            if (rows_.appendUtf8(i, line)) {
+                quoteTail(line, start);
+            }
+            return;
+        }
+        case Form::Integer:
+            if (const auto v = rows_.int64(i)) {
+                ValueText::appendInteger(line, *v);
+            }
+            return;
+        case Form::Bit:
+            if (const auto v = rows_.int64(i)) {
+                line += *v != 0 ? '1' : '0';
+            }
+            return;
+        case Form::Decimal:
+            scratch_.clear();
+            if (rows_.appendUtf8(i, scratch_)) {
+                ValueText::appendDecimal(line, scratch_);
+            }
+            return;
+        case Form::Double:
+            if (const auto v = rows_.real(i)) {
+                ValueText::appendDouble(line, *v);
+            }
+            return;
+        case Form::Float:
+            if (const auto v = rows_.real(i)) {
+                ValueText::appendFloat(line, float(*v));
+            }
+            return;
+        case Form::DateTime:
+            if (const auto v = rows_.timestamp(i)) {
+                ValueText::appendDateTime(line, v->year, v->month, v->day, v->hour, v->minute,
+                                          v->second, v->fraction, f.fractionDigits,
+                                          f.roundFraction);
+            }
+            return;
+        case Form::Date:
+            if (const auto v = rows_.date(i)) {
+                ValueText::appendDate(line, v->year(), v->month(), v->day());
+            }
+            return;
+        case Form::Guid:
+            bytes_.clear();
+            if (rows_.appendBytes(i, bytes_)) {
+                if (bytes_.size() != 16) {
+                    throw db::Error(
+                        QStringLiteral("The server sent a uniqueidentifier of %1 bytes.")
+                            .arg(bytes_.size()));
+                }
+                unsigned char raw[16];
+                std::memcpy(raw, bytes_.constData(), 16);
+                ValueText::appendGuid(line, raw);
+            }
+            return;
+        case Form::Base64:
+            bytes_.clear();
+            if (rows_.appendBytes(i, bytes_)) {
+                ValueText::appendBase64(
+                    line, std::string_view(bytes_.constData(), std::size_t(bytes_.size())));
+            }
+            return;
+        }
+    }
+
+    db::ResultSet& rows_;
+    std::vector<ColumnForm> forms_;
+    std::string scratch_;
+    QByteArray bytes_;
+};
+
+} // namespace
+
+QString tableQuery(const db::TableEntry& table) {
+    QString query = QStringLiteral("SELECT * FROM ");
+    if (!table.schema.isEmpty()) {
+        query += bracketed(table.schema) + QLatin1Char('.');
+    }
+    return query + bracketed(table.name) + QLatin1Char(';');
+}
+
+void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
+                      ExtractSink& sink, std::chrono::seconds loginTimeout) {
+    db::Connection connection = db::Connection::open(
+        db::connectionString(settings, db::ConnectionStringForm::UpperCase), loginTimeout);
+    db::ResultSet rows = connection.query(tableQuery(table));
+    Extractor extractor(rows);
+    sink.header(extractor.header());
+    std::string line;
+    for (;;) {
+        sink.yield();
+        if (!rows.next()) {
+            break;
+        }
+        extractor.readRow(line);
+        sink.row(line);
+    }
+}
+
+std::string ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
+                             const std::function<void()>& yield,
+                             std::chrono::seconds loginTimeout) {
+    class Joiner final : public ExtractSink {
+    public:
+        explicit Joiner(const std::function<void()>& yieldHook) : yield_(yieldHook) {}
+        void header(std::string_view line) override { text.append(line); }
+        void row(std::string_view line) override {
+            text.append("\r\n");
+            text.append(line);
+        }
+        void yield() override {
+            if (yield_) {
+                yield_();
+            }
+        }
+        std::string text;
+
+    private:
+        const std::function<void()>& yield_;
+    };
+    Joiner joiner(yield);
+    ExtractTableText(settings, table, joiner, loginTimeout);
+    return std::move(joiner.text);
+}
+
+} // namespace CSVXML

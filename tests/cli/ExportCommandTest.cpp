@@ -1,0 +1,180 @@
+// `extract` and `export` against the test server: what they write, which table they read, and
+// how they keep an existing file when they must not or cannot replace it.
+#include "DatabaseCommandsTest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QXmlStreamReader>
+
+namespace {
+
+class ExportCommandTest : public DatabaseCommandsTest {
+protected:
+    void SetUp() override {
+        DatabaseCommandsTest::SetUp();
+        server.execSql("shop", "CREATE TABLE Notes (Id INT, Body NVARCHAR(40), Seen DATETIME);"
+                               "INSERT INTO Notes VALUES (1, 'a,b \"q\"', '2024-01-02 03:04:05');"
+                               "INSERT INTO Notes VALUES (2, 'line' || char(10) || 'feed', NULL);"
+                               "INSERT INTO Notes VALUES (NULL, '<&> é', '2024-12-31 23:59:59');");
+    }
+
+    QStringList args(const char* command, const char* table = "Notes") const {
+        return loginArgs(command) << QStringLiteral("--table") << u(table);
+    }
+
+    QString file(const char* name) const { return work.filePath(u(name)); }
+
+    static QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    static void write(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    QTemporaryDir work;
+};
+
+const QByteArray kNotesText = "Id,Body,Seen\r\n"
+                              "1,\"a,b \"\"q\"\"\",2024-01-02T03:04:05.000\r\n"
+                              "2,\"line\nfeed\",\r\n"
+                              ",<&> \xC3\xA9,2024-12-31T23:59:59.000";
+
+TEST_F(ExportCommandTest, ExtractWritesTheDelimitedTextUnchanged) {
+    CliResult r = runCli(args("extract"), {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, kNotesText); // the lone LF inside the quoted value stays a lone LF
+
+    r = runCli(args("extract") << QStringLiteral("-o") << file("notes.csv"), {},
+               environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray());
+    EXPECT_EQ(read(file("notes.csv")), kNotesText);
+}
+
+// `export` streams, yet writes exactly what converting the whole extracted text writes.
+TEST_F(ExportCommandTest, ExportEqualsConvertingTheExtractedText) {
+    const QStringList variants[] = {
+        {},
+        {QStringLiteral("--no-row-tags"), QStringLiteral("--xml-tag=Notes")},
+        {QStringLiteral("--row-tag"), QStringLiteral("note"), QStringLiteral("--no-header")},
+    };
+    for (const QStringList& options : variants) {
+        SCOPED_TRACE(options.join(QLatin1Char(' ')).toStdString());
+        const CliResult exported = runCli(args("export") << options, {}, environment("demo"));
+        ASSERT_EQ(exported.exitCode, 0) << exported.err.constData();
+        const CliResult converted = runCli(QStringList{QStringLiteral("convert")} << options,
+                                           kNotesText, environment(nullptr));
+        ASSERT_EQ(converted.exitCode, 0) << converted.err.constData();
+        EXPECT_EQ(exported.out, converted.out);
+        EXPECT_TRUE(exported.out.endsWith("\r\n"));
+
+        QXmlStreamReader reader(exported.out);
+        while (!reader.atEnd()) {
+            reader.readNext();
+        }
+        EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+    }
+    const CliResult plain = runCli(args("export"), {}, environment("demo"));
+    EXPECT_TRUE(plain.out.contains("  <Body>line\r\nfeed</Body>\r\n")) << plain.out.constData();
+    EXPECT_TRUE(plain.out.contains("<Body>&lt;&amp;&gt; \xC3\xA9</Body>"));
+}
+
+// Like the table page: the first listed table of that name, or the one of the given schema.
+TEST_F(ExportCommandTest, TableIsFoundLikeTheTablePageFindsIt) {
+    server.execSql("shop", "CREATE TABLE Notes (Id INT); INSERT INTO Notes VALUES (7);", "sales");
+    server.setCatalog("shop", {{"sales", "Notes", "TABLE"}, {"dbo", "Notes", "TABLE"}});
+    CliResult r = runCli(args("extract"), {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(r.out, QByteArray("Id\r\n7"));
+
+    r = runCli(args("extract") << QStringLiteral("--schema=dbo"), {}, environment("demo"));
+    EXPECT_EQ(r.out, kNotesText);
+
+    r = runCli(args("extract", "Missing"), {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, QByteArray());
+    EXPECT_TRUE(r.err.contains("no user table named 'Missing'")) << r.err.constData();
+}
+
+TEST_F(ExportCommandTest, UsageErrorsExitWithTwo) {
+    EXPECT_EQ(runCli(loginArgs("export"), {}, environment("demo")).exitCode, 2); // no --table
+    EXPECT_EQ(runCli(args("export") << QStringLiteral("--bogus"), {}, environment("demo")).exitCode,
+              2);
+    EXPECT_EQ(runCli(args("extract") << QStringLiteral("--no-row-tags"), {}, environment("demo"))
+                  .exitCode,
+              2); // a conversion option means nothing to extract
+    EXPECT_EQ(runCli(args("export") << QStringLiteral("-o"), {}, environment("demo")).exitCode, 2);
+}
+
+// An existing file is the overwrite question's "No" unless --force answers "Yes".
+TEST_F(ExportCommandTest, ExistingFileIsKeptUnlessForced) {
+    const QString out = file("notes.xml");
+    const QByteArray old(100000, 'x'); // longer than the new text
+    write(out, old);
+    CliResult r = runCli(args("export") << QStringLiteral("-o") << out, {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("exists")) << r.err.constData();
+    EXPECT_EQ(read(out), old);
+    EXPECT_TRUE(server.batches().empty()); // asked before any work
+
+    r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force"), {},
+               environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    const QByteArray now = read(out);
+    EXPECT_TRUE(now.startsWith("<XML>\r\n")) << now.left(40).constData();
+    EXPECT_FALSE(now.contains("xxx")); // nothing of the old content remains
+}
+
+TEST_F(ExportCommandTest, FolderCountsAsExistingAndIsNeverReplaced) {
+    const QString folder = file("folder");
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/inside")));
+    CliResult r = runCli(args("export") << QStringLiteral("-o") << folder, {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("exists")) << r.err.constData();
+    r = runCli(args("export") << QStringLiteral("-o") << folder << QStringLiteral("--force"), {},
+               environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/inside")).isDir());
+}
+
+TEST_F(ExportCommandTest, WritesThatCannotHappenFailCleanly) {
+    CliResult r = runCli(args("export") << QStringLiteral("-o") << file("no/such/folder/x.xml"), {},
+                         environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("cannot write")) << r.err.constData();
+
+    const QString locked = file("locked.xml");
+    write(locked, "old");
+    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::ReadOwner));
+    r = runCli(args("export") << QStringLiteral("-o") << locked << QStringLiteral("--force"), {},
+               environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("read-only")) << r.err.constData();
+    EXPECT_EQ(read(locked), QByteArray("old"));
+}
+
+// A failure of the database after rows have been written leaves the old file as it was and no
+// stray temporary file beside it.
+TEST_F(ExportCommandTest, DatabaseFailuresLeaveTheOldFile) {
+    const QString out = file("notes.xml");
+    write(out, "old");
+    server.dropAfterRows(1);
+    CliResult r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force"),
+                         {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.err.isEmpty());
+    EXPECT_EQ(read(out), QByteArray("old"));
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{QStringLiteral("notes.xml")});
+
+    server.dropAfterRows(-1);
+    r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force"), {},
+               environment("wrong"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("Login failed")) << r.err.constData();
+    EXPECT_EQ(read(out), QByteArray("old"));
+}
+
+} // namespace
