@@ -209,10 +209,14 @@ namespace {
 void appendAsUtf8(QStringView text, std::string& out) {
     const char16_t* p = text.utf16();
     const char16_t* const end = p + text.size();
+    // At most three bytes for each UTF-16 unit (a surrogate pair gives four for two units).
+    const std::size_t start = out.size();
+    out.resize(start + std::size_t(text.size()) * 3);
+    char* o = out.data() + start;
     while (p != end) {
         char32_t c = *p++;
         if (c < 0x80) {
-            out.push_back(char(c));
+            *o++ = char(c);
             continue;
         }
         if (c >= 0xD800 && c <= 0xDFFF) {
@@ -223,17 +227,18 @@ void appendAsUtf8(QStringView text, std::string& out) {
             }
         }
         if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
+            *o++ = char(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            *o++ = char(0xE0 | (c >> 12));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
         } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            *o++ = char(0xF0 | (c >> 18));
+            *o++ = char(0x80 | ((c >> 12) & 0x3F));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
         }
-        out.push_back(char(0x80 | (c & 0x3F)));
+        *o++ = char(0x80 | (c & 0x3F));
     }
+    out.resize(std::size_t(o - out.data()));
 }
 
 } // namespace

@@ -34,6 +34,7 @@ public:
 private:
     bool flushBuffer();
     void appendCrLf(std::string_view bytes);
+    void startWriteBack();
 
     QString path_;
     LineBreaks lineBreaks_;
@@ -41,6 +42,7 @@ private:
     std::string buffer_;
     bool failed_ = false;
     bool lastWasCr_ = false;
+    qint64 writeBackFrom_ = 0;
     QString error_;
 };
 
