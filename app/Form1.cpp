@@ -127,6 +127,7 @@ void Form1::next() {
 
 void Form1::testConnection() {
     pointer_->setSetting(look::Busy);
+    wizard_.serve(); // the hourglass shows before the wait
     const db::ConnectionTestResult result = db::testConnection(settings(), wizard_.loginTimeout());
     wizard_.host().showMessage(this, result.message);
     pointer_->setSetting(look::Default);

@@ -120,6 +120,7 @@ void Form2::exportTable() {
         return;
     }
     pointer_->setSetting(look::Busy);
+    wizard_.serve(); // the hourglass shows before the wait
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->text()};
     // The whole text first: a failure leaves the options page as it was.

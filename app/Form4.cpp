@@ -102,6 +102,7 @@ void Form4::finish() {
     if (path.isEmpty())
         return;
     pointer_->setSetting(look::Busy);
+    wizard_.serve(); // the hourglass shows before the wait
     AskHost question(wizard_.host(), this);
     const CSVXML::SaveResult result =
         CSVXML::SaveTextToFile(wizard_.form3().previewText(), path, question);

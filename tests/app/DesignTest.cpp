@@ -6,6 +6,7 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
+#include "app/look/Look.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -217,6 +218,106 @@ TEST_F(PageDesign, PasswordShowsStarsAndNoInputMethod) {
                                                    connection.Text3),
               '*');
     EXPECT_FALSE(connection.Text3->testAttribute(Qt::WA_InputMethodEnabled));
+}
+
+// What a mouse move over each visible control does to the page pointer: -1 leaves it as it was.
+struct Binding {
+    int page;
+    const char* name; // nullptr: the bare page background
+    int sets;
+};
+
+const Binding kBindings[] = {
+    {1, "Check1", look::Custom},
+    {1, "Check2", look::Custom},
+    {1, "Check3", look::Custom},
+    {1, "Check5", look::Custom},
+    {1, nullptr, look::Default},
+    {1, "Text1", look::Default},
+    {1, "Text2", look::Default},
+    {1, "Text3", look::Default},
+    {1, "Text4", look::Default},
+    {1, "Label1", -1},
+    {1, "Label5", -1},
+
+    {2, "Check1", look::Custom},
+    {2, "Check2", look::Custom},
+    {2, "Check3", look::Custom},
+    {2, nullptr, look::Default},
+    {2, "Label1", look::Default},
+    {2, "List1", look::Default},
+    {2, "ProgressBar1", -1},
+
+    {3, "Check7", look::Custom},
+    {3, "Check8", look::Custom},
+    {3, "Check9", look::Custom},
+    {3, "Check17", look::Custom},
+    {3, nullptr, look::Default},
+    {3, "Label2", look::Default},
+    {3, "Label3", look::Default},
+    {3, "Check2", look::Default},
+    {3, "RichTextBox1", look::Default},
+    {3, "Text4", look::Default},
+    {3, "Text5", look::Default},
+
+    {4, "Check5", look::Custom},
+    {4, "Check6", look::Custom},
+    {4, "Check8", look::Custom},
+    {4, "Check9", look::Custom},
+    {4, nullptr, -1},
+    {4, "Label1", -1},
+    {4, "Text1", -1},
+};
+
+look::PagePointer& pointerOf(QWidget& page) {
+    if (auto* connection = dynamic_cast<app::Form1*>(&page))
+        return connection->pointer();
+    if (auto* tables = dynamic_cast<app::Form2*>(&page))
+        return tables->pointer();
+    if (auto* options = dynamic_cast<app::Form3*>(&page))
+        return options->pointer();
+    return dynamic_cast<app::Form4&>(page).pointer();
+}
+
+void moveOver(QWidget& page, const char* name) {
+    QPoint at(3, 3); // the background: no control there on any page
+    if (name) {
+        auto* control = page.findChild<QWidget*>(QString::fromLatin1(name));
+        at = control->mapTo(&page, control->rect().center());
+    }
+    // A move to where the mouse already is does not count: come from one pixel aside.
+    QTest::mouseMove(page.windowHandle(), at + QPoint(1, 0));
+    QTest::mouseMove(page.windowHandle(), at);
+    QCoreApplication::processEvents();
+}
+
+TEST_F(PageDesign, MovingTheMouseSetsThePointerOfEachControlButNeverEndsBusy) {
+    pages[2]
+        ->findChild<QPlainTextEdit*>(QStringLiteral("RichTextBox1"))
+        ->setPlainText(QStringLiteral("x")); // so that "Next >" is enabled and bound
+    for (int p = 1; p <= 4; ++p) {
+        QWidget& page = *pages[p - 1];
+        page.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+        look::PagePointer& pointer = pointerOf(page);
+        moveOver(page, nullptr); // the mouse enters the window first
+        for (const Binding& b : kBindings) {
+            if (b.page != p)
+                continue;
+            SCOPED_TRACE(testing::Message()
+                         << "page " << p << " " << (b.name ? b.name : "background"));
+            for (int before : {int(look::Default), int(look::Custom)}) {
+                pointer.setSetting(before);
+                moveOver(page, b.name);
+                EXPECT_EQ(pointer.setting(), b.sets < 0 ? before : b.sets);
+            }
+            pointer.setSetting(look::Busy);
+            moveOver(page, b.name);
+            EXPECT_EQ(pointer.setting(), look::Busy);
+        }
+        pointer.setSetting(look::Default);
+        page.hide();
+    }
 }
 
 } // namespace
