@@ -1,0 +1,148 @@
+#include "app/Form1.h"
+
+#include "app/Design.h"
+#include "app/Form2.h"
+#include "app/Host.h"
+#include "app/PushCheckBox.h"
+#include "app/Wizard.h"
+#include "app/look/Look.h"
+#include "db/Probe.h"
+#include "db/SettingsStore.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+
+namespace app {
+
+using design::twips;
+
+Form1::Form1(Wizard& wizard) : wizard_(wizard) {
+    setObjectName(QStringLiteral("Form1"));
+    design::setUpPage(*this, QStringLiteral("Setup Connections"), 5895, 3525, false);
+
+    Label5 = design::label(
+        this, QStringLiteral("Label5"),
+        QStringLiteral(" Please provide the login information for your MS SQL Server db."),
+        twips(120, 120, 5535, 255));
+    Label2 = design::label(this, QStringLiteral("Label2"), QStringLiteral("Server:"),
+                           twips(240, 525, 1095, 255));
+    Text1 = design::textBox<SelectAllLineEdit>(this, QStringLiteral("Text1"), QString(),
+                                               twips(1320, 480, 4455, 330));
+    Label1 = design::label(this, QStringLiteral("Label1"), QStringLiteral("Username:"),
+                           twips(240, 1005, 1095, 255));
+    Text2 = design::textBox<SelectAllLineEdit>(this, QStringLiteral("Text2"), QString(),
+                                               twips(1320, 960, 4455, 330));
+    Label4 = design::label(this, QStringLiteral("Label4"), QStringLiteral("Password:"),
+                           twips(240, 1485, 1095, 255));
+    Text3 = design::textBox<SelectAllLineEdit>(this, QStringLiteral("Text3"), QString(),
+                                               twips(1320, 1440, 4455, 330));
+    Text3->setEchoMode(QLineEdit::Password);
+    // One "*" per character, as the password box has always shown it.
+    Text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    Text3->setAttribute(Qt::WA_InputMethodEnabled, false);
+    Label3 = design::label(this, QStringLiteral("Label3"), QStringLiteral("Database:"),
+                           twips(240, 1965, 975, 255));
+    Text4 = design::textBox<SelectAllLineEdit>(this, QStringLiteral("Text4"), QString(),
+                                               twips(1320, 1920, 4455, 330));
+    Check5 = design::button(this, QStringLiteral("Check5"), QStringLiteral("Test Connection"),
+                            twips(120, 2400, 4215, 375));
+    Check2 = design::button(this, QStringLiteral("Check2"), QStringLiteral("Help"),
+                            twips(4440, 2400, 1335, 375));
+    Line1 = design::line(this, QStringLiteral("Line1"), 120, 2880, 5760);
+    Check1 = design::button(this, QStringLiteral("Check1"), QStringLiteral("Cancel"),
+                            twips(120, 3000, 1335, 400));
+    Check4 = design::button(this, QStringLiteral("Check4"), QStringLiteral("< Back"),
+                            twips(1560, 3000, 1335, 400));
+    Check4->setEnabled(false);
+    Check3 = design::button(this, QStringLiteral("Check3"), QStringLiteral("Next >"),
+                            twips(3000, 3000, 1335, 400));
+    Check6 = design::button(this, QStringLiteral("Check6"), QStringLiteral("Finish"),
+                            twips(4440, 3000, 1335, 400));
+    Check6->setEnabled(false);
+
+    setTabOrder(Text1, Text2);
+    setTabOrder(Text2, Text3);
+    setTabOrder(Text3, Text4);
+    setTabOrder(Text4, Check5);
+    setTabOrder(Check5, Check1);
+    setTabOrder(Check1, Check3);
+    setTabOrder(Check3, Check6);
+    setTabOrder(Check6, Check4);
+    setTabOrder(Check4, Check2);
+    Text1->setFocus();
+
+    // Every change of a box, the loading included, reaches the store at once.
+    const auto keep = [this](SelectAllLineEdit* box, db::SettingKey key) {
+        connect(box, &QLineEdit::textChanged, this,
+                [this, key](const QString& text) { wizard_.store().setValue(key, text); });
+    };
+    keep(Text1, db::SettingKey::Server);
+    keep(Text2, db::SettingKey::User);
+    keep(Text3, db::SettingKey::Password);
+    keep(Text4, db::SettingKey::Database);
+
+    connect(Check1, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
+    connect(Check2, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { help(); }); });
+    connect(Check3, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { next(); }); });
+    connect(Check5, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { testConnection(); }); });
+
+    pointer_ = new look::PagePointer(*this);
+    pointer_->bind(this, look::Default);
+    for (QWidget* box : {Text1, Text2, Text3, Text4})
+        pointer_->bind(box, look::Default);
+    for (QWidget* button : {Check1, Check2, Check3, Check5})
+        pointer_->bind(button, look::Custom);
+}
+
+void Form1::load() {
+    Main::CenterOnScreen(*this);
+    visitHomePageByChance();
+    pointer_->loadCustomImage();
+    db::SettingsStore& store = wizard_.store();
+    Text1->setText(store.value(db::SettingKey::Server));
+    Text2->setText(store.value(db::SettingKey::User));
+    Text3->setText(store.value(db::SettingKey::Password));
+    Text4->setText(store.value(db::SettingKey::Database));
+}
+
+// One start in a hundred, on average, opens our home page.
+void Form1::visitHomePageByChance() {
+    const int n = static_cast<int>(wizard_.host().randomUnit() * 100) + 1;
+    if (n == 7)
+        wizard_.host().openUrl(QUrl(QString::fromUtf16(db::kMakerHomePage)));
+}
+
+db::ConnectionSettings Form1::settings() const {
+    return {Text1->text(), Text2->text(), Text3->text(), Text4->text()};
+}
+
+void Form1::next() {
+    if (MSSQL::CanConnect(settings(), wizard_.loginTimeout()))
+        wizard_.move(*this, wizard_.form2());
+}
+
+void Form1::testConnection() {
+    pointer_->setSetting(look::Busy);
+    wizard_.serve(); // the hourglass shows before the wait
+    const db::ConnectionTestResult result = db::testConnection(settings(), wizard_.loginTimeout());
+    wizard_.host().showMessage(this, result.message);
+    pointer_->setSetting(look::Default);
+}
+
+void Form1::help() {
+    // The message breaks its lines with single carriage returns.
+    QString text = db::helpMessage();
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    wizard_.host().showMessage(this, text);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    wizard_.endProgram();
+}
+
+} // namespace app

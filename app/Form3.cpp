@@ -1,0 +1,283 @@
+#include "app/Form3.h"
+
+#include "app/Design.h"
+#include "app/Form2.h"
+#include "app/Form4.h"
+#include "app/PushCheckBox.h"
+#include "app/Wizard.h"
+#include "app/look/Look.h"
+#include "convert/ConvertTextToXml.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
+
+namespace app {
+
+using design::twips;
+
+namespace {
+
+// Larger pieces of XML go into the preview as they come, so that one insertion never holds
+// up the window system for long.
+constexpr std::size_t kInsertChunk = 64 * 1024;
+
+// The conversion's output, gathered and put at the end of the preview in batches: every time
+// the window system is served, and whenever a chunk's worth has come.
+class PreviewSink final : public CSVXML::ConversionSink {
+public:
+    PreviewSink(QPlainTextEdit& preview, QProgressBar& bar, Wizard& wizard)
+        : preview_(preview), bar_(bar), wizard_(wizard) {}
+
+    void begin() override {
+        preview_.clear();
+        pending_.clear();
+    }
+    void append(std::string_view xml) override {
+        pending_.append(xml);
+        if (wizard_.serviceDue()) {
+            flush();
+            wizard_.serve();
+        } else if (pending_.size() >= kInsertChunk) {
+            flush();
+        }
+    }
+    void progress(float percent) override { percent_ = percent; }
+    void finish() override {
+        flush();
+        bar_.setValue(0);
+    }
+
+private:
+    void flush() {
+        if (!pending_.empty()) {
+            // Inserted at the end with a cursor of our own: appendPlainText would start a new
+            // paragraph and so add a line break of its own.
+            QTextCursor end(preview_.document());
+            end.movePosition(QTextCursor::End);
+            end.insertText(QString::fromUtf8(pending_.data(), qsizetype(pending_.size())));
+            pending_.clear();
+        }
+        bar_.setValue(static_cast<int>(percent_));
+    }
+
+    QPlainTextEdit& preview_;
+    QProgressBar& bar_;
+    Wizard& wizard_;
+    std::string pending_;
+    float percent_ = 0;
+};
+
+// While a conversion fills the preview, typing into it would mix with the rows; the undo
+// history would only hold the run itself.
+class PreviewRun {
+public:
+    explicit PreviewRun(QPlainTextEdit& preview)
+        : preview_(preview), wasReadOnly_(preview.isReadOnly()) {
+        preview_.setReadOnly(true);
+        preview_.setUndoRedoEnabled(false);
+    }
+    ~PreviewRun() {
+        preview_.setUndoRedoEnabled(true);
+        preview_.setReadOnly(wasReadOnly_);
+    }
+    PreviewRun(const PreviewRun&) = delete;
+    PreviewRun& operator=(const PreviewRun&) = delete;
+
+private:
+    QPlainTextEdit& preview_;
+    bool wasReadOnly_;
+};
+
+} // namespace
+
+QString documentText(const QPlainTextEdit& editor, QStringView lineBreak) {
+    QString text = editor.document()->toRawText();
+    text.replace(QChar(QChar::ParagraphSeparator), lineBreak.toString());
+    return text;
+}
+
+Form3::Form3(Wizard& wizard) : wizard_(wizard) {
+    setObjectName(QStringLiteral("Form3"));
+    design::setUpPage(*this, QString(), 5895, 3900, true);
+
+    Command1 = new QPushButton(QStringLiteral("Command1"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twips(-720, 0, 615, 495));
+    QFont plain = QApplication::font();
+    plain.setFamily(plain.family());
+    plain.setPointSizeF(plain.pointSizeF());
+    plain.setWeight(plain.weight());
+    Command1->setFont(plain);
+    Command1->setAutoDefault(false);
+
+    Check2 = design::checkBox(this, QStringLiteral("Check2"), QStringLiteral("Use Row Tags"),
+                              twips(140, 120, 1575, 255));
+    Check2->setChecked(true);
+    Label2 = design::label(this, QStringLiteral("Label2"), QStringLiteral("Row Tag:"),
+                           twips(1800, 120, 975, 255), 9.75);
+    Text4 = design::textBox<QLineEdit>(this, QStringLiteral("Text4"), QStringLiteral("row"),
+                                       twips(2760, 120, 1215, 285), 9.75);
+    Label3 = design::label(this, QStringLiteral("Label3"), QStringLiteral("XML Tag:"),
+                           twips(4080, 120, 1095, 255), 9.75);
+    Text5 = design::textBox<QLineEdit>(this, QStringLiteral("Text5"), QStringLiteral("XML"),
+                                       twips(5040, 120, 735, 285), 9.75);
+    Line2 = design::line(this, QStringLiteral("Line2"), 120, 480, 5760);
+    Check17 = design::button(this, QStringLiteral("Check17"), QStringLiteral("Refresh"),
+                             twips(120, 600, 5655, 400));
+    RichTextBox1 = design::textBox<QPlainTextEdit>(this, QStringLiteral("RichTextBox1"), QString(),
+                                                   twips(120, 1080, 5655, 2055), 9.75);
+    RichTextBox1->setTabChangesFocus(true);
+    RichTextBox1->viewport()->installEventFilter(this);
+    Line1 = design::line(this, QStringLiteral("Line1"), 120, 3240, 5760);
+    Check9 = design::button(this, QStringLiteral("Check9"), QStringLiteral("Cancel"),
+                            twips(120, 3360, 1335, 400));
+    Check8 = design::button(this, QStringLiteral("Check8"), QStringLiteral("< Back"),
+                            twips(1560, 3360, 1335, 400));
+    Check7 = design::button(this, QStringLiteral("Check7"), QStringLiteral("Next >"),
+                            twips(3000, 3360, 1335, 400));
+    Check7->setEnabled(false);
+    Check6 = design::button(this, QStringLiteral("Check6"), QStringLiteral("Finish"),
+                            twips(4440, 3360, 1335, 400));
+    Check6->setEnabled(false);
+
+    // Below the visible area: reached by Tab only.
+    ProgressBar1 =
+        design::progressBar(this, QStringLiteral("ProgressBar1"), twips(120, 4560, 5655, 375));
+    Check4 = design::button(this, QStringLiteral("Check4"), QStringLiteral("Save to File"),
+                            twips(120, 4920, 6615, 375), 11.25);
+    buildFrame();
+
+    const QList<QWidget*> tabOrder{Command1,     Check20, Check3, Check17, Check1, Text3,
+                                   Check5,       Text1,   Text5,  Text4,   Check2, Check4,
+                                   RichTextBox1, Check6,  Check8, Check9,  Check7};
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    Command1->setFocus();
+
+    connect(RichTextBox1, &QPlainTextEdit::textChanged, this,
+            [this] { Check7->setEnabled(!RichTextBox1->document()->isEmpty()); });
+    connect(Text1, &QPlainTextEdit::textChanged, this, [this] { exportedText_.reset(); });
+
+    connect(Check9, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
+    connect(Check8, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form2()); }); });
+    connect(Check7, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form4()); }); });
+    connect(Check17, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { convert(*ProgressBar1, *pointer_); }); });
+    connect(Check5, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { Text1->clear(); }); });
+
+    pointer_ = new look::PagePointer(*this);
+    for (QWidget* button : {Check3, Check4, Check5, Check6, Check7, Check8, Check9, Check17})
+        pointer_->bind(button, look::Custom);
+    const QList<QWidget*> plain_controls{this,   Frame1, Label1,       Label2, Label3, Check1,
+                                         Check2, Text1,  RichTextBox1, Text3,  Text4,  Text5};
+    for (QWidget* control : plain_controls)
+        pointer_->bind(control, look::Default);
+    for (QWidget* box : {Text3, Text4, Text5})
+        pointer_->keepOwnPointer(box);
+}
+
+void Form3::buildFrame() {
+    Frame1 = new QGroupBox(QStringLiteral("CSV File"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(twips(120, 5280, 6855, 3255));
+    Frame1->setFont(design::arial());
+
+    Check1 = design::checkBox(Frame1, QStringLiteral("Check1"),
+                              QStringLiteral("There is a Header Row"), twips(600, 240, 2535, 255));
+    Check1->setChecked(true);
+    Label1 =
+        design::label(Frame1, QStringLiteral("Label1"), QStringLiteral("Seperating Character:"),
+                      twips(3240, 240, 2175, 255), 9.75);
+    Text3 = design::textBox<QLineEdit>(Frame1, QStringLiteral("Text3"), QStringLiteral(","),
+                                       twips(5520, 240, 375, 285));
+    Text1 = design::textBox<QPlainTextEdit>(Frame1, QStringLiteral("Text1"), QString(),
+                                            twips(120, 600, 6615, 2055), 9.75);
+    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Text1->setTabChangesFocus(true);
+    Check3 = design::button(Frame1, QStringLiteral("Check3"), QStringLiteral("Load CSV"),
+                            twips(120, 2760, 2415, 375), 11.25);
+    Check20 = design::button(Frame1, QStringLiteral("Check20"), QStringLiteral("Save Above As CSV"),
+                             twips(2640, 2760, 2415, 375), 11.25);
+    Check5 = design::button(Frame1, QStringLiteral("Check5"), QStringLiteral("Clear"),
+                            twips(5160, 2760, 1575, 375), 11.25);
+}
+
+void Form3::load() {
+    look::setWhiteBackground(*ProgressBar1);
+    Main::CenterOnScreen(*this);
+    setWindowTitle(QStringLiteral("Brisklet"));
+    pointer_->loadCustomImage();
+}
+
+void Form3::setDelimitedText(const std::string& text) {
+    Text1->setPlainText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    exportedText_ = text;
+}
+
+std::string Form3::delimitedText() const {
+    if (exportedText_)
+        return *exportedText_;
+    return documentText(*Text1, u"\r\n").toStdString();
+}
+
+CSVXML::ConversionOptions Form3::options() const {
+    CSVXML::ConversionOptions options;
+    options.separator = Text3->text().toStdString();
+    options.rowTag = Text4->text().toStdString();
+    options.xmlTag = Text5->text().toStdString();
+    options.headerRow = Check1->isChecked();
+    options.useRowTags = Check2->isChecked();
+    return options;
+}
+
+QString Form3::previewText() const {
+    return documentText(*RichTextBox1, u"\n");
+}
+
+void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
+    pointer.setSetting(look::Busy);
+    const CSVXML::ConversionOptions settings = options();
+    const std::string text = delimitedText();
+    {
+        PreviewRun run(*RichTextBox1);
+        PreviewSink sink(*RichTextBox1, bar, wizard_);
+        CSVXML::ConvertTextToXml(text, settings, sink);
+    }
+    pointer.setSetting(look::Default);
+}
+
+bool Form3::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == RichTextBox1->viewport() && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::RightButton)
+        RichTextBox1->setFocus(Qt::MouseFocusReason);
+    return QWidget::eventFilter(watched, event);
+}
+
+// The page is disabled while the table list is filled, which takes the focus from its
+// controls; it comes back to the first one.
+void Form3::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange && isEnabled() && !focusWidget())
+        Command1->setFocus();
+}
+
+void Form3::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    wizard_.endProgram();
+}
+
+} // namespace app

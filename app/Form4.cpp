@@ -1,0 +1,124 @@
+#include "app/Form4.h"
+
+#include "app/Design.h"
+#include "app/Form3.h"
+#include "app/Host.h"
+#include "app/PushCheckBox.h"
+#include "app/Wizard.h"
+#include "app/look/Look.h"
+#include "output/SaveTextToFile.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+
+namespace app {
+
+using design::twips;
+
+namespace {
+
+const QString kExit = QStringLiteral("Exit");
+
+class AskHost final : public CSVXML::OverwriteQuestion {
+public:
+    AskHost(Host& host, QWidget* parent) : host_(host), parent_(parent) {}
+    bool confirm(const QString& message) override { return host_.askYesNo(parent_, message); }
+
+private:
+    Host& host_;
+    QWidget* parent_;
+};
+
+} // namespace
+
+Form4::Form4(Wizard& wizard) : wizard_(wizard) {
+    setObjectName(QStringLiteral("Form4"));
+    design::setUpPage(*this, QString(), 5895, 1605, false);
+
+    Label1 = design::label(this, QStringLiteral("Label1"),
+                           QStringLiteral(" Where would you like to save XML file?"),
+                           twips(240, 120, 4575, 255));
+    Text1 = design::textBox<QLineEdit>(this, QStringLiteral("Text1"), QStringLiteral("Text1"),
+                                       twips(120, 480, 5175, 285), 9.75);
+    Check5 = design::button(this, QStringLiteral("Check5"), QStringLiteral("..."),
+                            twips(5400, 480, 325, 330));
+    Line1 = design::line(this, QStringLiteral("Line1"), 120, 960, 5760);
+    Check9 = design::button(this, QStringLiteral("Check9"), QStringLiteral("Cancel"),
+                            twips(120, 1080, 1335, 400));
+    Check8 = design::button(this, QStringLiteral("Check8"), QStringLiteral("< Back"),
+                            twips(1560, 1080, 1335, 400));
+    Check7 = design::button(this, QStringLiteral("Check7"), QStringLiteral("Next >"),
+                            twips(3000, 1080, 1335, 400));
+    Check7->setEnabled(false);
+    Check6 = design::button(this, QStringLiteral("Check6"), QStringLiteral("Finish"),
+                            twips(4440, 1080, 1335, 400));
+
+    setTabOrder(Check9, Check8);
+    setTabOrder(Check8, Check6);
+    setTabOrder(Check6, Text1);
+    setTabOrder(Text1, Check5);
+    setTabOrder(Check5, Check7);
+    Check9->setFocus();
+
+    connect(Check9, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
+    connect(Check8, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form3()); }); });
+    connect(Check5, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { browse(); }); });
+    connect(Check6, &PushCheckBox::activated, this,
+            [this] { wizard_.runAction([this] { finish(); }); });
+
+    pointer_ = new look::PagePointer(*this);
+    for (QWidget* button : {Check5, Check6, Check7, Check8, Check9})
+        pointer_->bind(button, look::Custom);
+    pointer_->keepOwnPointer(Text1);
+}
+
+void Form4::load() {
+    Main::CenterOnScreen(*this);
+    setWindowTitle(QStringLiteral("Brisklet"));
+    pointer_->loadCustomImage();
+    Text1->clear();
+}
+
+void Form4::browse() {
+    const FileDialogRequest request{
+        QStringLiteral("XML Output File"),
+        {QStringLiteral("XML Files (*.xml)"), QStringLiteral("All Files (*.*)")},
+        dialogFileName_};
+    // A cancelled dialog gives back the name it returned before.
+    if (const std::optional<QString> chosen = wizard_.host().chooseFile(this, request))
+        dialogFileName_ = *chosen;
+    Text1->setText(dialogFileName_);
+}
+
+void Form4::finish() {
+    if (Check6->text() == kExit) {
+        wizard_.endProgram();
+        return;
+    }
+    const QString path = Text1->text();
+    if (path.isEmpty())
+        return;
+    pointer_->setSetting(look::Busy);
+    wizard_.serve(); // the hourglass shows before the wait
+    AskHost question(wizard_.host(), this);
+    const CSVXML::SaveResult result =
+        CSVXML::SaveTextToFile(wizard_.form3().previewText(), path, question);
+    pointer_->setSetting(look::Default);
+    if (result.status == CSVXML::SaveResult::Status::Failed) {
+        // The caption stays "Finish": the user can correct the path and press again.
+        wizard_.host().showMessage(
+            this, QStringLiteral("The XML file was not saved: %1").arg(result.error));
+        return;
+    }
+    Check6->setText(kExit);
+}
+
+void Form4::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    wizard_.endProgram();
+}
+
+} // namespace app

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "db/Connection.h"
+#include "db/ConnectionSettings.h"
+
+#include <QElapsedTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+namespace db {
+class SettingsStore;
+}
+
+namespace app {
+
+class Host;
+class Form1;
+class Form2;
+class Form3;
+class Form4;
+
+// Thrown out of a long operation, from the point where it serves the window system, when the
+// user has ended the program meanwhile; caught where the operation began.
+struct ProgramEnding {};
+
+// The four pages of one run and what they share. Each page is made the first time it is shown
+// or touched and lives, shown or hidden, until the program ends.
+//
+// Button actions run one at a time: while one runs (a table listing, an export, a conversion,
+// a question on screen), the presses of every other button except "Cancel" are ignored, so
+// nothing re-enters a running operation. "Cancel" and closing a page end the program at once;
+// inside an operation, the next service of the window system abandons it.
+class Wizard {
+public:
+    Wizard(Host& host, db::SettingsStore& store,
+           std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+    ~Wizard();
+    Wizard(const Wizard&) = delete;
+    Wizard& operator=(const Wizard&) = delete;
+
+    // Loads the connection page and opens the table page at once when the stored login works,
+    // else shows the connection page.
+    void start();
+
+    Form1& form1();
+    Form2& form2();
+    Form3& form3();
+    Form4& form4();
+    // The page if it has been made, without making it.
+    Form2* existingForm2() const { return form2_.get(); }
+    Form3* existingForm3() const { return form3_.get(); }
+    Form4* existingForm4() const { return form4_.get(); }
+
+    Host& host() { return host_; }
+    db::SettingsStore& store() { return store_; }
+    std::chrono::seconds loginTimeout() const { return loginTimeout_; }
+    // The login as the connection page's boxes hold it now.
+    db::ConnectionSettings connectionSettings();
+
+    // Shows `to`, then hides `from`.
+    void move(QWidget& from, QWidget& to);
+
+    // Runs one button's action, unless another is running or the program has ended.
+    void runAction(const std::function<void()>& action);
+    bool busy() const { return depth_ > 0; }
+
+    // "Cancel", "Exit" and closing a page.
+    void endProgram();
+    bool ended() const { return ended_; }
+
+    // Long operations call this between pieces of work: about every 15 ms of work it lets the
+    // window system process its events, so that pages repaint and the pointer and progress
+    // bars stay live. Throws ProgramEnding when the program was ended meanwhile.
+    void yieldIfDue();
+    bool serviceDue() const;
+    void serve();
+
+    static constexpr std::chrono::milliseconds kServiceInterval{15};
+
+private:
+    void runOperation(const std::function<void()>& work);
+    void finish();
+    static void show(QWidget& page);
+
+    Host& host_;
+    db::SettingsStore& store_;
+    std::chrono::seconds loginTimeout_;
+    std::unique_ptr<Form1> form1_;
+    std::unique_ptr<Form2> form2_;
+    std::unique_ptr<Form3> form3_;
+    std::unique_ptr<Form4> form4_;
+    int depth_ = 0;
+    bool endRequested_ = false;
+    bool ended_ = false;
+    QElapsedTimer sinceService_;
+};
+
+} // namespace app

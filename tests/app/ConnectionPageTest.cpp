@@ -1,0 +1,152 @@
+#include "Fixture.h"
+#include "app/Design.h"
+#include "app/Form1.h"
+#include "app/Form2.h"
+#include "app/PushCheckBox.h"
+#include "app/look/Look.h"
+#include "db/Probe.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QListWidget>
+#include <QTest>
+
+namespace {
+
+class ConnectionPage : public WizardTest {
+protected:
+    app::Form1& page() {
+        start();
+        return wizard->form1();
+    }
+};
+
+TEST_F(ConnectionPage, EveryChangeOfABoxIsStoredAtOnce) {
+    app::Form1& p = page();
+    p.show();
+    QApplication::setActiveWindow(&p);
+    p.Text1->setFocus();
+    QStringList seen;
+    QObject::connect(p.Text1, &QLineEdit::textChanged,
+                     [&] { seen << db::SettingsStore(storePath()).value(db::SettingKey::Server); });
+    QTest::keyClicks(p.Text1, QStringLiteral("abc"));
+    EXPECT_EQ(seen, strings({"a", "ab", "abc"}));
+
+    p.Text3->setText(QStringLiteral("p;w}d"));
+    p.Text4->setText(QStringLiteral("x"));
+    p.Text4->clear();
+    const db::SettingsStore reread(storePath());
+    EXPECT_EQ(reread.value(db::SettingKey::Server), QStringLiteral("abc"));
+    EXPECT_EQ(reread.value(db::SettingKey::Password), QStringLiteral("p;w}d"));
+    EXPECT_EQ(reread.value(db::SettingKey::Database), QString());
+    EXPECT_EQ(reread.value(db::SettingKey::User), QString());
+
+    // The next run shows them again.
+    wizard.reset();
+    app::Form1& again = page();
+    EXPECT_EQ(again.Text1->text(), QStringLiteral("abc"));
+    EXPECT_EQ(again.Text3->text(), QStringLiteral("p;w}d"));
+}
+
+TEST_F(ConnectionPage, ABoxSelectsItsWholeTextWhenItGetsTheFocus) {
+    storeLogin({QStringLiteral("server"), QStringLiteral("user"), QStringLiteral("pw"),
+                QStringLiteral("db")});
+    app::Form1& p = page();
+    QApplication::setActiveWindow(&p);
+    EXPECT_EQ(p.focusWidget(), p.Text1);
+    p.Text1->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(p.Text1->selectedText(), QStringLiteral("server"));
+    p.Text4->setFocus(Qt::OtherFocusReason); // not by Tab: selected all the same
+    EXPECT_EQ(p.Text4->selectedText(), QStringLiteral("db"));
+    QTest::keyClicks(p.Text4, QStringLiteral("shop"));
+    EXPECT_EQ(p.Text4->text(), QStringLiteral("shop"));
+}
+
+TEST_F(ConnectionPage, NextWithALoginThatFailsDoesNothingAtAll) {
+    app::Form1& p = page();
+    p.Text1->setText(login().server);
+    p.Text2->setText(QStringLiteral("demo"));
+    p.Text3->setText(QStringLiteral("wrong"));
+    p.Text4->setText(QStringLiteral("shop"));
+    press(p.Check3);
+    EXPECT_TRUE(p.isVisible());
+    EXPECT_EQ(wizard->existingForm2(), nullptr);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(p.pointer().setting(), look::Default);
+    EXPECT_FALSE(p.Check3->isChecked());
+
+    p.Text3->setText(QStringLiteral("demo"));
+    press(p.Check3);
+    ASSERT_NE(wizard->existingForm2(), nullptr);
+    EXPECT_TRUE(wizard->existingForm2()->isVisible());
+    EXPECT_FALSE(p.isVisible());
+}
+
+TEST_F(ConnectionPage, BackAndNextAgainKeepsTheListEvenForAnotherDatabase) {
+    storeLogin(login());
+    start();
+    app::Form2& tables = wizard->form2();
+    tables.List1->setCurrentRow(1);
+    press(tables.Check2);
+    server.setCatalog("shop", {{"dbo", "Other"}});
+    app::Form1& p = wizard->form1();
+    p.Text4->setText(QStringLiteral("")); // the login's default database: still connects
+    press(p.Check3);
+    EXPECT_TRUE(tables.isVisible());
+    ASSERT_EQ(tables.List1->count(), 2);
+    EXPECT_EQ(tables.List1->item(0)->text(), QStringLiteral("Customers"));
+    EXPECT_EQ(tables.List1->currentRow(), 1);
+}
+
+TEST_F(ConnectionPage, HelpShowsItsMessageWithLineBreaksOncePerPress) {
+    app::Form1& p = page();
+    press(p.Check2);
+    press(p.Check2);
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[0], host.messages[1]);
+    EXPECT_FALSE(host.messages[0].contains(QLatin1Char('\r')));
+    EXPECT_TRUE(host.messages[0].contains(QStringLiteral(
+        "please go to: \n\nhttps://www.sqlmanager.net/products/mssql/manager/download\n\n")));
+    EXPECT_TRUE(host.messages[0].endsWith(QStringLiteral("\n\nfor example, for Server.")));
+    EXPECT_EQ(host.messageParents[0], &p);
+    EXPECT_FALSE(p.Check2->isChecked());
+    EXPECT_TRUE(p.isVisible());
+}
+
+TEST_F(ConnectionPage, TestConnectionTellsItsTwoMessagesWithTheBusyPointerUntilClosed) {
+    app::Form1& p = page();
+    std::vector<int> pointerDuringMessage;
+    host.duringMessage = [&] { pointerDuringMessage.push_back(p.pointer().setting()); };
+
+    press(p.Check5); // empty boxes
+    const db::ConnectionSettings good = login();
+    p.Text1->setText(good.server);
+    p.Text2->setText(good.user);
+    p.Text3->setText(good.password);
+    p.Text4->setText(good.database);
+    press(p.Check5);
+
+    EXPECT_EQ(host.messages, (std::vector<QString>{QString::fromUtf16(db::kCouldNotConnect),
+                                                   QString::fromUtf16(db::kConnectionSuccessful)}));
+    EXPECT_EQ(pointerDuringMessage, (std::vector<int>{look::Busy, look::Busy}));
+    EXPECT_EQ(p.pointer().setting(), look::Default);
+    EXPECT_TRUE(p.isVisible());
+    EXPECT_EQ(wizard->existingForm2(), nullptr);
+}
+
+TEST_F(ConnectionPage, CancelOrClosingTheWindowEndsTheProgram) {
+    app::Form1& p = page();
+    press(p.Check1);
+    EXPECT_EQ(host.ends, 1);
+    wizard.reset();
+
+    app::Form1& q = page();
+    QCloseEvent close;
+    QApplication::sendEvent(&q, &close);
+    EXPECT_EQ(host.ends, 2);
+    // Nothing runs once the program has ended.
+    press(q.Check2);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+} // namespace

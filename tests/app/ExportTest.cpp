@@ -1,0 +1,217 @@
+#include "Fixture.h"
+#include "app/Design.h"
+#include "app/Form1.h"
+#include "app/Form2.h"
+#include "app/Form3.h"
+#include "app/Form4.h"
+#include "app/PushCheckBox.h"
+#include "app/look/Look.h"
+#include "convert/ConvertTextToXml.h"
+#include "convert/ExtractTableText.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTest>
+
+namespace {
+
+class Export : public WizardTest {
+protected:
+    app::Form3& options() { return wizard->form3(); }
+
+    // What the preview should hold: the table's delimited text converted in one piece, with
+    // the lines as the preview shows them.
+    QString expectedPreview(const std::string& delimited,
+                            const CSVXML::ConversionOptions& settings = {}) {
+        CSVXML::StringSink sink;
+        CSVXML::ConvertTextToXml(delimited, settings, sink);
+        return QString::fromStdString(sink.text).replace(QStringLiteral("\r\n"),
+                                                         QStringLiteral("\n"));
+    }
+    std::string delimited(const QString& table) {
+        return CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), table});
+    }
+};
+
+TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage) {
+    exportTable(QStringLiteral("Customers"));
+    app::Form2& tables = wizard->form2();
+    app::Form3& o = options();
+    EXPECT_TRUE(o.isVisible());
+    EXPECT_FALSE(tables.isVisible());
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(o.delimitedText(), delimited(QStringLiteral("Customers")));
+    EXPECT_EQ(o.Text1->toPlainText(), QString::fromStdString(delimited(QStringLiteral("Customers")))
+                                          .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Customers"))));
+    EXPECT_TRUE(o.previewText().startsWith(QStringLiteral("<XML>\n <row>\n  <id>1</id>")));
+    EXPECT_TRUE(o.Check7->isEnabled());
+    EXPECT_EQ(tables.ProgressBar1->value(), 0);
+    EXPECT_EQ(tables.pointer().setting(), look::Default);
+    EXPECT_EQ(o.pointer().setting(), look::Default);
+    EXPECT_FALSE(tables.Check3->isChecked());
+    EXPECT_EQ(o.focusWidget(), o.Command1);
+    // The user may edit the preview once the run is over.
+    EXPECT_FALSE(o.RichTextBox1->isReadOnly());
+}
+
+TEST_F(Export, ASecondExportReplacesTheTextAndThePreview) {
+    exportTable(QStringLiteral("Customers"));
+    app::Form3& o = options();
+    o.RichTextBox1->appendPlainText(QStringLiteral("an edit"));
+    press(o.Check8); // "< Back"
+    app::Form2& tables = wizard->form2();
+    EXPECT_TRUE(tables.isVisible());
+    tables.List1->setCurrentRow(1);
+    press(tables.Check3);
+    EXPECT_TRUE(o.isVisible());
+    EXPECT_EQ(o.delimitedText(), delimited(QStringLiteral("Products")));
+    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Products"))));
+}
+
+TEST_F(Export, TheOptionsPagesNextIsEnabledExactlyWhileThePreviewHoldsText) {
+    exportTable(QStringLiteral("Products"));
+    app::Form3& o = options();
+    o.show();
+    QApplication::setActiveWindow(&o);
+    o.RichTextBox1->setFocus();
+    o.RichTextBox1->selectAll();
+    QTest::keyClick(o.RichTextBox1, Qt::Key_Delete);
+    EXPECT_TRUE(o.previewText().isEmpty());
+    EXPECT_FALSE(o.Check7->isEnabled());
+    press(o.Check7);
+    EXPECT_EQ(wizard->existingForm4(), nullptr);
+    QTest::keyClicks(o.RichTextBox1, QStringLiteral("x"));
+    EXPECT_TRUE(o.Check7->isEnabled());
+    press(o.Check7);
+    ASSERT_NE(wizard->existingForm4(), nullptr);
+    EXPECT_TRUE(wizard->existingForm4()->isVisible());
+    EXPECT_FALSE(o.isVisible());
+}
+
+TEST_F(Export, RefreshConvertsAgainWithTheOptionsAsTheyStandAndClearEmptiesTheText) {
+    exportTable(QStringLiteral("Customers"));
+    app::Form3& o = options();
+    o.Text4->setText(QStringLiteral("customer"));
+    o.Text5->setText(QStringLiteral("Customers"));
+    o.Check2->setChecked(false);
+    o.Check1->setChecked(false);
+    press(o.Check17);
+    CSVXML::ConversionOptions settings;
+    settings.rowTag = "customer";
+    settings.xmlTag = "Customers";
+    settings.useRowTags = false;
+    settings.headerRow = false;
+    const std::string text = delimited(QStringLiteral("Customers"));
+    EXPECT_EQ(o.previewText(), expectedPreview(text, settings));
+    EXPECT_EQ(o.ProgressBar1->value(), 0);
+    EXPECT_EQ(o.pointer().setting(), look::Default);
+    EXPECT_TRUE(o.isVisible());
+
+    const QString before = o.previewText();
+    press(o.Check5); // "Clear"
+    EXPECT_TRUE(o.Text1->toPlainText().isEmpty());
+    EXPECT_EQ(o.delimitedText(), "");
+    EXPECT_EQ(o.previewText(), before);
+    press(o.Check17);
+    EXPECT_EQ(o.previewText(), expectedPreview("", settings));
+}
+
+TEST_F(Export, TextsTheUserTypedAreConvertedWithCrLfBetweenTheLines) {
+    exportTable(QStringLiteral("Products"));
+    app::Form3& o = options();
+    o.Text1->setPlainText(QStringLiteral("a,b\n1,2"));
+    EXPECT_EQ(o.delimitedText(), "a,b\r\n1,2");
+    press(o.Check17);
+    EXPECT_EQ(o.previewText(), expectedPreview("a,b\r\n1,2"));
+}
+
+// A value holding a lone line feed or a non-breaking space must come out as it went in:
+// neither the text box nor the preview may change it.
+TEST_F(Export, ValuesKeepLoneLineFeedsAndNonBreakingSpaces) {
+    sql("CREATE TABLE Notes (id int, body [nvarchar(50)]);"
+        "INSERT INTO Notes VALUES (1, 'one' || char(10) || 'two'), (2, 'a' || char(160) || 'b'),"
+        " (3, 'x' || char(13) || 'y');");
+    exportTable(QStringLiteral("Notes"));
+    app::Form3& o = options();
+    const std::string text = delimited(QStringLiteral("Notes"));
+    EXPECT_EQ(o.delimitedText(), text);
+    EXPECT_EQ(o.previewText(), expectedPreview(text));
+    EXPECT_TRUE(o.previewText().contains(QStringLiteral("a\u00A0b")));
+    press(o.Check17);
+    EXPECT_EQ(o.previewText(), expectedPreview(text));
+}
+
+TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas) {
+    exportTable(QStringLiteral("Customers"));
+    app::Form3& o = options();
+    const std::string textBefore = o.delimitedText();
+    const QString previewBefore = o.previewText();
+    press(o.Check8);
+    app::Form2& tables = wizard->form2();
+    tables.List1->setCurrentRow(1);
+    server.dropAfterRows(1); // the second row never comes
+    press(tables.Check3);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_FALSE(host.messages[0].isEmpty());
+    EXPECT_EQ(host.messageParents[0], &tables);
+    EXPECT_TRUE(tables.isVisible());
+    EXPECT_FALSE(o.isVisible());
+    EXPECT_EQ(o.delimitedText(), textBefore);
+    EXPECT_EQ(o.previewText(), previewBefore);
+    EXPECT_EQ(tables.pointer().setting(), look::Default);
+    EXPECT_FALSE(tables.Check3->isChecked());
+
+    // Still usable.
+    server.dropAfterRows(-1);
+    press(tables.Check3);
+    EXPECT_TRUE(o.isVisible());
+    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Products"))));
+}
+
+TEST_F(Export, ATableThatIsGoneGivesTheServersMessage) {
+    server.setCatalog("shop", {{"dbo", "Gone"}, {"dbo", "Products"}});
+    exportTable(QStringLiteral("Gone"));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].contains(QStringLiteral("Invalid object name")))
+        << host.messages[0].toStdString();
+    EXPECT_TRUE(wizard->form2().isVisible());
+    EXPECT_TRUE(options().previewText().isEmpty());
+    EXPECT_FALSE(options().Check7->isEnabled());
+}
+
+TEST_F(Export, TheRightButtonOnThePreviewGivesItTheFocus) {
+    exportTable(QStringLiteral("Products"));
+    app::Form3& o = options();
+    QApplication::setActiveWindow(&o);
+    EXPECT_NE(o.focusWidget(), o.RichTextBox1);
+    QTest::mousePress(o.RichTextBox1->viewport(), Qt::RightButton);
+    EXPECT_EQ(o.focusWidget(), o.RichTextBox1);
+}
+
+TEST_F(Export, CancelOrClosingEndsTheProgramOnTheTableAndOptionsPages) {
+    exportTable(QStringLiteral("Products"));
+    press(wizard->form2().Check1);
+    EXPECT_EQ(host.ends, 1);
+    wizard.reset();
+    host.ends = 0;
+    exportTable(QStringLiteral("Products"));
+    press(options().Check9);
+    EXPECT_EQ(host.ends, 1);
+    wizard.reset();
+    host.ends = 0;
+    exportTable(QStringLiteral("Products"));
+    options().close();
+    EXPECT_EQ(host.ends, 1);
+    wizard.reset();
+    host.ends = 0;
+    storeLogin(login());
+    start();
+    wizard->form2().close();
+    EXPECT_EQ(host.ends, 1);
+}
+
+} // namespace

@@ -1,0 +1,90 @@
+#include "Fixture.h"
+
+#include "app/Form2.h"
+#include "app/PushCheckBox.h"
+
+#include <QListWidget>
+#include <QTest>
+
+void RecordingHost::showMessage(QWidget* parent, const QString& text) {
+    messages.push_back(text);
+    messageParents.push_back(parent);
+    if (duringMessage)
+        duringMessage();
+}
+
+bool RecordingHost::askYesNo(QWidget*, const QString& text) {
+    questions.push_back(text);
+    return answerYes;
+}
+
+std::optional<QString> RecordingHost::chooseFile(QWidget*, const app::FileDialogRequest& request) {
+    dialogs.push_back(request);
+    if (dialogAnswers.empty())
+        return std::nullopt;
+    const QString answer = dialogAnswers.front();
+    dialogAnswers.pop_front();
+    if (answer.isNull())
+        return std::nullopt;
+    return answer;
+}
+
+void WizardTest::SetUp() {
+    ASSERT_TRUE(folder.isValid());
+    store = std::make_unique<db::SettingsStore>(storePath());
+    server.addDatabase("shop", ":memory:");
+    sql("CREATE TABLE Customers (id int, name [nvarchar(50)], city [nvarchar(50)]);"
+        "INSERT INTO Customers VALUES (1, 'Ann', 'Oslo'), (2, 'Bob', NULL), (3, 'Cy', 'Rome');"
+        "CREATE TABLE Products (code [nvarchar(10)], price int);"
+        "INSERT INTO Products VALUES ('A1', 10), ('B2', 20);");
+    port = server.start();
+}
+
+void WizardTest::TearDown() {
+    wizard.reset();
+    server.stop();
+}
+
+QString WizardTest::storePath() const {
+    return folder.filePath(QStringLiteral("Quorvane.conf"));
+}
+
+db::ConnectionSettings WizardTest::login() const {
+    return {QStringLiteral("127.0.0.1,%1").arg(port), QStringLiteral("demo"),
+            QStringLiteral("demo"), QStringLiteral("shop")};
+}
+
+void WizardTest::storeLogin(const db::ConnectionSettings& settings) {
+    store->save(settings);
+}
+
+void WizardTest::sql(const std::string& statements, const std::string& schema) {
+    server.execSql("shop", statements, schema);
+}
+
+app::Wizard& WizardTest::start() {
+    wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
+    wizard->start();
+    return *wizard;
+}
+
+void WizardTest::press(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void WizardTest::exportTable(const QString& table) {
+    storeLogin(login());
+    start();
+    app::Form2& tables = wizard->form2();
+    const QList<QListWidgetItem*> found = tables.List1->findItems(table, Qt::MatchExactly);
+    ASSERT_FALSE(found.isEmpty()) << table.toStdString();
+    tables.List1->setCurrentItem(found.constFirst());
+    press(tables.Check3);
+}
+
+QStringList strings(std::initializer_list<const char*> items) {
+    QStringList list;
+    for (const char* item : items)
+        list << QString::fromLatin1(item);
+    return list;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "app/Host.h"
+#include "app/Wizard.h"
+#include "db/SettingsStore.h"
+
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <tdsserver/server.h>
+#include <vector>
+
+class QWidget;
+
+// Answers every question of the wizard and records what it was shown.
+class RecordingHost final : public app::Host {
+public:
+    void showMessage(QWidget* parent, const QString& text) override;
+    bool askYesNo(QWidget* parent, const QString& text) override;
+    std::optional<QString> chooseFile(QWidget* parent,
+                                      const app::FileDialogRequest& request) override;
+    double randomUnit() override { return random; }
+    void openUrl(const QUrl& url) override { opened.push_back(url); }
+    void endProgram() override { ++ends; }
+
+    std::vector<QString> messages;
+    std::vector<QWidget*> messageParents;
+    std::vector<QString> questions;
+    bool answerYes = true;
+    std::vector<app::FileDialogRequest> dialogs;
+    std::deque<QString> dialogAnswers; // none left, or a null string: cancelled
+    double random = 0.5;
+    std::vector<QUrl> opened;
+    int ends = 0;
+    std::function<void()> duringMessage; // runs while a message is "on screen"
+};
+
+// A wizard over a settings store in a temporary folder, and a test server on 127.0.0.1 with
+// the database "shop" holding a few small tables.
+class WizardTest : public testing::Test {
+protected:
+    static constexpr std::chrono::seconds kTimeout{3};
+
+    void SetUp() override;
+    void TearDown() override;
+
+    db::ConnectionSettings login() const;
+    void storeLogin(const db::ConnectionSettings& settings);
+    void sql(const std::string& statements, const std::string& schema = "dbo");
+    // Makes the wizard and runs its start-up.
+    app::Wizard& start();
+    // Presses a button the way a user does.
+    static void press(QWidget* button);
+    // Start-up on the table page, then "Next >" with `table` selected.
+    void exportTable(const QString& table);
+    QString storePath() const;
+
+    tdsserver::Server server;
+    std::uint16_t port = 0;
+    QTemporaryDir folder;
+    std::unique_ptr<db::SettingsStore> store;
+    RecordingHost host;
+    std::unique_ptr<app::Wizard> wizard;
+};
+
+// Latin-1 literals as a list, for comparisons.
+QStringList strings(std::initializer_list<const char*> items);

@@ -1,0 +1,10 @@
+#include <QApplication>
+#include <gtest/gtest.h>
+
+// The pages need an application object; CTest runs them on the offscreen platform.
+int main(int argc, char* argv[]) {
+    testing::InitGoogleTest(&argc, argv);
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    return RUN_ALL_TESTS();
+}

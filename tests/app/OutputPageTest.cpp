@@ -1,0 +1,175 @@
+#include "Fixture.h"
+#include "app/Design.h"
+#include "app/Form1.h"
+#include "app/Form2.h"
+#include "app/Form3.h"
+#include "app/Form4.h"
+#include "app/PushCheckBox.h"
+#include "app/look/Look.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+namespace {
+
+class OutputPage : public WizardTest {
+protected:
+    app::Form4& page() {
+        exportTable(QStringLiteral("Products"));
+        press(wizard->form3().Check7);
+        return wizard->form4();
+    }
+    QString path(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
+    static QByteArray read(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    }
+    static void write(const QString& file, const QByteArray& bytes) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray expectedFile() const {
+        QString text = wizard->form3().previewText();
+        text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        return text.toUtf8() + "\r\n";
+    }
+};
+
+TEST_F(OutputPage, LoadsWithAnEmptyPathAndFinish) {
+    app::Form4& p = page();
+    EXPECT_TRUE(p.isVisible());
+    EXPECT_TRUE(p.Text1->text().isEmpty());
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
+    EXPECT_EQ(p.windowTitle(), QStringLiteral("Brisklet"));
+    EXPECT_EQ(p.focusWidget(), p.Check9);
+}
+
+TEST_F(OutputPage, BrowseShowsTheOpenDialogAndACancelGivesBackItsLastFile) {
+    app::Form4& p = page();
+    p.Text1->setText(QStringLiteral("typed.xml"));
+    press(p.Check5); // cancelled, never chosen before
+    EXPECT_TRUE(p.Text1->text().isEmpty());
+    ASSERT_EQ(host.dialogs.size(), 1u);
+    EXPECT_EQ(host.dialogs[0].title, QStringLiteral("XML Output File"));
+    EXPECT_EQ(host.dialogs[0].filters, (strings({"XML Files (*.xml)", "All Files (*.*)"})));
+    EXPECT_TRUE(host.dialogs[0].selected.isEmpty());
+
+    host.dialogAnswers.push_back(path("chosen.xml"));
+    press(p.Check5);
+    EXPECT_EQ(p.Text1->text(), path("chosen.xml"));
+    p.Text1->setText(QStringLiteral("typed.xml"));
+    press(p.Check5); // cancelled
+    EXPECT_EQ(p.Text1->text(), path("chosen.xml"));
+    EXPECT_EQ(host.dialogs.back().selected, path("chosen.xml"));
+    EXPECT_FALSE(p.Check5->isChecked());
+    EXPECT_TRUE(p.isVisible());
+}
+
+TEST_F(OutputPage, FinishWithAnEmptyPathDoesNothing) {
+    app::Form4& p = page();
+    press(p.Check6);
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_EQ(host.ends, 0);
+}
+
+TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
+    app::Form4& p = page();
+    wizard->form3().RichTextBox1->appendPlainText(QStringLiteral("<!-- edited -->"));
+    p.Text1->setText(path("out.xml"));
+    press(p.Check6);
+    EXPECT_EQ(read(path("out.xml")), expectedFile());
+    EXPECT_TRUE(read(path("out.xml")).endsWith("<!-- edited -->\r\n"));
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_EQ(p.pointer().setting(), look::Default);
+    EXPECT_EQ(host.ends, 0);
+
+    // Back, Refresh and Next again: still the path and "Exit".
+    press(p.Check8);
+    press(wizard->form3().Check17);
+    press(wizard->form3().Check7);
+    EXPECT_EQ(p.Text1->text(), path("out.xml"));
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
+
+    // The buttons without a use stayed disabled through the whole run.
+    for (QWidget* button :
+         std::initializer_list<QWidget*>{wizard->form1().Check4, wizard->form1().Check6,
+                                         wizard->form2().Check5, wizard->form3().Check6, p.Check7})
+        EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
+
+    QFile::remove(path("out.xml"));
+    press(p.Check6);
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_FALSE(QFile::exists(path("out.xml"))); // "Exit" writes nothing
+}
+
+TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
+    app::Form4& p = page();
+    const QByteArray old(100000, 'o');
+    write(path("old.xml"), old);
+    p.Text1->setText(path("old.xml"));
+    host.answerYes = false;
+    press(p.Check6);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0],
+              QStringLiteral("Are you sure you wish to overwrite %1 ?").arg(path("old.xml")));
+    EXPECT_EQ(read(path("old.xml")), old);
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit")); // declined still counts as done
+
+    wizard.reset();
+    host = RecordingHost();
+    app::Form4& again = page();
+    again.Text1->setText(path("old.xml"));
+    press(again.Check6);
+    EXPECT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(read(path("old.xml")), expectedFile()); // nothing of the longer old file is left
+    EXPECT_EQ(again.Check6->text(), QStringLiteral("Exit"));
+}
+
+TEST_F(OutputPage, AFolderCountsAsExistingAndAFailedWriteKeepsFinish) {
+    app::Form4& p = page();
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("sub")));
+    p.Text1->setText(path("sub"));
+    press(p.Check6);
+    EXPECT_EQ(host.questions.size(), 1u); // asked about the folder, answered Yes
+    ASSERT_EQ(host.messages.size(), 1u);  // and the write failed
+    EXPECT_TRUE(host.messages[0].contains(path("sub"))) << host.messages[0].toStdString();
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
+    EXPECT_EQ(p.pointer().setting(), look::Default);
+
+    p.Text1->setText(path("missing/out.xml"));
+    press(p.Check6);
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
+
+    // Corrected, it saves.
+    p.Text1->setText(path("out.xml"));
+    press(p.Check6);
+    EXPECT_EQ(read(path("out.xml")), expectedFile());
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(host.ends, 0);
+}
+
+TEST_F(OutputPage, CancelAndClosingEndTheProgramWithoutWriting) {
+    app::Form4& p = page();
+    p.Text1->setText(path("never.xml"));
+    press(p.Check9);
+    EXPECT_EQ(host.ends, 1);
+    wizard.reset();
+    host = RecordingHost();
+    app::Form4& again = page();
+    again.Text1->setText(path("never.xml"));
+    again.close();
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_FALSE(QFile::exists(path("never.xml")));
+    // The next button has no use here.
+    EXPECT_FALSE(again.Check7->isEnabled());
+}
+
+} // namespace

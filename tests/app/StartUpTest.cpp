@@ -1,0 +1,124 @@
+#include "Fixture.h"
+#include "app/Design.h"
+#include "app/Form1.h"
+#include "app/Form2.h"
+#include "app/Form3.h"
+#include "app/PushCheckBox.h"
+#include "app/look/Look.h"
+#include "db/Probe.h"
+
+#include <QListWidget>
+
+namespace {
+
+using StartUp = WizardTest;
+
+QStringList entries(const QListWidget& list) {
+    QStringList names;
+    for (int i = 0; i < list.count(); ++i)
+        names << list.item(i)->text();
+    return names;
+}
+
+TEST_F(StartUp, AStoredLoginThatWorksOpensOnTheFilledTablePage) {
+    storeLogin(login());
+    app::Wizard& w = start();
+
+    ASSERT_NE(w.existingForm2(), nullptr);
+    app::Form2& tables = *w.existingForm2();
+    EXPECT_TRUE(tables.isVisible());
+    EXPECT_FALSE(w.form1().isVisible());
+    EXPECT_EQ(tables.windowTitle(), QStringLiteral("Brisklet"));
+    EXPECT_EQ(entries(*tables.List1), (strings({"Customers", "Products"})));
+    EXPECT_EQ(tables.List1->currentRow(), 0);
+    EXPECT_TRUE(tables.List1->item(0)->isSelected());
+    EXPECT_EQ(tables.pointer().setting(), look::Default);
+    EXPECT_EQ(tables.focusWidget(), tables.List1);
+    // The options page exists, hidden and enabled again; the output page does not yet.
+    ASSERT_NE(w.existingForm3(), nullptr);
+    EXPECT_FALSE(w.existingForm3()->isVisible());
+    EXPECT_TRUE(w.existingForm3()->isEnabled());
+    EXPECT_EQ(w.existingForm4(), nullptr);
+    EXPECT_TRUE(host.messages.empty());
+
+    WizardTest::press(tables.Check2); // "< Back"
+    app::Form1& connection = w.form1();
+    EXPECT_TRUE(connection.isVisible());
+    EXPECT_FALSE(tables.isVisible());
+    EXPECT_EQ(connection.settings(), login());
+}
+
+TEST_F(StartUp, AnEmptyStoreOrALoginThatFailsShowsTheConnectionPageSilently) {
+    for (const db::ConnectionSettings& stored :
+         {db::ConnectionSettings{},
+          db::ConnectionSettings{login().server, QStringLiteral("demo"), QStringLiteral("wrong"),
+                                 QStringLiteral("shop")}}) {
+        storeLogin(stored);
+        app::Wizard& w = start();
+        EXPECT_TRUE(w.form1().isVisible());
+        EXPECT_EQ(w.existingForm2(), nullptr);
+        EXPECT_EQ(w.form1().settings(), stored);
+        EXPECT_TRUE(host.messages.empty());
+        EXPECT_EQ(host.ends, 0);
+        // The first box has the focus with its text selected.
+        EXPECT_EQ(w.form1().focusWidget(), w.form1().Text1);
+        wizard.reset();
+    }
+}
+
+TEST_F(StartUp, TheListingFailingShowsTheDriversMessageAndLeavesThePageUsable) {
+    storeLogin(login());
+    server.dropAfterRows(0); // the login works, the catalogue breaks off
+    app::Wizard& w = start();
+    ASSERT_NE(w.existingForm2(), nullptr);
+    app::Form2& tables = *w.existingForm2();
+    EXPECT_TRUE(tables.isVisible());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_FALSE(host.messages[0].isEmpty());
+    EXPECT_EQ(tables.List1->count(), 0);
+    EXPECT_EQ(tables.pointer().setting(), look::Default);
+    EXPECT_TRUE(w.form3().isEnabled());
+    server.dropAfterRows(-1);
+
+    WizardTest::press(tables.Check3); // nothing to export
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[1], QStringLiteral("Please select a table"));
+    WizardTest::press(tables.Check2);
+    EXPECT_TRUE(w.form1().isVisible());
+}
+
+TEST_F(StartUp, TheHomePageIsVisitedOnlyWhenTheDrawGivesSeven) {
+    const struct {
+        double draw;
+        bool visit;
+    } cases[] = {{0.0, false},   {0.0599, false}, {0.06, true},
+                 {0.0699, true}, {0.07, false},   {0.999, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.draw);
+        host.opened.clear();
+        host.random = c.draw;
+        start();
+        if (c.visit) {
+            ASSERT_EQ(host.opened.size(), 1u);
+            EXPECT_EQ(host.opened[0], QUrl(QString::fromUtf16(db::kMakerHomePage)));
+        } else {
+            EXPECT_TRUE(host.opened.empty());
+        }
+        wizard.reset();
+    }
+}
+
+TEST_F(StartUp, AnEmptyDatabaseGivesAnEmptyListAndPleaseSelectATable) {
+    server.setCatalog("shop", {});
+    storeLogin(login());
+    app::Wizard& w = start();
+    ASSERT_NE(w.existingForm2(), nullptr);
+    EXPECT_EQ(w.existingForm2()->List1->count(), 0);
+    EXPECT_TRUE(host.messages.empty());
+    WizardTest::press(w.existingForm2()->Check3);
+    EXPECT_EQ(host.messages, (std::vector<QString>{QStringLiteral("Please select a table")}));
+    EXPECT_TRUE(w.existingForm2()->isVisible());
+    EXPECT_FALSE(w.form3().isVisible());
+}
+
+} // namespace
