@@ -43,6 +43,8 @@ enum Pointer : int { Default = 0, Busy = 11, Custom = 99 };
 // a move over it counts for what lies beneath it (usually the page); the inner parts of a
 // control (a list's viewport, its scroll bars) count as the control.
 class PagePointer : public QObject {
+    Q_OBJECT
+
 public:
     // Parented to the page, so it lives as long as the page.
     explicit PagePointer(QWidget& page);

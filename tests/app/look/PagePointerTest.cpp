@@ -104,6 +104,7 @@ protected:
 
 TEST_F(PagePointerTest, AButtonSetsTheHandAndTheBackgroundTheDefaultAgain) {
     ASSERT_EQ(pointer_->setting(), Default);
+    EXPECT_EQ(page_.findChild<look::PagePointer*>(), pointer_); // a QObject of its own type
     moveOver(next_);
     EXPECT_EQ(pointer_->setting(), Custom);
     moveOverBackground();
