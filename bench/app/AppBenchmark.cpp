@@ -167,6 +167,31 @@ struct WizardTiming {
     // When the table page's progress bar first reached 1, 25, 50, 75 and 99 percent: the
     // first is the end of the extraction, the rest show how the conversion's pace holds up.
     std::vector<std::pair<int, double>> marks;
+    double lastInsertion = 0; // the preview's last change
+    double pageShown = 0;     // the options page's Show event
+};
+
+// Notes when a widget receives its Show event.
+class ShowWatch final : public QObject {
+public:
+    ShowWatch(QWidget& page, std::function<void()> onShow)
+        : page_(page), onShow_(std::move(onShow)) {
+        page_.installEventFilter(this);
+    }
+    ~ShowWatch() override { page_.removeEventFilter(this); }
+    ShowWatch(const ShowWatch&) = delete;
+    ShowWatch& operator=(const ShowWatch&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &page_ && event->type() == QEvent::Show)
+            onShow_();
+        return false;
+    }
+
+private:
+    QWidget& page_;
+    std::function<void()> onShow_;
 };
 
 double cpuSeconds() {
@@ -193,6 +218,11 @@ WizardTiming timeWizard(Session& session) {
                 timing.marks.emplace_back(wanted[next], secondsSince(start));
         },
         Qt::DirectConnection);
+    QPlainTextEdit* preview = session.optionsPage().RichTextBox1;
+    const QMetaObject::Connection changes = QObject::connect(
+        preview, &QPlainTextEdit::textChanged, preview,
+        [&] { timing.lastInsertion = secondsSince(start); }, Qt::DirectConnection);
+    const ShowWatch shown(session.optionsPage(), [&] { timing.pageShown = secondsSince(start); });
     const double cpuBefore = cpuSeconds();
     start = Clock::now();
     QTest::mouseClick(tables.Check3, Qt::LeftButton);
@@ -201,6 +231,7 @@ WizardTiming timeWizard(Session& session) {
     timing.seconds = secondsSince(start);
     timing.cpu = cpuSeconds() - cpuBefore;
     QObject::disconnect(progress);
+    QObject::disconnect(changes);
     session.checkQuiet();
     app::Form3& options = session.optionsPage();
     if (!options.isVisible() || tables.isVisible())
@@ -448,6 +479,9 @@ QString marksText(const WizardTiming& timing) {
     QStringList parts;
     for (const auto& [percent, at] : timing.marks)
         parts << QStringLiteral("%1%: %2 s").arg(percent).arg(at, 0, 'f', 2);
+    parts << QStringLiteral("last insertion: %1 s").arg(timing.lastInsertion, 0, 'f', 2);
+    parts << QStringLiteral("options page Show: %1 s").arg(timing.pageShown, 0, 'f', 2);
+    parts << QStringLiteral("press returned: %1 s").arg(timing.press, 0, 'f', 2);
     return parts.join(QStringLiteral(", "));
 }
 
