@@ -211,15 +211,6 @@ TEST_F(PageDesign, AHiddenControlWithTheFocusReceivesTyping) {
     options.hide();
 }
 
-TEST_F(PageDesign, PasswordShowsStarsAndNoInputMethod) {
-    auto& connection = static_cast<app::Form1&>(*pages[0]);
-    EXPECT_EQ(connection.Text3->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(connection.Text3->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
-                                                   connection.Text3),
-              '*');
-    EXPECT_FALSE(connection.Text3->testAttribute(Qt::WA_InputMethodEnabled));
-}
-
 // What a mouse move over each visible control does to the page pointer: -1 leaves it as it was.
 struct Binding {
     int page;

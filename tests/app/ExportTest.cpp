@@ -214,21 +214,4 @@ TEST_F(Export, CancelOrClosingEndsTheProgramOnTheTableAndOptionsPages) {
     EXPECT_EQ(host.ends, 1);
 }
 
-TEST_F(Export, TheButtonsWithoutAnActionDoNothing) {
-    exportTable(QStringLiteral("Products"));
-    app::Form3& o = options();
-    const QString preview = o.previewText();
-    const std::string text = o.delimitedText();
-    for (QAbstractButton* button :
-         std::initializer_list<QAbstractButton*>{o.Check3, o.Check4, o.Check20, o.Command1}) {
-        press(button);
-        EXPECT_FALSE(button->isChecked());
-    }
-    EXPECT_EQ(o.previewText(), preview);
-    EXPECT_EQ(o.delimitedText(), text);
-    EXPECT_TRUE(o.isVisible());
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(host.ends, 0);
-}
-
 } // namespace

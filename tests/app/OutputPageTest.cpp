@@ -1,5 +1,6 @@
 #include "Fixture.h"
 #include "app/Design.h"
+#include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
 #include "app/Form4.h"
@@ -95,6 +96,12 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
     press(wizard->form3().Check7);
     EXPECT_EQ(p.Text1->text(), path("out.xml"));
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
+
+    // The buttons without a use stayed disabled through the whole run.
+    for (QWidget* button :
+         std::initializer_list<QWidget*>{wizard->form1().Check4, wizard->form1().Check6,
+                                         wizard->form2().Check5, wizard->form3().Check6, p.Check7})
+        EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
 
     QFile::remove(path("out.xml"));
     press(p.Check6);

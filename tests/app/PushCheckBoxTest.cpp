@@ -39,20 +39,4 @@ TEST(PushCheckBox, SettingTheValueFromCodeRunsTheActionOnce) {
     EXPECT_EQ(c.actions, 1);
 }
 
-TEST(PushCheckBox, TheSpaceKeyPressesItToo) {
-    Counted c;
-    QTest::keyClick(&c.button, Qt::Key_Space);
-    EXPECT_EQ(c.actions, 1);
-    EXPECT_EQ(c.button.value(), 0);
-}
-
-TEST(PushCheckBox, ADisabledButtonIgnoresPresses) {
-    Counted c;
-    c.button.setEnabled(false);
-    QTest::mouseClick(&c.button, Qt::LeftButton);
-    QTest::keyClick(&c.button, Qt::Key_Space);
-    EXPECT_EQ(c.actions, 0);
-    EXPECT_FALSE(c.button.isEnabled());
-}
-
 } // namespace

@@ -1,0 +1,86 @@
+#include "look/Look.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QMargins>
+#include <QMetaObject>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <cmath>
+
+namespace Main {
+
+namespace {
+
+// The frame the window manager drew around the last page it had framed. All pages have the same
+// kind of frame, so it stands in for the frame of a page that is not shown yet, whose frame the
+// window system cannot tell before it maps the window.
+QMargins& lastKnownFrame() {
+    static QMargins frame;
+    return frame;
+}
+
+QMargins frameOf(const QWidget& page) {
+    const QWindow* window = page.windowHandle();
+    if (page.isVisible() && window != nullptr) {
+        const QMargins frame = window->frameMargins();
+        if (!frame.isNull()) {
+            lastKnownFrame() = frame;
+            return frame;
+        }
+    }
+    return lastKnownFrame();
+}
+
+// Centres the page once more just after it is first shown, when its own frame can be known.
+class RecentreOnShow : public QObject {
+public:
+    explicit RecentreOnShow(QWidget& page) : QObject(&page), page_(page) {
+        setObjectName(QStringLiteral("tallowby_recentre_on_show"));
+        page.installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &page_ && event->type() == QEvent::Show) {
+            page_.removeEventFilter(this);
+            // After the show has been handled: the window manager frames the window meanwhile.
+            QMetaObject::invokeMethod(
+                &page_, [page = &page_] { CenterOnScreen(*page); }, Qt::QueuedConnection);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QWidget& page_;
+};
+
+} // namespace
+
+void CenterOnScreen(QWidget& page) {
+    const QScreen* screen = page.screen();
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr)
+        return;
+    const QRect whole = screen->geometry();
+    const QMargins frame = frameOf(page);
+    const QSize outer = page.size().grownBy(frame);
+
+    // Halves in single precision, as the window system's positions are; not clamped, so a page
+    // larger than the screen gets a negative position.
+    const float left = (static_cast<float>(whole.width()) - static_cast<float>(outer.width())) / 2;
+    const float top = (static_cast<float>(whole.height()) - static_cast<float>(outer.height())) / 2;
+    // move() places a window's frame, not its client area.
+    page.move(whole.x() + static_cast<int>(std::lround(left)),
+              whole.y() + static_cast<int>(std::lround(top)));
+
+    if (!page.isVisible() &&
+        page.findChild<RecentreOnShow*>(QStringLiteral("tallowby_recentre_on_show"),
+                                        Qt::FindDirectChildrenOnly) == nullptr)
+        new RecentreOnShow(page);
+}
+
+} // namespace Main

@@ -1,0 +1,107 @@
+#include "look/Look.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kHandFile = QStringLiteral(TALLOWBY_HAND_CURSOR_FILE);
+
+QByteArray handBytes() {
+    QFile file(kHandFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+class CursorFileTest : public ::testing::Test {
+protected:
+    QString write(const QByteArray& bytes, const QString& name = QStringLiteral("HAND-M.CUR")) {
+        const QString path = dir_.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(CursorFileTest, TheHandIsACursorFileWithItsHotSpotAtTheFingerTip) {
+    const QByteArray bytes = handBytes();
+    ASSERT_GT(bytes.size(), 22) << "not generated: " << kHandFile.toStdString();
+    // Icon directory of type 2 (cursor), one entry of 32 x 32, hot spot (6, 1) little-endian.
+    EXPECT_EQ(bytes.left(6), QByteArray::fromHex("000002000100"));
+    EXPECT_EQ(bytes.mid(6, 2), QByteArray::fromHex("2020"));
+    EXPECT_EQ(bytes.mid(10, 4), QByteArray::fromHex("06000100"));
+
+    const std::optional<QCursor> cursor = look::loadCursorFile(kHandFile);
+    ASSERT_TRUE(cursor.has_value());
+    EXPECT_EQ(cursor->shape(), Qt::BitmapCursor);
+    EXPECT_EQ(cursor->hotSpot(), QPoint(6, 1));
+
+    const QImage image = cursor->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(image.size(), QSize(32, 32));
+    // The outline of the finger tip is black, inside it white, around the hand nothing.
+    EXPECT_EQ(image.pixel(6, 0), qRgba(0, 0, 0, 255));
+    EXPECT_EQ(image.pixel(5, 1), qRgba(0, 0, 0, 255));
+    EXPECT_EQ(image.pixel(6, 1), qRgba(255, 255, 255, 255));
+    EXPECT_EQ(image.pixel(10, 12), qRgba(255, 255, 255, 255));
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(20, 5)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(31, 31)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(8, 25)), 0);
+}
+
+TEST_F(CursorFileTest, TheHotSpotComesFromTheFile) {
+    QByteArray bytes = handBytes();
+    ASSERT_GT(bytes.size(), 22);
+    bytes.replace(10, 4, QByteArray::fromHex("14000900")); // (20, 9)
+    const std::optional<QCursor> cursor = look::loadCursorFile(write(bytes));
+    ASSERT_TRUE(cursor.has_value());
+    EXPECT_EQ(cursor->hotSpot(), QPoint(20, 9));
+
+    // One off the picture stays on its edge.
+    bytes.replace(10, 4, QByteArray::fromHex("2c010001")); // (300, 256)
+    const std::optional<QCursor> outside = look::loadCursorFile(write(bytes));
+    ASSERT_TRUE(outside.has_value());
+    EXPECT_EQ(outside->hotSpot(), QPoint(31, 31));
+}
+
+TEST_F(CursorFileTest, WhatCannotBeLoadedCountsAsMissing) {
+    const QByteArray bytes = handBytes();
+    ASSERT_GT(bytes.size(), 100);
+
+    EXPECT_FALSE(look::loadCursorFile(dir_.filePath(QStringLiteral("nothing.cur"))));
+    EXPECT_FALSE(look::loadCursorFile(QString()));
+    EXPECT_FALSE(look::loadCursorFile(write(QByteArray())));
+    EXPECT_FALSE(look::loadCursorFile(write(bytes.left(21))));
+    EXPECT_FALSE(look::loadCursorFile(write(bytes.left(100))));
+    EXPECT_FALSE(look::loadCursorFile(write(bytes.chopped(1))));
+    EXPECT_FALSE(look::loadCursorFile(write(QByteArray(4286, 'x'))));
+    EXPECT_FALSE(look::loadCursorFile(write(QByteArray("GIF89a not a cursor at all"))));
+
+    // An icon file has the same layout but no hot spot.
+    QByteArray icon = bytes;
+    icon[2] = 1;
+    EXPECT_FALSE(look::loadCursorFile(write(icon)));
+
+    // A directory that lies beyond the end of the file.
+    QByteArray badOffset = bytes;
+    badOffset.replace(18, 4, QByteArray::fromHex("00100000"));
+    EXPECT_FALSE(look::loadCursorFile(write(badOffset)));
+
+    // A sound directory, but the image itself is garbage.
+    QByteArray badImage = bytes;
+    badImage.replace(22, 40, QByteArray(40, '\xff'));
+    EXPECT_FALSE(look::loadCursorFile(write(badImage)));
+
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("folder.cur")));
+    EXPECT_FALSE(look::loadCursorFile(dir_.filePath(QStringLiteral("folder.cur"))));
+}
+
+} // namespace
