@@ -137,6 +137,10 @@ Form3::Form3(Wizard& wizard) : wizard_(wizard) {
                                                    twips(120, 1080, 5655, 2055), 9.75);
     RichTextBox1->setTabChangesFocus(true);
     RichTextBox1->viewport()->installEventFilter(this);
+    // The width the lines wrap at must not change once a large text is in: each change lays
+    // out every line again and keeps a layout for each. So the scroll bar is there from the
+    // start rather than appearing with the first long text.
+    RichTextBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Line1 = design::line(this, QStringLiteral("Line1"), 120, 3240, 5760);
     Check9 = design::button(this, QStringLiteral("Check9"), QStringLiteral("Cancel"),
                             twips(120, 3360, 1335, 400));
@@ -221,6 +225,14 @@ void Form3::load() {
     Main::CenterOnScreen(*this);
     setWindowTitle(QStringLiteral("Brisklet"));
     pointer_->loadCustomImage();
+    // The page is filled before it is first shown. A widget that was never shown has not
+    // settled its size yet, so its text would be laid out at a passing width and all over
+    // again on the first show (seconds and gigabytes for a large table). Settle it now, while
+    // the boxes are empty, without putting anything on the screen.
+    setAttribute(Qt::WA_DontShowOnScreen, true);
+    show();
+    hide();
+    setAttribute(Qt::WA_DontShowOnScreen, false);
 }
 
 void Form3::setDelimitedText(const std::string& text) {
