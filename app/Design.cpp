@@ -79,6 +79,15 @@ PushCheckBox* button(QWidget* parent, const QString& name, const QString& captio
     return button;
 }
 
+ButtonRow buttonRow(QWidget* page, int top, const std::array<const char*, 4>& names) {
+    const auto make = [&](int i, const char* caption) {
+        return button(page, QString::fromLatin1(names[std::size_t(i)]),
+                      QString::fromLatin1(caption), twips(120 + 1440 * i, top, 1335, 400));
+    };
+    QFrame* separator = line(page, QStringLiteral("Line1"), 120, top - 120, 5760);
+    return {separator, make(0, "Cancel"), make(1, "< Back"), make(2, "Next >"), make(3, "Finish")};
+}
+
 QCheckBox* checkBox(QWidget* parent, const QString& name, const QString& caption, QRect where) {
     auto* box = new QCheckBox(caption, parent);
     box->setObjectName(name);

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QRect>
 #include <QString>
+#include <array>
 
 class QCheckBox;
 class QFrame;
@@ -36,6 +37,18 @@ QLabel* label(QWidget* parent, const QString& name, const QString& text, QRect w
 QFrame* line(QWidget* parent, const QString& name, int left, int top, int right);
 PushCheckBox* button(QWidget* parent, const QString& name, const QString& caption, QRect where,
                      double points = 9.0);
+// The row at the foot of every page: "Cancel", "< Back", "Next >" and "Finish", each 1335 x 400
+// at left 120, 1560, 3000 and 4440 and at `top`, under the line "Line1" 120 twips higher, which
+// runs from 120 to 5760. `names` are the buttons' names on the page, in that order.
+struct ButtonRow {
+    QFrame* line;
+    PushCheckBox* cancel;
+    PushCheckBox* back;
+    PushCheckBox* next;
+    PushCheckBox* finish;
+};
+ButtonRow buttonRow(QWidget* page, int top, const std::array<const char*, 4>& names);
+
 QCheckBox* checkBox(QWidget* parent, const QString& name, const QString& caption, QRect where);
 QProgressBar* progressBar(QWidget* parent, const QString& name, QRect where);
 

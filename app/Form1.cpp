@@ -49,16 +49,14 @@ Form1::Form1(Wizard& wizard) : wizard_(wizard) {
                             twips(120, 2400, 4215, 375));
     Check2 = design::button(this, QStringLiteral("Check2"), QStringLiteral("Help"),
                             twips(4440, 2400, 1335, 375));
-    Line1 = design::line(this, QStringLiteral("Line1"), 120, 2880, 5760);
-    Check1 = design::button(this, QStringLiteral("Check1"), QStringLiteral("Cancel"),
-                            twips(120, 3000, 1335, 400));
-    Check4 = design::button(this, QStringLiteral("Check4"), QStringLiteral("< Back"),
-                            twips(1560, 3000, 1335, 400));
+    const design::ButtonRow row =
+        design::buttonRow(this, 3000, {"Check1", "Check4", "Check3", "Check6"});
+    Line1 = row.line;
+    Check1 = row.cancel;
+    Check4 = row.back;
+    Check3 = row.next;
+    Check6 = row.finish;
     Check4->setEnabled(false);
-    Check3 = design::button(this, QStringLiteral("Check3"), QStringLiteral("Next >"),
-                            twips(3000, 3000, 1335, 400));
-    Check6 = design::button(this, QStringLiteral("Check6"), QStringLiteral("Finish"),
-                            twips(4440, 3000, 1335, 400));
     Check6->setEnabled(false);
 
     setTabOrder(Text1, Text2);

@@ -56,15 +56,13 @@ Form2::Form2(Wizard& wizard) : wizard_(wizard) {
     List1->setSortingEnabled(false);
     ProgressBar1 =
         design::progressBar(this, QStringLiteral("ProgressBar1"), twips(120, 1995, 5655, 375));
-    Line1 = design::line(this, QStringLiteral("Line1"), 120, 2520, 5760);
-    Check1 = design::button(this, QStringLiteral("Check1"), QStringLiteral("Cancel"),
-                            twips(120, 2640, 1335, 400));
-    Check2 = design::button(this, QStringLiteral("Check2"), QStringLiteral("< Back"),
-                            twips(1560, 2640, 1335, 400));
-    Check3 = design::button(this, QStringLiteral("Check3"), QStringLiteral("Next >"),
-                            twips(3000, 2640, 1335, 400));
-    Check5 = design::button(this, QStringLiteral("Check5"), QStringLiteral("Finish"),
-                            twips(4440, 2640, 1335, 400));
+    const design::ButtonRow row =
+        design::buttonRow(this, 2640, {"Check1", "Check2", "Check3", "Check5"});
+    Line1 = row.line;
+    Check1 = row.cancel;
+    Check2 = row.back;
+    Check3 = row.next;
+    Check5 = row.finish;
     Check5->setEnabled(false);
 
     setTabOrder(List1, Check1);

@@ -141,16 +141,14 @@ Form3::Form3(Wizard& wizard) : wizard_(wizard) {
     // out every line again and keeps a layout for each. So the scroll bar is there from the
     // start rather than appearing with the first long text.
     RichTextBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Line1 = design::line(this, QStringLiteral("Line1"), 120, 3240, 5760);
-    Check9 = design::button(this, QStringLiteral("Check9"), QStringLiteral("Cancel"),
-                            twips(120, 3360, 1335, 400));
-    Check8 = design::button(this, QStringLiteral("Check8"), QStringLiteral("< Back"),
-                            twips(1560, 3360, 1335, 400));
-    Check7 = design::button(this, QStringLiteral("Check7"), QStringLiteral("Next >"),
-                            twips(3000, 3360, 1335, 400));
+    const design::ButtonRow row =
+        design::buttonRow(this, 3360, {"Check9", "Check8", "Check7", "Check6"});
+    Line1 = row.line;
+    Check9 = row.cancel;
+    Check8 = row.back;
+    Check7 = row.next;
+    Check6 = row.finish;
     Check7->setEnabled(false);
-    Check6 = design::button(this, QStringLiteral("Check6"), QStringLiteral("Finish"),
-                            twips(4440, 3360, 1335, 400));
     Check6->setEnabled(false);
 
     // Below the visible area: reached by Tab only.

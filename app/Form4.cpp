@@ -43,16 +43,14 @@ Form4::Form4(Wizard& wizard) : wizard_(wizard) {
                                        twips(120, 480, 5175, 285), 9.75);
     Check5 = design::button(this, QStringLiteral("Check5"), QStringLiteral("..."),
                             twips(5400, 480, 325, 330));
-    Line1 = design::line(this, QStringLiteral("Line1"), 120, 960, 5760);
-    Check9 = design::button(this, QStringLiteral("Check9"), QStringLiteral("Cancel"),
-                            twips(120, 1080, 1335, 400));
-    Check8 = design::button(this, QStringLiteral("Check8"), QStringLiteral("< Back"),
-                            twips(1560, 1080, 1335, 400));
-    Check7 = design::button(this, QStringLiteral("Check7"), QStringLiteral("Next >"),
-                            twips(3000, 1080, 1335, 400));
+    const design::ButtonRow row =
+        design::buttonRow(this, 1080, {"Check9", "Check8", "Check7", "Check6"});
+    Line1 = row.line;
+    Check9 = row.cancel;
+    Check8 = row.back;
+    Check7 = row.next;
+    Check6 = row.finish;
     Check7->setEnabled(false);
-    Check6 = design::button(this, QStringLiteral("Check6"), QStringLiteral("Finish"),
-                            twips(4440, 1080, 1335, 400));
 
     setTabOrder(Check9, Check8);
     setTabOrder(Check8, Check6);
