@@ -101,13 +101,4 @@ TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
               QStringList{QStringLiteral("taken")});
 }
 
-TEST(ConvertCommand, HelpListsTheOptions) {
-    const auto r = runCli(args({"--help"}));
-    EXPECT_EQ(r.exitCode, 0);
-    for (const char* option :
-         {"--separator", "--xml-tag", "--row-tag", "--no-row-tags", "--no-header", "-o FILE"}) {
-        EXPECT_TRUE(r.out.contains(option)) << option;
-    }
-}
-
 } // namespace

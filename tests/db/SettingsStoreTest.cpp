@@ -159,35 +159,6 @@ TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnceAndIgnored) {
         << reports[0].toStdString();
 }
 
-// Without a reporter of its own, the store tells standard error.
-TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnStandardError) {
-    const QString blocker = dir.filePath(QStringLiteral("blocker"));
-    {
-        QFile file(blocker);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-    const QString captured = dir.filePath(QStringLiteral("stderr.txt"));
-    std::fflush(stderr);
-    const int savedStderr = ::dup(2);
-    std::FILE* capture = std::fopen(QFile::encodeName(captured).constData(), "w");
-    ASSERT_NE(capture, nullptr);
-    ::dup2(::fileno(capture), 2);
-    {
-        db::SettingsStore store(blocker + QLatin1String("/Quorvane.conf"));
-        store.setValue(SettingKey::User, u("a"));
-        store.setValue(SettingKey::User, u("ab"));
-    }
-    std::fflush(stderr);
-    ::dup2(savedStderr, 2);
-    ::close(savedStderr);
-    std::fclose(capture);
-    QFile file(captured);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray text = file.readAll();
-    EXPECT_EQ(text.count("The login values cannot be saved"), 1) << text.constData();
-    EXPECT_TRUE(text.endsWith("They are kept until the program ends.\n")) << text.constData();
-}
-
 TEST(SettingsStoreLocation, UserStoreLivesInTheXdgConfigurationFolder) {
     QTemporaryDir home;
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
