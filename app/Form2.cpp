@@ -133,7 +133,7 @@ void Form2::exportTable() {
         return;
     }
     Form3& options = wizard_.form3();
-    options.setDelimitedText(text);
+    options.setDelimitedText(std::move(text));
     options.convert(*ProgressBar1, *pointer_);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);

@@ -233,9 +233,9 @@ void Form3::load() {
     setAttribute(Qt::WA_DontShowOnScreen, false);
 }
 
-void Form3::setDelimitedText(const std::string& text) {
+void Form3::setDelimitedText(std::string text) {
     Text1->setPlainText(QString::fromUtf8(text.data(), qsizetype(text.size())));
-    exportedText_ = text;
+    exportedText_ = std::make_shared<const std::string>(std::move(text));
 }
 
 std::string Form3::delimitedText() const {
@@ -261,11 +261,12 @@ QString Form3::previewText() const {
 void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
     pointer.setSetting(look::Busy);
     const CSVXML::ConversionOptions settings = options();
-    const std::string text = delimitedText();
+    const std::shared_ptr<const std::string> text =
+        exportedText_ ? exportedText_ : std::make_shared<const std::string>(delimitedText());
     {
         PreviewRun run(*RichTextBox1);
         PreviewSink sink(*RichTextBox1, bar, wizard_);
-        CSVXML::ConvertTextToXml(text, settings, sink);
+        CSVXML::ConvertTextToXml(*text, settings, sink);
     }
     pointer.setSetting(look::Default);
 }

@@ -3,7 +3,7 @@
 #include "convert/ConversionOptions.h"
 
 #include <QWidget>
-#include <optional>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -35,7 +35,7 @@ public:
 
     // The delimited text of the frame's Text1. The text an export put there is given back
     // byte for byte until the box is edited; an edited box gives its lines joined by CR LF.
-    void setDelimitedText(const std::string& text);
+    void setDelimitedText(std::string text);
     std::string delimitedText() const;
 
     CSVXML::ConversionOptions options() const;
@@ -83,7 +83,9 @@ private:
 
     Wizard& wizard_;
     look::PagePointer* pointer_ = nullptr;
-    std::optional<std::string> exportedText_; // while Text1 holds it unedited
+    // While Text1 holds it unedited. Shared, so that a conversion keeps reading it even when the
+    // box is edited while the conversion serves the window system.
+    std::shared_ptr<const std::string> exportedText_;
 };
 
 // The text of a plain-text document with its paragraphs joined by `lineBreak` and nothing else
