@@ -156,4 +156,14 @@ std::optional<int> parseLoginCommand(const QStringList& args, const char* usage,
     return std::nullopt;
 }
 
+std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login) {
+    const db::SettingsStore store;
+    QString error;
+    std::optional<db::ConnectionSettings> settings = resolveLogin(login, store, error);
+    if (!settings) {
+        printError(error);
+    }
+    return settings;
+}
+
 } // namespace cli

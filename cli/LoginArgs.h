@@ -45,6 +45,9 @@ ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& logi
 std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
                                                    const db::SettingsStore& store, QString& error);
 
+// resolveLogin with the user's own store; an error is printed.
+std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login);
+
 // Parses the arguments of a command that takes the login options, --help (which prints `usage`
 // and the login options' help) and the switches in `flags`, each setting its bool. Returns the
 // exit status when the command ends here: 0 after --help, 2 after a usage error.

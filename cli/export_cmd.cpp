@@ -4,7 +4,6 @@
 #include "convert/ConvertTextToXml.h"
 #include "convert/ExtractTableText.h"
 #include "db/Error.h"
-#include "db/SettingsStore.h"
 #include "db/TableCatalogue.h"
 #include "output/FileExists.h"
 #include "output/OutputStream.h"
@@ -170,11 +169,8 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
     if (const std::optional<int> status = parse(arguments, mode, args)) {
         return *status;
     }
-    const db::SettingsStore store;
-    QString error;
-    const std::optional<db::ConnectionSettings> settings = resolveLogin(args.login, store, error);
+    const std::optional<db::ConnectionSettings> settings = resolveLoginOrReport(args.login);
     if (!settings) {
-        printError(error);
         return 2;
     }
     // The command line's answer to the overwrite question, asked before any work is done.

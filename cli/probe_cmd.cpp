@@ -1,7 +1,6 @@
 #include "LoginArgs.h"
 #include "commands.h"
 #include "db/Probe.h"
-#include "db/SettingsStore.h"
 
 #include <cstdio>
 
@@ -29,11 +28,8 @@ int runProbe(const QStringList& args) {
         return *status;
     }
 
-    const db::SettingsStore store;
-    QString error;
-    const std::optional<db::ConnectionSettings> settings = resolveLogin(login, store, error);
+    const std::optional<db::ConnectionSettings> settings = resolveLoginOrReport(login);
     if (!settings) {
-        printError(error);
         return 2;
     }
     const db::ConnectionTestResult result = db::testConnection(*settings, login.loginTimeout);

@@ -1,6 +1,5 @@
 #include "LoginArgs.h"
 #include "commands.h"
-#include "db/SettingsStore.h"
 #include "db/TableCatalogue.h"
 
 #include <cstdio>
@@ -38,11 +37,8 @@ int runTables(const QStringList& args) {
         return *status;
     }
 
-    const db::SettingsStore store;
-    QString error;
-    const std::optional<db::ConnectionSettings> settings = resolveLogin(login, store, error);
+    const std::optional<db::ConnectionSettings> settings = resolveLoginOrReport(login);
     if (!settings) {
-        printError(error);
         return 2;
     }
     PrintingSink sink;
