@@ -149,6 +149,46 @@ namespace {
     throw Error(QStringLiteral("column %1 of this row was already read").arg(index + 1));
 }
 
+// Appends the value of column `index` to `out` (a QString read as SQL_C_WCHAR, or a QByteArray
+// read as SQL_C_BINARY), `chunk` units at first and then as much as the driver says is left.
+// Returns false, leaving `out` as it was, for NULL.
+template <typename Buffer>
+bool appendInPieces(SQLHSTMT stmt, int index, SQLSMALLINT cType, qsizetype chunk, Buffer& out) {
+    constexpr auto unit = SQLLEN(sizeof(*out.data()));
+    // Character data always ends in a NUL the driver writes; binary data has none.
+    const qsizetype terminator = cType == SQL_C_WCHAR ? 1 : 0;
+    const qsizetype start = out.size();
+    qsizetype end = start;
+    for (bool first = true;; first = false) {
+        out.resize(end + chunk + terminator);
+        SQLLEN indicator = 0;
+        const SQLRETURN rc =
+            check(SQLGetData(stmt, SQLUSMALLINT(index + 1), cType, out.data() + end,
+                             SQLLEN(chunk + terminator) * unit, &indicator),
+                  SQL_HANDLE_STMT, stmt, "reading a value");
+        if (rc == SQL_NO_DATA) {
+            out.resize(end);
+            if (first) {
+                throwAlreadyRead(index);
+            }
+            return true;
+        }
+        if (indicator == SQL_NULL_DATA) {
+            out.resize(start);
+            return false;
+        }
+        if (indicator != SQL_NO_TOTAL && indicator / unit <= SQLLEN(chunk)) {
+            out.resize(end + qsizetype(indicator / unit));
+            return true;
+        }
+        // The buffer was filled; the indicator says how much is left, when the driver knows.
+        end += chunk;
+        const qsizetype rest =
+            indicator == SQL_NO_TOTAL ? chunk * 2 : qsizetype(indicator / unit) - chunk;
+        chunk = std::max<qsizetype>(rest, 1);
+    }
+}
+
 } // namespace
 
 bool ResultSet::readFixed(int index, short cType, void* target, long targetSize) {
@@ -166,42 +206,8 @@ bool ResultSet::readFixed(int index, short cType, void* target, long targetSize)
 
 bool ResultSet::appendText(int index, QString& out) {
     checkIndex(index);
-    SQLHSTMT stmt = statement_->get();
-    const qsizetype start = out.size();
-    qsizetype end = start;
-    qsizetype chunk = textChunk_[std::size_t(index)];
-    for (bool first = true;; first = false) {
-        // Room for `chunk` characters and the terminating NUL the driver always writes.
-        out.resize(end + chunk + 1);
-        SQLLEN indicator = 0;
-        const SQLRETURN rc =
-            check(SQLGetData(stmt, SQLUSMALLINT(index + 1), SQL_C_WCHAR, out.data() + end,
-                             SQLLEN(chunk + 1) * SQLLEN(sizeof(SQLWCHAR)), &indicator),
-                  SQL_HANDLE_STMT, stmt, "reading a value");
-        if (rc == SQL_NO_DATA) {
-            out.resize(end);
-            if (first) {
-                throwAlreadyRead(index);
-            }
-            return true;
-        }
-        if (indicator == SQL_NULL_DATA) {
-            out.resize(start);
-            return false;
-        }
-        const bool truncated =
-            indicator == SQL_NO_TOTAL || indicator / SQLLEN(sizeof(SQLWCHAR)) > SQLLEN(chunk);
-        if (!truncated) {
-            out.resize(end + indicator / SQLLEN(sizeof(SQLWCHAR)));
-            return true;
-        }
-        // The buffer was filled; the indicator says how much is left, when the driver knows.
-        end += chunk;
-        const qsizetype rest = indicator == SQL_NO_TOTAL
-                                   ? chunk * 2
-                                   : qsizetype(indicator / SQLLEN(sizeof(SQLWCHAR))) - chunk;
-        chunk = std::max<qsizetype>(rest, 1);
-    }
+    return appendInPieces(statement_->get(), index, SQL_C_WCHAR, textChunk_[std::size_t(index)],
+                          out);
 }
 
 namespace {
@@ -262,39 +268,11 @@ std::optional<QString> ResultSet::text(int index) {
 
 bool ResultSet::appendBytes(int index, QByteArray& out) {
     checkIndex(index);
-    SQLHSTMT stmt = statement_->get();
-    const qsizetype start = out.size();
-    qsizetype end = start;
     const Column& col = columns_[std::size_t(index)];
-    qsizetype chunk = col.size == 0 || col.size > std::uint64_t(kLongChunk)
-                          ? qsizetype(kLongChunk)
-                          : std::max<qsizetype>(qsizetype(col.size), 1);
-    for (bool first = true;; first = false) {
-        out.resize(end + chunk);
-        SQLLEN indicator = 0;
-        const SQLRETURN rc = check(SQLGetData(stmt, SQLUSMALLINT(index + 1), SQL_C_BINARY,
-                                              out.data() + end, SQLLEN(chunk), &indicator),
-                                   SQL_HANDLE_STMT, stmt, "reading a value");
-        if (rc == SQL_NO_DATA) {
-            out.resize(end);
-            if (first) {
-                throwAlreadyRead(index);
-            }
-            return true;
-        }
-        if (indicator == SQL_NULL_DATA) {
-            out.resize(start);
-            return false;
-        }
-        const bool truncated = indicator == SQL_NO_TOTAL || indicator > SQLLEN(chunk);
-        if (!truncated) {
-            out.resize(end + indicator);
-            return true;
-        }
-        end += chunk;
-        const qsizetype rest = indicator == SQL_NO_TOTAL ? chunk * 2 : qsizetype(indicator) - chunk;
-        chunk = std::max<qsizetype>(rest, 1);
-    }
+    const qsizetype chunk = col.size == 0 || col.size > std::uint64_t(kLongChunk)
+                                ? qsizetype(kLongChunk)
+                                : std::max<qsizetype>(qsizetype(col.size), 1);
+    return appendInPieces(statement_->get(), index, SQL_C_BINARY, chunk, out);
 }
 
 std::optional<QByteArray> ResultSet::bytes(int index) {
