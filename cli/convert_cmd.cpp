@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "convert/ConvertTextToXml.h"
 #include "output/OutputStream.h"
+#include "output/XmlFile.h"
 
 #include <QFile>
 #include <cstdio>
@@ -20,14 +21,6 @@ constexpr const char* kUsage =
     "Options:\n";
 
 // Streams the converter's output to the destination and remembers the first failure.
-class StreamSink final : public CSVXML::ConversionSink {
-public:
-    explicit StreamSink(CSVXML::OutputStream& out) : out_(out) {}
-    void append(std::string_view xml) override { out_.write(xml); }
-
-private:
-    CSVXML::OutputStream& out_;
-};
 
 bool readAll(const QString& path, std::string& text, QString& error) {
     if (path.isEmpty() || path == QLatin1String("-")) {
@@ -120,9 +113,8 @@ int runConvert(const QStringList& args) {
         printError(out.error());
         return 1;
     }
-    StreamSink sink(out);
+    CSVXML::XmlFileSink sink(out);
     CSVXML::ConvertTextToXml(text, options, sink);
-    out.write("\r\n");
     if (!out.commit()) {
         printError(out.error());
         return 1;

@@ -7,6 +7,7 @@
 #include "db/TableCatalogue.h"
 #include "output/FileExists.h"
 #include "output/OutputStream.h"
+#include "output/XmlFile.h"
 
 #include <cstdio>
 #include <exception>
@@ -130,37 +131,28 @@ std::optional<db::TableEntry> findTable(const db::ConnectionSettings& settings,
     return std::nullopt;
 }
 
-// The delimited text as it comes, lines joined by CR LF.
-class TextSink final : public CSVXML::ExtractSink {
+// The delimited text as it comes.
+class TextSink final : public CSVXML::JoinedTextSink {
 public:
     explicit TextSink(CSVXML::OutputStream& out) : out_(out) {}
-    void header(std::string_view line) override { out_.write(line); }
-    void row(std::string_view line) override {
-        out_.write("\r\n");
-        out_.write(line);
-    }
+    void write(std::string_view bytes) override { out_.write(bytes); }
 
 private:
     CSVXML::OutputStream& out_;
 };
 
 // Each line straight into the conversion, and its XML straight out.
-class XmlSink final : public CSVXML::ExtractSink, private CSVXML::ConversionSink {
+class XmlSink final : public CSVXML::ExtractSink {
 public:
     XmlSink(const CSVXML::ConversionOptions& options, CSVXML::OutputStream& out)
-        : out_(out), converter_(options, *this) {}
+        : file_(out), converter_(options, file_) {}
     void header(std::string_view line) override { converter_.addLine(line); }
     void row(std::string_view line) override { converter_.addLine(line); }
-    // The closing tag and the line break after the whole text.
-    void close() {
-        converter_.finish();
-        out_.write("\r\n");
-    }
+    // The closing tag and the end of the file.
+    void close() { converter_.finish(); }
 
 private:
-    void append(std::string_view xml) override { out_.write(xml); }
-
-    CSVXML::OutputStream& out_;
+    CSVXML::XmlFileSink file_;
     CSVXML::XmlConverter converter_;
 };
 

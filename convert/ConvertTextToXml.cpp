@@ -299,6 +299,7 @@ void XmlConverter::finish() {
     last += "</" + options_.xmlTag + ">";
     sink_.append(last);
     sink_.progress(0.0f);
+    sink_.finish();
 }
 
 void ConvertTextToXml(std::string_view text, const ConversionOptions& options,
@@ -313,7 +314,6 @@ void ConvertTextToXml(std::string_view text, const ConversionOptions& options,
         converter.addLine(line);
     }
     converter.finish();
-    sink.finish();
 }
 
 } // namespace CSVXML

@@ -40,7 +40,7 @@ public:
     // The number of rows to come, for progress; 0 (the default) when unknown.
     void setRowCount(std::int64_t rows) { rowCount_ = rows; }
     void addLine(std::string_view line);
-    // Writes the closing tag (and the opening line when no row came).
+    // Writes the closing tag (and the opening line when no row came) and ends the sink's run.
     void finish();
 
     std::int64_t rowsWritten() const { return rowsWritten_; }

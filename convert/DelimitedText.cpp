@@ -146,11 +146,13 @@ std::string fieldValue(std::string_view field) {
     return value;
 }
 
-void appendQuotedField(std::string& out, std::string_view value) {
-    if (value.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out.append(value);
-        return;
-    }
+namespace {
+
+bool needsQuotes(std::string_view value) {
+    return value.find_first_of(",\"\r\n") != std::string_view::npos;
+}
+
+void appendQuoted(std::string& out, std::string_view value) {
     out.push_back('"');
     for (const char c : value) {
         out.push_back(c);
@@ -159,6 +161,25 @@ void appendQuotedField(std::string& out, std::string_view value) {
         }
     }
     out.push_back('"');
+}
+
+} // namespace
+
+void appendQuotedField(std::string& out, std::string_view value) {
+    if (needsQuotes(value)) {
+        appendQuoted(out, value);
+    } else {
+        out.append(value);
+    }
+}
+
+void quoteFieldFrom(std::string& line, std::size_t start) {
+    if (!needsQuotes(std::string_view(line).substr(start))) {
+        return;
+    }
+    const std::string value = line.substr(start);
+    line.resize(start);
+    appendQuoted(line, value);
 }
 
 } // namespace CSVXML

@@ -44,8 +44,14 @@ void splitFields(std::string_view line, std::string_view separator,
 // own value.
 std::string fieldValue(std::string_view field);
 
+// The line break between the lines of delimited text.
+inline constexpr std::string_view kLineBreak = "\r\n";
+
 // Quotes a value for delimited text when it holds ',', '"', CR or LF (each '"' doubled);
 // appends every other value unchanged.
 void appendQuotedField(std::string& out, std::string_view value);
+
+// The same rule for a value already appended: quotes what `line` holds from `start` on.
+void quoteFieldFrom(std::string& line, std::size_t start);
 
 } // namespace CSVXML

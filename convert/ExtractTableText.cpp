@@ -1,5 +1,6 @@
 #include "ExtractTableText.h"
 
+#include "DelimitedText.h"
 #include "ValueText.h"
 #include "db/ConnectionString.h"
 #include "db/Error.h"
@@ -18,27 +19,6 @@ QString bracketed(const QString& name) {
     QString out = name;
     out.replace(QLatin1Char(']'), QLatin1String("]]"));
     return QLatin1Char('[') + out + QLatin1Char(']');
-}
-
-bool needsQuotes(std::string_view text) {
-    return text.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
-// Quotes what `line` holds from `start` on when it would otherwise split the line or the row.
-void quoteTail(std::string& line, std::size_t start) {
-    if (!needsQuotes(std::string_view(line).substr(start))) {
-        return;
-    }
-    const std::string value = line.substr(start);
-    line.resize(start);
-    line += '"';
-    for (const char c : value) {
-        if (c == '"') {
-            line += '"';
-        }
-        line += c;
-    }
-    line += '"';
 }
 
 // How each column's value becomes text, decided once from the column's type.
@@ -116,7 +96,7 @@ public:
             }
             const std::size_t start = line.size();
             line += rows_.column(i).name.toStdString();
-            quoteTail(line, start);
+            quoteFieldFrom(line, start);
         }
         return line;
     }
@@ -139,7 +119,7 @@ private:
         case Form::Text: {
             const std::size_t start = line.size();
             if (rows_.appendUtf8(i, line)) {
-                quoteTail(line, start);
+                quoteFieldFrom(line, start);
             }
             return;
         }
@@ -238,17 +218,22 @@ void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEnt
     }
 }
 
+void JoinedTextSink::header(std::string_view line) {
+    write(line);
+}
+
+void JoinedTextSink::row(std::string_view line) {
+    write(kLineBreak);
+    write(line);
+}
+
 std::string ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
                              const std::function<void()>& yield,
                              std::chrono::seconds loginTimeout) {
-    class Joiner final : public ExtractSink {
+    class Joiner final : public JoinedTextSink {
     public:
         explicit Joiner(const std::function<void()>& yieldHook) : yield_(yieldHook) {}
-        void header(std::string_view line) override { text.append(line); }
-        void row(std::string_view line) override {
-            text.append("\r\n");
-            text.append(line);
-        }
+        void write(std::string_view bytes) override { text.append(bytes); }
         void yield() override {
             if (yield_) {
                 yield_();

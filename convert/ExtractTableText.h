@@ -38,6 +38,15 @@ public:
     virtual void yield() {}
 };
 
+// The delimited text as one stream of bytes: the lines with CR LF between them and none after
+// the last, as the options page holds it and `tallowby-cli extract` writes it.
+class JoinedTextSink : public ExtractSink {
+public:
+    void header(std::string_view line) final;
+    void row(std::string_view line) final;
+    virtual void write(std::string_view bytes) = 0;
+};
+
 // The query that reads the whole of `table`: "SELECT * FROM [schema].[name];" with every "]"
 // of a name doubled, or "SELECT * FROM [name];" when the entry has no schema.
 QString tableQuery(const db::TableEntry& table);

@@ -2,6 +2,7 @@
 
 #include "FileExists.h"
 #include "OutputStream.h"
+#include "XmlFile.h"
 
 #include <QStringEncoder>
 
@@ -54,33 +55,73 @@ QString firstUnencodable(const QString& text) {
     return {};
 }
 
-SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQuestion& question) {
+namespace {
+
+SaveResult writeBytes(std::string_view bytes, const QString& path) {
     SaveResult result;
-    if (FileExists(path) && !question.confirm(overwriteMessage(path))) {
-        result.status = SaveResult::Status::Declined;
-        return result;
-    }
-    QStringEncoder encoder(QStringConverter::System);
-    const QByteArray bytes = encoder.encode(text);
-    if (encoder.hasError()) {
-        result.error = QStringLiteral("The text holds a character that cannot be written in "
-                                      "the system's encoding: %1. Nothing was written.")
-                           .arg(firstUnencodable(text));
-        return result;
-    }
     OutputStream out(path);
     if (!out.open()) {
         result.error = out.error();
         return result;
     }
-    out.write(std::string_view(bytes.constData(), std::size_t(bytes.size())));
-    out.write("\r\n");
+    writeXmlFile(out, bytes);
     if (!out.commit()) {
         result.error = out.error();
         return result;
     }
     result.status = SaveResult::Status::Written;
     return result;
+}
+
+bool declined(const QString& path, OverwriteQuestion& question) {
+    return FileExists(path) && !question.confirm(overwriteMessage(path));
+}
+
+SaveResult declinedResult() {
+    SaveResult result;
+    result.status = SaveResult::Status::Declined;
+    return result;
+}
+
+SaveResult encodeAndWrite(const QString& text, const QString& path) {
+    QStringEncoder encoder(QStringConverter::System);
+    const QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError()) {
+        SaveResult result;
+        result.error = QStringLiteral("The text holds a character that cannot be written in "
+                                      "the system's encoding: %1. Nothing was written.")
+                           .arg(firstUnencodable(text));
+        return result;
+    }
+    return writeBytes(std::string_view(bytes.constData(), std::size_t(bytes.size())), path);
+}
+
+// Qt takes the system's encoding to be UTF-8 on every Unix.
+bool systemIsUtf8() {
+#if defined(Q_OS_UNIX)
+    return true;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQuestion& question) {
+    if (declined(path, question)) {
+        return declinedResult();
+    }
+    return encodeAndWrite(text, path);
+}
+
+SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question) {
+    if (declined(path, question)) {
+        return declinedResult();
+    }
+    if (systemIsUtf8()) {
+        return writeBytes(utf8, path);
+    }
+    return encodeAndWrite(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())), path);
 }
 
 } // namespace CSVXML

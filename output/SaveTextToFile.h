@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string_view>
 
 namespace CSVXML {
 
@@ -27,6 +28,10 @@ QString overwriteMessage(const QString& path);
 // character the encoding cannot represent, and a failed write leaves an existing file as it
 // was.
 SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQuestion& question);
+
+// The same for a text already in UTF-8 (the preview's buffer), written without a copy where the
+// system's encoding is UTF-8.
+SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question);
 
 // The first character of `text` that the system's encoding cannot represent, described for a
 // message ("U+D800 at line 3, column 7"); empty when there is none.
