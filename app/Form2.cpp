@@ -133,7 +133,8 @@ void Form2::exportTable() {
         return;
     }
     Form3& options = wizard_.form3();
-    options.setDelimitedText(std::move(text));
+    options.setDelimitedText(text);
+    std::string().swap(text); // the options page holds it now
     options.convert(*ProgressBar1, *pointer_);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);

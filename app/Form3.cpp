@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
+#include "app/TextEditor.h"
 #include "app/Wizard.h"
 #include "app/look/Look.h"
 #include "convert/ConvertTextToXml.h"
@@ -14,11 +15,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextBlock>
-#include <QTextCursor>
 
 namespace app {
 
@@ -34,7 +32,7 @@ constexpr std::size_t kInsertChunk = 64 * 1024;
 // the window system is served, and whenever a chunk's worth has come.
 class PreviewSink final : public CSVXML::ConversionSink {
 public:
-    PreviewSink(QPlainTextEdit& preview, QProgressBar& bar, Wizard& wizard)
+    PreviewSink(TextEditor& preview, QProgressBar& bar, Wizard& wizard)
         : preview_(preview), bar_(bar), wizard_(wizard) {}
 
     void begin() override {
@@ -58,52 +56,41 @@ public:
 
 private:
     void flush() {
-        if (!pending_.empty()) {
-            // Inserted at the end with a cursor of our own: appendPlainText would start a new
-            // paragraph and so add a line break of its own.
-            QTextCursor end(preview_.document());
-            end.movePosition(QTextCursor::End);
-            end.insertText(QString::fromUtf8(pending_.data(), qsizetype(pending_.size())));
-            pending_.clear();
-        }
+        preview_.append(pending_);
+        pending_.clear();
         bar_.setValue(static_cast<int>(percent_));
     }
 
-    QPlainTextEdit& preview_;
+    TextEditor& preview_;
     QProgressBar& bar_;
     Wizard& wizard_;
     std::string pending_;
     float percent_ = 0;
 };
 
-// While a conversion fills the preview, typing into it would mix with the rows; the undo
-// history would only hold the run itself.
-class PreviewRun {
+// While a conversion runs, the delimited text it reads stays put and the preview it fills takes
+// no typing (which would mix with the rows); the undo history starts after the run.
+class ConversionRun {
 public:
-    explicit PreviewRun(QPlainTextEdit& preview)
-        : preview_(preview), wasReadOnly_(preview.isReadOnly()) {
-        preview_.setReadOnly(true);
-        preview_.setUndoRedoEnabled(false);
+    ConversionRun(TextEditor& source, TextEditor& preview)
+        : source_(source), preview_(preview), sourceWasReadOnly_(source.isReadOnly()) {
+        source_.setReadOnly(true);
+        preview_.beginFill();
     }
-    ~PreviewRun() {
-        preview_.setUndoRedoEnabled(true);
-        preview_.setReadOnly(wasReadOnly_);
+    ~ConversionRun() {
+        preview_.endFill();
+        source_.setReadOnly(sourceWasReadOnly_);
     }
-    PreviewRun(const PreviewRun&) = delete;
-    PreviewRun& operator=(const PreviewRun&) = delete;
+    ConversionRun(const ConversionRun&) = delete;
+    ConversionRun& operator=(const ConversionRun&) = delete;
 
 private:
-    QPlainTextEdit& preview_;
-    bool wasReadOnly_;
+    TextEditor& source_;
+    TextEditor& preview_;
+    bool sourceWasReadOnly_;
 };
 
 } // namespace
-
-QString documentText(const QPlainTextEdit& editor, QStringView lineBreak) {
-    QString text = editor.document()->toRawText();
-    text.replace(QChar(QChar::ParagraphSeparator), lineBreak.toString());
-    return text;
-}
 
 Form3::Form3(Wizard& wizard) : wizard_(wizard) {
     setObjectName(QStringLiteral("Form3"));
@@ -133,14 +120,10 @@ Form3::Form3(Wizard& wizard) : wizard_(wizard) {
     Line2 = design::line(this, QStringLiteral("Line2"), 120, 480, 5760);
     Check17 = design::button(this, QStringLiteral("Check17"), QStringLiteral("Refresh"),
                              twips(120, 600, 5655, 400));
-    RichTextBox1 = design::textBox<QPlainTextEdit>(this, QStringLiteral("RichTextBox1"), QString(),
-                                                   twips(120, 1080, 5655, 2055), 9.75);
-    RichTextBox1->setTabChangesFocus(true);
+    RichTextBox1 = new TextEditor(this, TextEditor::Kind::Xml, design::arial(9.75));
+    RichTextBox1->setObjectName(QStringLiteral("RichTextBox1"));
+    RichTextBox1->setGeometry(twips(120, 1080, 5655, 2055));
     RichTextBox1->viewport()->installEventFilter(this);
-    // The width the lines wrap at must not change once a large text is in: each change lays
-    // out every line again and keeps a layout for each. So the scroll bar is there from the
-    // start rather than appearing with the first long text.
-    RichTextBox1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     const design::ButtonRow row =
         design::buttonRow(this, 3360, {"Check9", "Check8", "Check7", "Check6"});
     Line1 = row.line;
@@ -165,9 +148,8 @@ Form3::Form3(Wizard& wizard) : wizard_(wizard) {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     Command1->setFocus();
 
-    connect(RichTextBox1, &QPlainTextEdit::textChanged, this,
-            [this] { Check7->setEnabled(!RichTextBox1->document()->isEmpty()); });
-    connect(Text1, &QPlainTextEdit::textChanged, this, [this] { exportedText_.reset(); });
+    connect(RichTextBox1, &TextEditor::contentChanged, this,
+            [this] { Check7->setEnabled(!RichTextBox1->isEmptyText()); });
 
     connect(Check9, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
     connect(Check8, &PushCheckBox::activated, this,
@@ -204,12 +186,9 @@ void Form3::buildFrame() {
                       twips(3240, 240, 2175, 255), 9.75);
     Text3 = design::textBox<QLineEdit>(Frame1, QStringLiteral("Text3"), QStringLiteral(","),
                                        twips(5520, 240, 375, 285));
-    Text1 = design::textBox<QPlainTextEdit>(Frame1, QStringLiteral("Text1"), QString(),
-                                            twips(120, 600, 6615, 2055), 9.75);
-    Text1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setTabChangesFocus(true);
+    Text1 = new TextEditor(Frame1, TextEditor::Kind::Plain, design::arial(9.75));
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(twips(120, 600, 6615, 2055));
     Check3 = design::button(Frame1, QStringLiteral("Check3"), QStringLiteral("Load CSV"),
                             twips(120, 2760, 2415, 375), 11.25);
     Check20 = design::button(Frame1, QStringLiteral("Check20"), QStringLiteral("Save Above As CSV"),
@@ -233,15 +212,12 @@ void Form3::load() {
     setAttribute(Qt::WA_DontShowOnScreen, false);
 }
 
-void Form3::setDelimitedText(std::string text) {
-    Text1->setPlainText(QString::fromUtf8(text.data(), qsizetype(text.size())));
-    exportedText_ = std::make_shared<const std::string>(std::move(text));
+void Form3::setDelimitedText(std::string_view text) {
+    Text1->setBytes(text);
 }
 
-std::string Form3::delimitedText() const {
-    if (exportedText_)
-        return *exportedText_;
-    return documentText(*Text1, u"\r\n").toStdString();
+std::string_view Form3::delimitedText() const {
+    return Text1->bytes();
 }
 
 CSVXML::ConversionOptions Form3::options() const {
@@ -254,19 +230,17 @@ CSVXML::ConversionOptions Form3::options() const {
     return options;
 }
 
-QString Form3::previewText() const {
-    return documentText(*RichTextBox1, u"\n");
+std::string_view Form3::previewText() const {
+    return RichTextBox1->bytes();
 }
 
 void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
     pointer.setSetting(look::Busy);
     const CSVXML::ConversionOptions settings = options();
-    const std::shared_ptr<const std::string> text =
-        exportedText_ ? exportedText_ : std::make_shared<const std::string>(delimitedText());
     {
-        PreviewRun run(*RichTextBox1);
+        ConversionRun run(*Text1, *RichTextBox1);
         PreviewSink sink(*RichTextBox1, bar, wizard_);
-        CSVXML::ConvertTextToXml(*text, settings, sink);
+        CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink);
     }
     pointer.setSetting(look::Default);
 }

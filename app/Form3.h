@@ -3,15 +3,13 @@
 #include "convert/ConversionOptions.h"
 
 #include <QWidget>
-#include <memory>
-#include <string>
+#include <string_view>
 
 class QCheckBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -22,6 +20,7 @@ class PagePointer;
 namespace app {
 
 class PushCheckBox;
+class TextEditor;
 class Wizard;
 
 // The options page: the conversion options, the table's delimited text (in the frame "CSV
@@ -33,16 +32,15 @@ public:
     void load();
     look::PagePointer& pointer() { return *pointer_; }
 
-    // The delimited text of the frame's Text1. The text an export put there is given back
-    // byte for byte until the box is edited; an edited box gives its lines joined by CR LF.
-    void setDelimitedText(std::string text);
-    std::string delimitedText() const;
+    // The delimited text of the frame's Text1, byte for byte, edits included.
+    void setDelimitedText(std::string_view text);
+    std::string_view delimitedText() const;
 
     CSVXML::ConversionOptions options() const;
 
-    // The preview's text as the user sees it, its lines joined by LF; nothing in it is
-    // altered (non-breaking spaces stay).
-    QString previewText() const;
+    // The preview's text, byte for byte as it is held (UTF-8), without a copy: valid until the
+    // preview next changes.
+    std::string_view previewText() const;
 
     // Converts the delimited text into the preview, driving `bar`, with `pointer` busy
     // meanwhile. The preview grows while the run goes on.
@@ -56,7 +54,7 @@ public:
     QLineEdit* Text5 = nullptr;
     QFrame* Line2 = nullptr;
     PushCheckBox* Check17 = nullptr;
-    QPlainTextEdit* RichTextBox1 = nullptr;
+    TextEditor* RichTextBox1 = nullptr;
     QFrame* Line1 = nullptr;
     PushCheckBox* Check9 = nullptr;
     PushCheckBox* Check8 = nullptr;
@@ -68,7 +66,7 @@ public:
     QCheckBox* Check1 = nullptr;
     QLabel* Label1 = nullptr;
     QLineEdit* Text3 = nullptr;
-    QPlainTextEdit* Text1 = nullptr;
+    TextEditor* Text1 = nullptr;
     PushCheckBox* Check3 = nullptr;
     PushCheckBox* Check20 = nullptr;
     PushCheckBox* Check5 = nullptr;
@@ -83,13 +81,6 @@ private:
 
     Wizard& wizard_;
     look::PagePointer* pointer_ = nullptr;
-    // While Text1 holds it unedited. Shared, so that a conversion keeps reading it even when the
-    // box is edited while the conversion serves the window system.
-    std::shared_ptr<const std::string> exportedText_;
 };
-
-// The text of a plain-text document with its paragraphs joined by `lineBreak` and nothing else
-// changed (QTextDocument::toPlainText would turn non-breaking spaces into blanks).
-QString documentText(const QPlainTextEdit& editor, QStringView lineBreak);
 
 } // namespace app

@@ -6,6 +6,7 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
+#include "app/TextEditor.h"
 #include "app/look/Look.h"
 
 #include <QAbstractButton>
@@ -13,7 +14,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QStyle>
 #include <QTest>
 #include <QWidget>
@@ -93,8 +93,8 @@ QString textOf(QWidget* widget) {
         return button->text();
     if (auto* box = qobject_cast<QLineEdit*>(widget))
         return box->text();
-    if (auto* editor = qobject_cast<QPlainTextEdit*>(widget))
-        return editor->toPlainText();
+    if (auto* editor = qobject_cast<QsciScintilla*>(widget))
+        return editor->text();
     if (auto* frame = qobject_cast<QGroupBox*>(widget))
         return frame->title();
     return QStringLiteral("?");
@@ -284,8 +284,8 @@ void moveOver(QWidget& page, const char* name) {
 
 TEST_F(PageDesign, MovingTheMouseSetsThePointerOfEachControlButNeverEndsBusy) {
     pages[2]
-        ->findChild<QPlainTextEdit*>(QStringLiteral("RichTextBox1"))
-        ->setPlainText(QStringLiteral("x")); // so that "Next >" is enabled and bound
+        ->findChild<app::TextEditor*>(QStringLiteral("RichTextBox1"))
+        ->setBytes("x"); // so that "Next >" is enabled and bound
     for (int p = 1; p <= 4; ++p) {
         QWidget& page = *pages[p - 1];
         page.show();

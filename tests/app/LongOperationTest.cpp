@@ -4,12 +4,12 @@
 #include "app/Form2.h"
 #include "app/Form3.h"
 #include "app/PushCheckBox.h"
+#include "app/TextEditor.h"
 #include "app/look/Look.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTextBlock>
 #include <QTimer>
@@ -60,7 +60,7 @@ TEST_F(LongOperation, OtherPressesDuringAnExportAreIgnored) {
     EXPECT_TRUE(wizard->form3().isVisible());
     EXPECT_FALSE(wizard->form1().isVisible());
     EXPECT_FALSE(tables.isVisible());
-    EXPECT_EQ(wizard->form3().RichTextBox1->document()->blockCount(), 1 + 20000 * 5 + 1);
+    EXPECT_EQ(wizard->form3().RichTextBox1->lines(), 1 + 20000 * 5 + 1);
     EXPECT_EQ(host.ends, 0);
     EXPECT_FALSE(wizard->busy());
 }
@@ -74,7 +74,7 @@ TEST_F(LongOperation, CancelDuringAnExportEndsTheProgramAtOnce) {
     EXPECT_TRUE(ranDuringOperation);
     EXPECT_EQ(host.ends, 1);
     EXPECT_FALSE(wizard->form3().isVisible());
-    EXPECT_TRUE(wizard->form3().previewText().isEmpty());
+    EXPECT_TRUE(wizard->form3().previewText().empty());
     EXPECT_TRUE(wizard->ended());
     EXPECT_FALSE(wizard->busy());
     // Nothing runs any more.
@@ -114,7 +114,7 @@ TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLe
     app::Form2& tables = wizard->form2();
     press(tables.Check3);
     app::Form3& o = wizard->form3();
-    const QString whole = o.previewText();
+    const std::string whole(o.previewText());
 
     std::vector<int> blocks;
     std::vector<int> progress;
@@ -123,7 +123,7 @@ TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLe
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         if (!wizard->busy())
             return;
-        blocks.push_back(o.RichTextBox1->document()->blockCount());
+        blocks.push_back(o.RichTextBox1->lines());
         progress.push_back(o.ProgressBar1->value());
         nextEnabled.push_back(o.Check7->isEnabled());
         press(o.Check17); // a second Refresh inside the first one: ignored
@@ -134,7 +134,7 @@ TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLe
     sampler.stop();
 
     ASSERT_GE(blocks.size(), 2u);
-    const int total = o.RichTextBox1->document()->blockCount();
+    const int total = o.RichTextBox1->lines();
     EXPECT_TRUE(
         std::any_of(blocks.begin(), blocks.end(), [&](int n) { return n > 1 && n < total; }));
     EXPECT_TRUE(std::is_sorted(blocks.begin(), blocks.end()));
@@ -145,7 +145,7 @@ TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLe
     EXPECT_TRUE(o.isVisible());
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
     // The preview can be undone to nothing of the run: the run left no undo history.
-    EXPECT_FALSE(o.RichTextBox1->document()->isUndoAvailable());
+    EXPECT_FALSE(o.RichTextBox1->isUndoAvailable());
 }
 
 } // namespace

@@ -5,12 +5,12 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
+#include "app/TextEditor.h"
 #include "app/look/Look.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 
 namespace {
 
@@ -32,9 +32,8 @@ protected:
         f.write(bytes);
     }
     QByteArray expectedFile() const {
-        QString text = wizard->form3().previewText();
-        text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-        return text.toUtf8() + "\r\n";
+        const std::string_view text = wizard->form3().previewText();
+        return QByteArray(text.data(), qsizetype(text.size())) + "\r\n";
     }
 };
 
@@ -79,7 +78,7 @@ TEST_F(OutputPage, FinishWithAnEmptyPathDoesNothing) {
 
 TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
     app::Form4& p = page();
-    wizard->form3().RichTextBox1->appendPlainText(QStringLiteral("<!-- edited -->"));
+    wizard->form3().RichTextBox1->append(std::string_view("\r\n<!-- edited -->"));
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
     EXPECT_EQ(read(path("out.xml")), expectedFile());

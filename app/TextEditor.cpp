@@ -1,0 +1,274 @@
+#include "app/TextEditor.h"
+
+#include <QKeyEvent>
+#include <QToolTip>
+
+namespace app {
+
+namespace {
+
+using Sci = QsciScintillaBase;
+
+// The indicator that underlines the first fault of the XML.
+constexpr int kMarkIndicator = 8; // INDIC_CONTAINER: the first one free for applications
+
+// One slice of the check: short enough that typing and repainting never wait on it.
+constexpr std::chrono::milliseconds kCheckSlice{8};
+
+} // namespace
+
+TextEditor::TextEditor(QWidget* parent, Kind kind, const QFont& font)
+    : QsciScintilla(parent), kind_(kind) {
+    QsciScintilla::setFont(font);
+    setUtf8(true);
+    setEolMode(EolWindows);
+    setWrapMode(WrapNone);
+    setMarginWidth(1, 0);
+    setMarginLineNumbers(1, false);
+    SendScintilla(SCI_SETMODEVENTMASK, 0ul);
+    // Lines are laid out as they are shown, not all at once.
+    SendScintilla(SCI_SETLAYOUTCACHE, static_cast<unsigned long>(SC_CACHE_CARET));
+    // Let the width of the longest line shown so far set the horizontal scroll range, rather
+    // than measuring every line.
+    SendScintilla(SCI_SETSCROLLWIDTHTRACKING, 1ul);
+    SendScintilla(SCI_SETSCROLLWIDTH, 1ul);
+
+    connect(this, &QsciScintillaBase::SCN_SAVEPOINTLEFT, this, &TextEditor::userChanged);
+    connect(this, &QsciScintillaBase::SCN_SAVEPOINTREACHED, this, &TextEditor::userChanged);
+
+    if (kind_ == Kind::Xml) {
+        lexer_ = new QsciLexerXML(this);
+        lexer_->setFoldCompact(false);
+        delayTimer_.setSingleShot(true);
+        delayTimer_.setInterval(kCheckDelayMs);
+        connect(&delayTimer_, &QTimer::timeout, this, &TextEditor::startCheck);
+        stepTimer_.setInterval(0);
+        connect(&stepTimer_, &QTimer::timeout, this, &TextEditor::checkStep);
+        SendScintilla(SCI_INDICSETSTYLE, kMarkIndicator, static_cast<long>(INDIC_SQUIGGLE));
+        SendScintilla(SCI_INDICSETFORE, static_cast<unsigned long>(kMarkIndicator),
+                      QColor(Qt::red));
+        SendScintilla(SCI_SETMOUSEDWELLTIME, 400ul);
+        connect(this, &QsciScintillaBase::SCN_DWELLSTART, this, &TextEditor::showMarkTip);
+        connect(this, &QsciScintillaBase::SCN_DWELLEND, this, [] { QToolTip::hideText(); });
+    }
+    useDocument(kind_ == Kind::Xml);
+}
+
+TextEditor::~TextEditor() = default;
+
+void TextEditor::useDocument(bool styled) {
+    const bool readOnly = isReadOnly();
+    setLexer(nullptr);
+    setFolding(NoFoldStyle);
+    // A document of our own in place of the editor's: one without styles holds no byte per
+    // character beside the text.
+    const long options = styled ? SC_DOCUMENTOPTION_DEFAULT : SC_DOCUMENTOPTION_STYLES_NONE;
+    const long document = SendScintilla(SCI_CREATEDOCUMENT, 0ul, options);
+    SendScintilla(SCI_SETDOCPOINTER, 0ul, document);
+    SendScintilla(SCI_RELEASEDOCUMENT, 0ul, document); // the editor holds it now
+    styled_ = styled;
+    SendScintilla(SCI_SETCODEPAGE, static_cast<unsigned long>(SC_CP_UTF8));
+    SendScintilla(SCI_SETEOLMODE, static_cast<unsigned long>(SC_EOL_CRLF));
+    if (styled && lexer_) {
+        lexer_->setDefaultFont(font());
+        lexer_->setFont(font(), -1);
+        setLexer(lexer_);
+        setFolding(BoxedTreeFoldStyle, 2);
+    } else {
+        // Without a lexer Scintilla styles nothing: the default style is the whole look.
+        SendScintilla(SCI_STYLESETFONT, STYLE_DEFAULT, font().family().toUtf8().constData());
+        SendScintilla(
+            SCI_STYLESETSIZEFRACTIONAL, STYLE_DEFAULT,
+            static_cast<long>(font().pointSizeF() * static_cast<int>(SC_FONT_SIZE_MULTIPLIER)));
+        SendScintilla(SCI_STYLESETBOLD, STYLE_DEFAULT, font().bold() ? 1l : 0l);
+        SendScintilla(SCI_STYLECLEARALL);
+    }
+    SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
+}
+
+std::string_view TextEditor::bytes() const {
+    const auto length = static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH));
+    if (length == 0)
+        return {};
+    const auto* text = reinterpret_cast<const char*>(SendScintilla(SCI_GETCHARACTERPOINTER));
+    return {text, length};
+}
+
+std::size_t TextEditor::size() const {
+    return static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH));
+}
+
+void TextEditor::beginFill() {
+    filling_ = true;
+    wasReadOnly_ = isReadOnly();
+    delayTimer_.stop();
+    stepTimer_.stop();
+    check_.reset();
+    setReadOnly(true);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0ul);
+}
+
+void TextEditor::clear() {
+    check_.reset();
+    stepTimer_.stop();
+    markMessage_.clear();
+    // A small text after a large one gets its highlighting back.
+    const bool styled = kind_ == Kind::Xml;
+    if (styled_ != styled) {
+        useDocument(styled);
+    } else {
+        const bool readOnly = isReadOnly();
+        SendScintilla(SCI_SETREADONLY, 0ul);
+        SendScintilla(SCI_CLEARALL);
+        SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
+    }
+    Q_EMIT contentChanged();
+}
+
+void TextEditor::append(std::string_view utf8) {
+    if (styled_ && size() + utf8.size() > kHighlightLimit) {
+        // Too large to highlight: the text so far moves to a document without styles.
+        const std::string sofar(bytes());
+        useDocument(false);
+        appendRaw(sofar);
+    }
+    appendRaw(utf8);
+    Q_EMIT contentChanged();
+}
+
+void TextEditor::appendRaw(std::string_view utf8) {
+    if (utf8.empty())
+        return;
+    const bool readOnly = isReadOnly();
+    const bool collecting = SendScintilla(SCI_GETUNDOCOLLECTION) != 0;
+    SendScintilla(SCI_SETREADONLY, 0ul);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 0ul);
+    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(utf8.size()), utf8.data());
+    SendScintilla(SCI_SETUNDOCOLLECTION, collecting ? 1ul : 0ul);
+    SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
+}
+
+void TextEditor::endFill() {
+    filling_ = false;
+    SendScintilla(SCI_EMPTYUNDOBUFFER);
+    SendScintilla(SCI_SETUNDOCOLLECTION, 1ul);
+    SendScintilla(SCI_SETSAVEPOINT);
+    setReadOnly(wasReadOnly_);
+    Q_EMIT contentChanged();
+    if (kind_ == Kind::Xml)
+        startCheck();
+}
+
+void TextEditor::setBytes(std::string_view utf8) {
+    beginFill();
+    clear();
+    append(utf8);
+    endFill();
+}
+
+void TextEditor::userChanged() {
+    if (filling_)
+        return;
+    // The next change must leave the save point again to be seen; it is set again once
+    // Scintilla has finished with this one: at the end of the event that made it, or on the
+    // next turn of the event loop for changes that come another way (a menu's paste).
+    QTimer::singleShot(0, this, &TextEditor::rearm);
+    Q_EMIT contentChanged();
+    if (kind_ == Kind::Xml) {
+        stepTimer_.stop();
+        check_.reset();
+        delayTimer_.start();
+    }
+}
+
+void TextEditor::rearm() {
+    if (SendScintilla(SCI_GETMODIFY) != 0)
+        SendScintilla(SCI_SETSAVEPOINT);
+}
+
+void TextEditor::startCheck() {
+    delayTimer_.stop();
+    check_.reset();
+    if (isEmptyText()) {
+        setMark(std::nullopt);
+        return;
+    }
+    check_ = std::make_unique<XmlCheck>(bytes());
+    stepTimer_.start();
+}
+
+void TextEditor::checkStep() {
+    if (!check_) {
+        stepTimer_.stop();
+        return;
+    }
+    if (!check_->step(kCheckSlice))
+        return;
+    stepTimer_.stop();
+    const std::optional<XmlCheck::Problem> problem = check_->problem();
+    check_.reset();
+    setMark(problem);
+}
+
+void TextEditor::setMark(const std::optional<XmlCheck::Problem>& problem) {
+    const long length = SendScintilla(SCI_GETLENGTH);
+    SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kMarkIndicator));
+    SendScintilla(SCI_INDICATORCLEARRANGE, 0ul, length);
+    markMessage_.clear();
+    if (!problem)
+        return;
+    markMessage_ = problem->message;
+    // The faulty line is underlined from its first non-blank character to its end; a fault on
+    // an empty last line marks the line before it.
+    const long lines = SendScintilla(SCI_GETLINECOUNT);
+    long line = std::clamp<long>(static_cast<long>(problem->line) - 1, 0, lines - 1);
+    while (line > 0 && SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line)) ==
+                           SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line)))
+        --line;
+    long start = SendScintilla(SCI_GETLINEINDENTPOSITION, static_cast<unsigned long>(line));
+    long end = SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line));
+    if (end <= start) {
+        start = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+        end = std::min(start + 1, length);
+    }
+    if (end > start)
+        SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start), end - start);
+}
+
+void TextEditor::showMarkTip(int position, int x, int y) {
+    if (markMessage_.isEmpty() || position < 0)
+        return;
+    if (SendScintilla(SCI_INDICATORVALUEAT, static_cast<unsigned long>(kMarkIndicator),
+                      static_cast<long>(position)) == 0)
+        return;
+    QToolTip::showText(viewport()->mapToGlobal(QPoint(x, y)), markMessage_, viewport());
+}
+
+void TextEditor::keyPressEvent(QKeyEvent* event) {
+    // Tab moves on to the next control, as in the page's other boxes.
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) &&
+        !(event->modifiers() & Qt::ControlModifier)) {
+        QWidget::focusNextPrevChild(event->key() == Qt::Key_Tab &&
+                                    !(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
+    QsciScintilla::keyPressEvent(event);
+    rearm();
+}
+
+void TextEditor::inputMethodEvent(QInputMethodEvent* event) {
+    QsciScintilla::inputMethodEvent(event);
+    rearm();
+}
+
+void TextEditor::mouseReleaseEvent(QMouseEvent* event) {
+    QsciScintilla::mouseReleaseEvent(event);
+    rearm();
+}
+
+void TextEditor::dropEvent(QDropEvent* event) {
+    QsciScintilla::dropEvent(event);
+    rearm();
+}
+
+} // namespace app

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "app/Qsci.h"
+#include "app/XmlCheck.h"
+
+#include <QTimer>
+#include <memory>
+#include <string_view>
+
+class QsciLexerXML;
+
+namespace app {
+
+// An editor for texts of hundreds of megabytes: the options page's XML preview and the frame's
+// delimited text. It holds the text as UTF-8 bytes exactly as they were put in (lone LF, lone
+// CR, U+2028 and every other character stay), gives them back without a copy, and types CR LF
+// for Enter.
+//
+// Scintilla's modification notifications are switched off: the Qt layer turns the byte position
+// of each into a character offset by walking the text from its start, so with them every
+// insertion costs time in proportion to where it lands (seconds per keystroke at the end of a
+// large document). Changes are seen through the save point instead, which Scintilla reports
+// whatever the notification mask.
+class TextEditor : public QsciScintilla {
+    Q_OBJECT
+
+public:
+    enum class Kind {
+        Xml,   // highlighted and folded while small enough; checked for well-formedness
+        Plain, // never styled
+    };
+
+    // Moving to the end of a highlighted document styles all of it first. Measured on this
+    // project's 2-core machines with XML of the wizard's shape: 1 MB 30 ms, 4 MB 104 ms,
+    // 16 MB 406 ms. 16 MB keeps Ctrl+End well under a second with room for slower machines;
+    // above it the text is plain and no style byte per character is held.
+    static constexpr std::size_t kHighlightLimit = 16u << 20;
+
+    TextEditor(QWidget* parent, Kind kind, const QFont& font);
+    ~TextEditor() override;
+
+    // The whole text, without a copy. Valid until the text next changes.
+    std::string_view bytes() const;
+    std::size_t size() const;
+    bool isEmptyText() const { return size() == 0; }
+    bool isHighlighted() const { return lexer() != nullptr; }
+
+    // A programmatic fill: between begin and end the editor is read-only and keeps no undo
+    // history; `clear` empties it, `append` adds at the end.
+    void beginFill();
+    void clear() override;
+    void append(std::string_view utf8);
+    void endFill();
+
+    // Replaces the whole text (a fill of one piece).
+    void setBytes(std::string_view utf8);
+
+    // The well-formedness mark: empty while the text is well-formed (or not yet checked).
+    const QString& markMessage() const { return markMessage_; }
+    bool checking() const { return stepTimer_.isActive() || delayTimer_.isActive(); }
+
+    // How long the user must stop typing before the text is checked again.
+    static constexpr int kCheckDelayMs = 500;
+
+Q_SIGNALS:
+    // The text changed: a fill ended or the user edited it.
+    void contentChanged();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void useDocument(bool styled);
+    void appendRaw(std::string_view utf8);
+    void userChanged();
+    void rearm();
+    void startCheck();
+    void checkStep();
+    void setMark(const std::optional<XmlCheck::Problem>& problem);
+    void showMarkTip(int position, int x, int y);
+
+    Kind kind_;
+    QsciLexerXML* lexer_ = nullptr;
+    bool styled_ = true;
+    bool filling_ = false;
+    bool wasReadOnly_ = false;
+    QTimer delayTimer_;
+    QTimer stepTimer_;
+    std::unique_ptr<XmlCheck> check_;
+    QString markMessage_;
+};
+
+} // namespace app
