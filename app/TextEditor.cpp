@@ -252,6 +252,21 @@ void TextEditor::keyPressEvent(QKeyEvent* event) {
                                     !(event->modifiers() & Qt::ShiftModifier));
         return;
     }
+    // Scintilla's Qt layer takes a key's text one UTF-16 unit at a time: a character outside
+    // the BMP (an emoji) is dropped, and a key that brings several characters throws out of
+    // the event handler. Such text is typed here as the user sees it.
+    const QString text = event->text();
+    const bool plainKey = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+    if (plainKey && text.size() > 1 && text.at(0).unicode() >= 0x20) {
+        if (!isReadOnly()) {
+            const QByteArray utf8 = text.toUtf8();
+            SendScintilla(SCI_REPLACESEL, 0ul, utf8.constData());
+            SendScintilla(SCI_SCROLLCARET);
+        }
+        event->accept();
+        rearm();
+        return;
+    }
     QsciScintilla::keyPressEvent(event);
     rearm();
 }

@@ -7,6 +7,10 @@
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
 #include "app/look/Look.h"
+#include "convert/ConvertTextToXml.h"
+#include "convert/ExtractTableText.h"
+#include "output/OutputStream.h"
+#include "output/XmlFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +40,32 @@ protected:
         return QByteArray(text.data(), qsizetype(text.size())) + "\r\n";
     }
 };
+
+// What "Finish" writes for an unedited preview is what the command line's export writes, for the
+// values that editors tend to change as well.
+TEST_F(OutputPage, AwkwardValuesReachTheFileAsTheCommandLineWritesThem) {
+    sql("CREATE TABLE Notes (id int, body [nvarchar(50)]);"
+        "INSERT INTO Notes VALUES (1, 'one' || char(10) || 'two'), (2, char(8232) || char(8233)),"
+        " (3, 'a' || char(160) || char(128512) || char(13) || 'b');");
+    exportTable(QStringLiteral("Notes"));
+    press(wizard->form3().Check7);
+    app::Form4& p = wizard->form4();
+    p.Text1->setText(path("wizard.xml"));
+    press(p.Check6);
+
+    CSVXML::OutputStream out(path("cli.xml"));
+    ASSERT_TRUE(out.open());
+    CSVXML::XmlFileSink sink(out);
+    CSVXML::ConvertTextToXml(
+        CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Notes")}), {},
+        sink);
+    ASSERT_TRUE(out.commit());
+    const QByteArray written = read(path("wizard.xml"));
+    EXPECT_EQ(written, read(path("cli.xml")));
+    EXPECT_TRUE(written.contains("<body>\u2028\u2029</body>"));
+    EXPECT_TRUE(written.contains("<body>a\u00A0\U0001F600&#xD;b</body>"));
+    EXPECT_TRUE(written.contains("<body>one\r\ntwo</body>"));
+}
 
 TEST_F(OutputPage, LoadsWithAnEmptyPathAndFinish) {
     app::Form4& p = page();

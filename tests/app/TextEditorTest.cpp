@@ -1,0 +1,164 @@
+#include "app/TextEditor.h"
+
+#include "app/XmlCheck.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+using app::TextEditor;
+using app::XmlCheck;
+
+QFont editorFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(9.75);
+    font.setBold(true);
+    return font;
+}
+
+// Typing a character that QTest has no key for.
+void type(QWidget& widget, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
+    QApplication::sendEvent(&widget, &press);
+}
+
+// Values that plain-text widgets are known to change: lone LF and CR, the Unicode line and
+// paragraph separators, a non-breaking space, a character outside the BMP.
+const std::string kAwkward = "<XML>\r\n <v>a\nb</v>\r\n <v>c\rd</v>\r\n <v>\u2028\u2029</v>\r\n"
+                             " <v>\u00A0\U0001F600</v>\r\n</XML>";
+
+TEST(TextEditor, HoldsTheBytesExactlyAndTypesCrLfForEnter) {
+    for (const TextEditor::Kind kind : {TextEditor::Kind::Xml, TextEditor::Kind::Plain}) {
+        TextEditor editor(nullptr, kind, editorFont());
+        editor.setBytes(kAwkward);
+        EXPECT_EQ(editor.bytes(), kAwkward);
+        editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
+        QTest::keyClick(&editor, Qt::Key_Return);
+        type(editor, QStringLiteral("\u00E9\U0001F600"));
+        EXPECT_EQ(editor.bytes(), kAwkward + "\r\n\u00E9\U0001F600");
+    }
+}
+
+TEST(TextEditor, ChangesAreSeenWithoutModificationNotifications) {
+    TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
+    int notifications = 0;
+    int changes = 0;
+    QObject::connect(&editor, &QsciScintillaBase::SCN_MODIFIED, [&] { ++notifications; });
+    QObject::connect(&editor, &TextEditor::contentChanged, [&] { ++changes; });
+    editor.setBytes("<a/>");
+    changes = 0;
+    // Each keystroke is seen, even with no turn of the event loop between them.
+    editor.SendScintilla(QsciScintillaBase::SCI_SELECTALL);
+    QTest::keyClick(&editor, Qt::Key_Delete);
+    EXPECT_TRUE(editor.isEmptyText());
+    const int afterDelete = changes;
+    EXPECT_GE(afterDelete, 1);
+    QTest::keyClicks(&editor, QStringLiteral("x"));
+    EXPECT_GT(changes, afterDelete);
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier); // undo counts too
+    EXPECT_TRUE(editor.isEmptyText());
+    EXPECT_GT(changes, afterDelete + 1);
+    // Scintilla's per-change notification costs time in proportion to the position of the
+    // change in the Qt layer; it must stay off.
+    EXPECT_EQ(notifications, 0);
+}
+
+TEST(TextEditor, LargeTextsArePlainAndSmallOnesHighlighted) {
+    TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
+    editor.setBytes(kAwkward);
+    EXPECT_TRUE(editor.isHighlighted());
+
+    const std::string row = " <row>\r\n  <id>1</id>\r\n  <name>x</name>\r\n </row>\r\n";
+    std::string piece;
+    while (piece.size() < (1u << 20))
+        piece += row;
+    editor.beginFill();
+    editor.clear();
+    editor.append("<XML>\r\n");
+    std::size_t total = 7;
+    while (total <= TextEditor::kHighlightLimit) {
+        editor.append(piece);
+        total += piece.size();
+    }
+    editor.append("</XML>");
+    editor.endFill();
+    EXPECT_FALSE(editor.isHighlighted());
+    EXPECT_EQ(editor.size(), total + 6);
+    const std::string_view text = editor.bytes();
+    EXPECT_TRUE(text.starts_with("<XML>\r\n <row>\r\n"));
+    EXPECT_TRUE(text.ends_with(" </row>\r\n</XML>"));
+
+    editor.setBytes("<a/>");
+    EXPECT_TRUE(editor.isHighlighted());
+    EXPECT_EQ(editor.bytes(), "<a/>");
+}
+
+TEST(TextEditor, TheMarkAppearsOnABrokenEditAndGoesWhenMended) {
+    TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
+    editor.resize(400, 200);
+    editor.show();
+    editor.setBytes("<XML>\r\n <a>1</a>\r\n</XML>");
+    QTRY_VERIFY(!editor.checking());
+    EXPECT_TRUE(editor.markMessage().isEmpty());
+
+    // "</a>" becomes "</ax>".
+    const long closing = editor.SendScintilla(QsciScintillaBase::SCI_POSITIONFROMLINE, 1ul) + 8;
+    editor.SendScintilla(QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(closing));
+    QTest::keyClicks(&editor, QStringLiteral("x"));
+    EXPECT_EQ(editor.bytes(), "<XML>\r\n <a>1</ax>\r\n</XML>");
+    QTRY_VERIFY(!editor.markMessage().isEmpty());
+    EXPECT_TRUE(editor.markMessage().startsWith(QStringLiteral("line 2: ")))
+        << editor.markMessage().toStdString();
+    EXPECT_NE(editor.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, 8ul, closing), 0);
+
+    QTest::keyClick(&editor, Qt::Key_Backspace);
+    QTRY_VERIFY(editor.markMessage().isEmpty() && !editor.checking());
+    EXPECT_EQ(editor.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, 8ul, closing), 0);
+}
+
+struct CheckCase {
+    const char* name;
+    std::string text;
+    qint64 line; // 0: well-formed
+    const char* words;
+};
+
+class XmlCheckCases : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(XmlCheckCases, FindsTheFirstFault) {
+    const CheckCase& c = GetParam();
+    XmlCheck check(c.text);
+    // A slice of no time at all still makes progress, so a long text cannot stall the check.
+    int steps = 0;
+    while (!check.step(std::chrono::milliseconds(0)) && steps < 100000)
+        ++steps;
+    ASSERT_TRUE(check.done());
+    if (c.line == 0) {
+        EXPECT_FALSE(check.problem().has_value()) << check.problem()->message.toStdString();
+        return;
+    }
+    ASSERT_TRUE(check.problem().has_value());
+    EXPECT_EQ(check.problem()->line, c.line);
+    EXPECT_TRUE(check.problem()->message.startsWith(QStringLiteral("line %1: ").arg(c.line)));
+    EXPECT_TRUE(check.problem()->message.contains(QString::fromUtf8(c.words), Qt::CaseInsensitive))
+        << check.problem()->message.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, XmlCheckCases,
+    testing::Values(
+        CheckCase{"WellFormed", kAwkward, 0, ""},
+        CheckCase{"References", "<X>\r\n <v>&amp;&lt;&#xD;&#x10FFFF;</v>\r\n</X>", 0, ""},
+        CheckCase{"MismatchedTag", "<X>\r\n <a>1</a>\r\n <b>2</c>\r\n</X>", 3, "mismatch"},
+        CheckCase{"ControlCharacterReference", "<X>\r\n <v>&#x1;</v>\r\n</X>", 2, "character"},
+        CheckCase{"RawControlCharacter", "<X>\r\n\r\n <v>\x01</v>\r\n</X>", 3, "unexpected"},
+        CheckCase{"Unclosed", "<X>\r\n <v>1</v>\r\n", 3, "premature"},
+        CheckCase{"SecondRoot", "<X/>\r\n<Y/>", 2, "extra content"},
+        CheckCase{"LessThanInValue", "<X>\r\n <v>1 < 2</v>\r\n</X>", 2, ""}),
+    [](const testing::TestParamInfo<CheckCase>& param) { return std::string(param.param.name); });
+
+} // namespace
