@@ -271,6 +271,49 @@ void TextEditor::keyPressEvent(QKeyEvent* event) {
     rearm();
 }
 
+// The input method asks for the text around the cursor after every keystroke and every move.
+// Scintilla's Qt layer answers with the paragraph, which it finds by looking for blank lines:
+// XML has none, so each answer walked the whole document. The line serves the input method
+// just as well.
+QVariant TextEditor::inputMethodQuery(Qt::InputMethodQuery query) const {
+    if (query != Qt::ImSurroundingText && query != Qt::ImCursorPosition &&
+        query != Qt::ImAnchorPosition && query != Qt::ImCurrentSelection)
+        return QsciScintilla::inputMethodQuery(query);
+    const long caret = SendScintilla(SCI_GETCURRENTPOS);
+    const long anchor = SendScintilla(SCI_GETANCHOR);
+    const auto line = static_cast<unsigned long>(SendScintilla(SCI_LINEFROMPOSITION, caret));
+    const long start = SendScintilla(SCI_POSITIONFROMLINE, line);
+    const long end = SendScintilla(SCI_GETLINEENDPOSITION, line);
+    // A range pointer moves Scintilla's gap only when it lies inside the range; the whole
+    // text's pointer would move it to the end, copying everything after the cursor.
+    const long length = SendScintilla(SCI_GETLENGTH);
+    const auto slice = [&](long from, long to) {
+        from = std::clamp(from, 0l, length);
+        to = std::clamp(to, from, length);
+        if (to == from)
+            return QString();
+        const auto* text = reinterpret_cast<const char*>(
+            SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), to - from));
+        return QString::fromUtf8(text, to - from);
+    };
+    switch (query) {
+    case Qt::ImSurroundingText:
+        return slice(start, end);
+    case Qt::ImCursorPosition:
+        return slice(start, caret).size();
+    case Qt::ImAnchorPosition:
+        return anchor < start || anchor > end ? slice(start, caret).size()
+                                              : slice(start, anchor).size();
+    default: {
+        // A selection of the whole of a large text is not copied for the input method.
+        constexpr long kLargestSelection = 64 * 1024;
+        const long from = std::min(caret, anchor);
+        const long to = std::max(caret, anchor);
+        return to - from > kLargestSelection ? QString() : slice(from, to);
+    }
+    }
+}
+
 void TextEditor::inputMethodEvent(QInputMethodEvent* event) {
     QsciScintilla::inputMethodEvent(event);
     rearm();

@@ -68,6 +68,7 @@ Q_SIGNALS:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void dropEvent(QDropEvent* event) override;
