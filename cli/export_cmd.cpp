@@ -156,6 +156,9 @@ public:
         converter_.finish();
         out_.write("\r\n");
     }
+    const CSVXML::RefusedCharacters& refusedCharacters() const {
+        return converter_.refusedCharacters();
+    }
 
 private:
     void append(std::string_view xml) override { out_.write(xml); }
@@ -199,6 +202,9 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             XmlSink sink(args.options, out);
             CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout);
             sink.close();
+            if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml)) {
+                return 1; // not committed: the new file is dropped and an old one stays
+            }
         }
         // Until here a failure leaves no file behind: the new one is only renamed into place now.
         if (!out.commit()) {
