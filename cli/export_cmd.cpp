@@ -150,6 +150,9 @@ public:
     void row(std::string_view line) override { converter_.addLine(line); }
     // The closing tag and the end of the file.
     void close() { converter_.finish(); }
+    const CSVXML::RefusedCharacters& refusedCharacters() const {
+        return converter_.refusedCharacters();
+    }
 
 private:
     CSVXML::XmlFileSink file_;
@@ -191,6 +194,9 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             XmlSink sink(args.options, out);
             CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout);
             sink.close();
+            if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml)) {
+                return 1; // not committed: the new file is dropped and an old one stays
+            }
         }
         // Until here a failure leaves no file behind: the new one is only renamed into place now.
         if (!out.commit()) {
