@@ -224,7 +224,7 @@ void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEnt
                       ExtractSink& sink, std::chrono::seconds loginTimeout) {
     db::Connection connection = db::Connection::open(
         db::connectionString(settings, db::ConnectionStringForm::UpperCase), loginTimeout);
-    db::ResultSet rows = connection.query(tableQuery(table));
+    db::ResultSet rows = connection.query(tableQuery(table), db::ReadMode::Blocks);
     Extractor extractor(rows);
     sink.header(extractor.header());
     std::string line;

@@ -46,14 +46,14 @@ ResultSet Connection::tables() {
     return ResultSet(handles_, std::move(statement));
 }
 
-ResultSet Connection::query(const QString& sql) {
+ResultSet Connection::query(const QString& sql, ReadMode mode) {
     SQLHDBC dbc = handles_->dbc.get();
     auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
     SQLHSTMT stmt = statement->get();
     QString text = sql;
     check(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQLINTEGER(text.size())),
           SQL_HANDLE_STMT, stmt, "running the query");
-    return ResultSet(handles_, std::move(statement));
+    return ResultSet(handles_, std::move(statement), mode);
 }
 
 } // namespace db

@@ -34,7 +34,7 @@ public:
     ResultSet tables();
 
     // Runs `sql` and returns its first result set, positioned before the first row.
-    ResultSet query(const QString& sql);
+    ResultSet query(const QString& sql, ReadMode mode = ReadMode::RowByRow);
 
 private:
     explicit Connection(std::shared_ptr<detail::ConnectionHandles> handles);
