@@ -249,7 +249,8 @@ bool ResultSet::next() {
             ++current_;
         } else {
             *fetched_ = 0;
-            if (check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "fetching rows") == SQL_NO_DATA ||
+            if (detail::checkWait(SQLFetch(stmt), stmt, connection_->queryTimeoutSeconds,
+                                  "fetching rows") == SQL_NO_DATA ||
                 *fetched_ == 0) {
                 exhausted_ = true;
                 return false;
@@ -262,7 +263,8 @@ bool ResultSet::next() {
         }
         return true;
     }
-    if (check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "fetching a row") == SQL_NO_DATA) {
+    if (detail::checkWait(SQLFetch(stmt), stmt, connection_->queryTimeoutSeconds,
+                          "fetching a row") == SQL_NO_DATA) {
         exhausted_ = true;
         return false;
     }

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,44 @@ TEST_F(ConnectionTest, LongColumnsKeepTheRowByRowRead) {
     EXPECT_EQ(rows.int64(0), 1);
     EXPECT_THROW((void)rows.int64(0), db::Error);
     EXPECT_EQ(rows.real(1), 2.5);
+}
+
+// A server that goes silent, before the first row or amid the rows, is reported once the driver's
+// wait, its cancel and the wait for the cancel's answer have run out: about twice the limit.
+TEST_F(ConnectionTest, SilentServerIsReportedAfterTheQueryTimeOut) {
+    std::string insert = "CREATE TABLE T (A INT, B NVARCHAR(100));";
+    for (int r = 0; r < 3000; ++r) {
+        insert +=
+            "INSERT INTO T VALUES (" + std::to_string(r) + ", '" + std::string(90, 'x') + "');";
+    }
+    sql(insert);
+    for (const std::int64_t stallAt : {std::int64_t(0), std::int64_t(2000)}) {
+        SCOPED_TRACE(stallAt);
+        server.stallAfterRows(stallAt);
+        db::Connection connection =
+            db::Connection::open(db::connectionString(login(), db::ConnectionStringForm::UpperCase),
+                                 kShortTimeout, std::chrono::seconds(2));
+        const auto started = Clock::now();
+        int rowsRead = 0;
+        try {
+            db::ResultSet rows = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
+            while (rowsRead < 5000 && rows.next()) {
+                ++rowsRead;
+            }
+            ADD_FAILURE() << "the silent server went unnoticed";
+        } catch (const db::OdbcError& e) {
+            EXPECT_TRUE(e.message().startsWith(u("The server sent nothing for 2 s; ")))
+                << e.message().toStdString();
+            EXPECT_EQ(e.sqlState(), u("HYT00"));
+        }
+        const auto took = Clock::now() - started;
+        EXPECT_GE(took, std::chrono::milliseconds(1900));
+        EXPECT_LT(took, std::chrono::seconds(8));
+        EXPECT_LE(rowsRead, stallAt);
+        std::printf("stall after %d rows: reported after %.2f s, %d rows read\n", int(stallAt),
+                    std::chrono::duration<double>(took).count(), rowsRead);
+        server.stallAfterRows(-1);
+    }
 }
 
 TEST_F(ConnectionTest, LoginTimeOutIsKept) {
