@@ -190,7 +190,17 @@ TEST_F(ExportCommandTest, DatabaseFailuresLeaveTheOldFile) {
     EXPECT_EQ(read(out), QByteArray("old"));
     EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{QStringLiteral("notes.xml")});
 
+    // A server that stops answering is reported within the limit the command was given.
     server.dropAfterRows(-1);
+    server.stallAfterRows(1);
+    r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force")
+                              << QStringLiteral("--query-timeout=2"),
+               {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("The server sent nothing for 2 s")) << r.err.constData();
+    EXPECT_EQ(read(out), QByteArray("old"));
+
+    server.stallAfterRows(-1);
     r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force"), {},
                environment("wrong"));
     EXPECT_EQ(r.exitCode, 1);
