@@ -52,13 +52,19 @@ bool OutputStream::open() {
 }
 
 void OutputStream::write(std::string_view bytes) {
-    if (lineBreaks_ == LineBreaks::CrLf) {
-        appendCrLf(bytes);
-    } else {
-        buffer_.append(bytes);
-    }
-    if (buffer_.size() >= kBufferSize) {
-        flushBuffer();
+    // A large piece (the preview's whole text) goes out in slices, so that the buffer never
+    // holds a second copy of it.
+    while (!bytes.empty()) {
+        const std::string_view slice = bytes.substr(0, kBufferSize);
+        bytes.remove_prefix(slice.size());
+        if (lineBreaks_ == LineBreaks::CrLf) {
+            appendCrLf(slice);
+        } else {
+            buffer_.append(slice);
+        }
+        if (buffer_.size() >= kBufferSize) {
+            flushBuffer();
+        }
     }
 }
 

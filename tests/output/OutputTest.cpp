@@ -140,6 +140,21 @@ TEST_F(Output, StreamKeepsCrLfAcrossPieces) {
     out.write("\n");
     ASSERT_TRUE(out.commit()) << out.error().toStdString();
     EXPECT_EQ(readFile(path("s.xml")), QByteArray("a\r\nb\r\n\r\n"));
+
+    // One piece larger than the stream's buffer goes out in slices: a CR LF or a lone LF that
+    // falls on a slice's edge is treated as anywhere else.
+    const std::size_t mib = 1 << 20;
+    std::string large(3 * mib, 'x');
+    large[mib - 1] = '\r';
+    large[mib] = '\n';
+    large[2 * mib] = '\n';
+    CSVXML::OutputStream big(path("big.xml"));
+    ASSERT_TRUE(big.open());
+    big.write(large);
+    ASSERT_TRUE(big.commit());
+    std::string expected = large;
+    expected.insert(2 * mib, "\r");
+    EXPECT_EQ(readFile(path("big.xml")), QByteArray::fromStdString(expected));
 }
 
 } // namespace
