@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
+#include <limits>
 
 namespace app {
 
@@ -69,6 +70,10 @@ Form1::Form1(Wizard& wizard) : wizard_(wizard) {
     setTabOrder(Check6, Check4);
     setTabOrder(Check4, Check2);
     Text1->setFocus();
+    // QLineEdit cuts at 32,767 characters by default, and the cut text would be stored back on
+    // load: a stored value must come through whole.
+    for (QLineEdit* box : {Text1, Text2, Text3, Text4})
+        box->setMaxLength(std::numeric_limits<int>::max());
 
     // Every change of a box, the loading included, reaches the store at once.
     const auto keep = [this](SelectAllLineEdit* box, db::SettingKey key) {

@@ -83,7 +83,8 @@ void Form4::load() {
 void Form4::browse() {
     const FileDialogRequest request{
         QStringLiteral("XML Output File"),
-        {QStringLiteral("XML Files (*.xml)"), QStringLiteral("All Files (*.*)")},
+        {QStringLiteral("XML Files (*.xml)"),
+         QStringLiteral("All Files (*)")}, // "*.*" hides names without a dot
         dialogFileName_};
     // A cancelled dialog gives back the name it returned before.
     if (const std::optional<QString> chosen = wizard_.host().chooseFile(this, request))

@@ -28,6 +28,8 @@ std::optional<QString> DesktopHost::chooseFile(QWidget* parent, const FileDialog
     // overwrite question comes when the file is written.
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // Native Open dialogs accept only files that exist; Qt's own takes a new name on every desktop.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(request.filters);
     if (!request.selected.isEmpty())
         dialog.selectFile(request.selected);

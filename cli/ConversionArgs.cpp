@@ -1,5 +1,7 @@
 #include "ConversionArgs.h"
 
+#include "commands.h"
+
 namespace cli {
 
 bool splitInlineValue(const QString& arg, QString& name, QString& value) {
@@ -38,12 +40,18 @@ ArgResult takeConversionOption(const QStringList& args, qsizetype& i,
         target = &options.xmlTag;
     } else if (name == QLatin1String("--row-tag")) {
         target = &options.rowTag;
-    } else if (name == QLatin1String("--no-row-tags") || name == QLatin1String("--no-header")) {
+    } else if (name == QLatin1String("--no-row-tags") || name == QLatin1String("--no-header") ||
+               name == QLatin1String("--strict-xml")) {
         if (hasInline) {
             error = QStringLiteral("option %1 takes no value").arg(name);
             return ArgResult::Error;
         }
-        (name == QLatin1String("--no-row-tags") ? options.useRowTags : options.headerRow) = false;
+        if (name == QLatin1String("--strict-xml")) {
+            options.strictXml = true;
+        } else {
+            (name == QLatin1String("--no-row-tags") ? options.useRowTags : options.headerRow) =
+                false;
+        }
         return ArgResult::Taken;
     } else {
         return ArgResult::NotMine;
@@ -54,6 +62,28 @@ ArgResult takeConversionOption(const QStringList& args, qsizetype& i,
     }
     *target = value.toStdString();
     return ArgResult::Taken;
+}
+
+bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict) {
+    if (refused.count == 0) {
+        return true;
+    }
+    const QString place = QStringLiteral("row %1, column '%2'")
+                              .arg(refused.firstRow)
+                              .arg(QString::fromStdString(refused.firstColumn));
+    if (strict) {
+        printError(QStringLiteral("%1 holds a character that XML 1.0 cannot hold (%2 such "
+                                  "characters in all); no file was written (--strict-xml)")
+                       .arg(place)
+                       .arg(refused.count));
+        return false;
+    }
+    printError(QStringLiteral("warning: %1 characters that XML 1.0 cannot hold were written as "
+                              "character references, which strict XML readers refuse; the first "
+                              "is at %2")
+                   .arg(refused.count)
+                   .arg(place));
+    return true;
 }
 
 bool isValidUtf8(std::string_view bytes, std::size_t& badOffset) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "convert/ConversionOptions.h"
+#include "convert/ConvertTextToXml.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,7 +14,9 @@ inline constexpr const char* kConversionOptionsHelp =
     "  --xml-tag TEXT     the root element's name (default \"XML\")\n"
     "  --row-tag TEXT     the row element's name (default \"row\")\n"
     "  --no-row-tags      write no row elements\n"
-    "  --no-header        the first line holds data, not column names\n";
+    "  --no-header        the first line holds data, not column names\n"
+    "  --strict-xml       fail, writing no file, when a value holds a character that XML 1.0\n"
+    "                     cannot hold (otherwise it is written as a reference, with a warning)\n";
 
 enum class ArgResult { NotMine, Taken, Error };
 
@@ -21,6 +24,10 @@ enum class ArgResult { NotMine, Taken, Error };
 // "--name=value" is accepted as well as "--name value".
 ArgResult takeConversionOption(const QStringList& args, qsizetype& i,
                                CSVXML::ConversionOptions& options, QString& error);
+
+// Tells the user about the characters that XML 1.0 cannot hold, on standard error: a warning, or
+// with `strict` a failure. Returns false when the output must not be kept.
+bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict);
 
 // Splits "--name=value" into its parts; returns false for anything else.
 bool splitInlineValue(const QString& arg, QString& name, QString& value);

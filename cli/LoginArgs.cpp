@@ -77,7 +77,8 @@ ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& logi
         target = &login.user;
     } else if (name == QLatin1String("--database")) {
         target = &login.database;
-    } else if (name != QLatin1String("--login-timeout")) {
+    } else if (name != QLatin1String("--login-timeout") &&
+               name != QLatin1String("--query-timeout")) {
         return ArgResult::NotMine;
     }
     QString value;
@@ -91,10 +92,11 @@ ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& logi
     bool ok = false;
     const int seconds = value.toInt(&ok);
     if (!ok || seconds < 1 || seconds > 3600) {
-        error = QStringLiteral("option --login-timeout needs a number of seconds from 1 to 3600");
+        error = QStringLiteral("option %1 needs a number of seconds from 1 to 3600").arg(name);
         return ArgResult::Error;
     }
-    login.loginTimeout = std::chrono::seconds(seconds);
+    (name == QLatin1String("--login-timeout") ? login.loginTimeout : login.queryTimeout) =
+        std::chrono::seconds(seconds);
     return ArgResult::Taken;
 }
 

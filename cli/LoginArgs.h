@@ -23,6 +23,8 @@ inline constexpr const char* kLoginOptionsHelp =
     "  --user NAME           the user name\n"
     "  --database NAME       the database\n"
     "  --login-timeout SEC   how long to wait for the server to log us in (default 15)\n"
+    "  --query-timeout SEC   how long the server may send nothing before the command fails\n"
+    "                        (default 30)\n"
     "\n"
     "A login value not given is the wizard's last one, from its settings. The password is never\n"
     "taken from the command line: it comes from the environment variable TALLOWBY_PASSWORD when\n"
@@ -34,6 +36,7 @@ struct LoginArgs {
     std::optional<QString> user;
     std::optional<QString> database;
     std::chrono::seconds loginTimeout{15};
+    std::chrono::seconds queryTimeout{30};
 };
 
 // Takes the login option at args[i] (and its value), advancing i past what it used. Both

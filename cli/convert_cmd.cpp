@@ -100,6 +100,12 @@ int runConvert(const QStringList& args) {
         printError(error);
         return 2;
     }
+    // Spreadsheet programs start their UTF-8 files with a byte-order mark, which would become part
+    // of the first column's name. It is dropped here, where files are read, and not in the
+    // conversion: text from the database may rightly start with U+FEFF.
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.erase(0, 3);
+    }
     std::size_t bad = 0;
     if (!isValidUtf8(text, bad)) {
         printError(QStringLiteral("%1 is not UTF-8 text (bad byte at offset %2)")
@@ -114,7 +120,10 @@ int runConvert(const QStringList& args) {
         return 1;
     }
     CSVXML::XmlFileSink sink(out);
-    CSVXML::ConvertTextToXml(text, options, sink);
+    const CSVXML::RefusedCharacters refused = CSVXML::ConvertTextToXml(text, options, sink);
+    if (!reportRefusedCharacters(refused, options.strictXml)) {
+        return 1; // not committed: the new file is dropped and an old one stays
+    }
     if (!out.commit()) {
         printError(out.error());
         return 1;

@@ -123,7 +123,8 @@ std::optional<db::TableEntry> findTable(const db::ConnectionSettings& settings,
     if (args.schema) {
         return db::TableEntry{*args.schema, args.table};
     }
-    for (const db::TableEntry& entry : MSSQL::ListTables(settings, args.login.loginTimeout)) {
+    for (const db::TableEntry& entry :
+         MSSQL::ListTables(settings, args.login.loginTimeout, args.login.queryTimeout)) {
         if (entry.name == args.table) {
             return entry;
         }
@@ -150,6 +151,9 @@ public:
     void row(std::string_view line) override { converter_.addLine(line); }
     // The closing tag and the end of the file.
     void close() { converter_.finish(); }
+    const CSVXML::RefusedCharacters& refusedCharacters() const {
+        return converter_.refusedCharacters();
+    }
 
 private:
     CSVXML::XmlFileSink file_;
@@ -186,11 +190,16 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
         }
         if (mode == Mode::Extract) {
             TextSink sink(out);
-            CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout);
+            CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout,
+                                     args.login.queryTimeout);
         } else {
             XmlSink sink(args.options, out);
-            CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout);
+            CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout,
+                                     args.login.queryTimeout);
             sink.close();
+            if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml)) {
+                return 1; // not committed: the new file is dropped and an old one stays
+            }
         }
         // Until here a failure leaves no file behind: the new one is only renamed into place now.
         if (!out.commit()) {

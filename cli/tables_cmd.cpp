@@ -43,7 +43,7 @@ int runTables(const QStringList& args) {
     }
     PrintingSink sink;
     try {
-        MSSQL::ListTables(*settings, sink, login.loginTimeout);
+        MSSQL::ListTables(*settings, sink, login.loginTimeout, login.queryTimeout);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         printError(QString::fromUtf8(e.what()));

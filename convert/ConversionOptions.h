@@ -12,6 +12,9 @@ struct ConversionOptions {
     std::string xmlTag = "XML";
     bool headerRow = true;
     bool useRowTags = true;
+    // For callers that write a file: characters that XML 1.0 cannot hold make it a failure
+    // instead of a warning. The conversion itself writes the same text either way.
+    bool strictXml = false;
 };
 
 } // namespace CSVXML

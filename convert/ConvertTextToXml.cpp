@@ -19,17 +19,31 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 
 // What a byte needs on its way into element text: 0 nothing, 1 an escape, 2 a look at the next
-// byte (a doubled quote inside a quoted field).
-enum : unsigned char { kPlain = 0, kEscape = 1, kQuote = 2, kSeparator = 3 };
+// byte (a doubled quote inside a quoted field), 4 a character XML 1.0 cannot hold, 5 the lead
+// byte of U+FFFE or U+FFFF.
+enum : unsigned char {
+    kPlain = 0,
+    kEscape = 1,
+    kQuote = 2,
+    kSeparator = 3,
+    kControl = 4,
+    kNonCharLead = 5
+};
 constexpr std::array<unsigned char, 256> kByteClass = [] {
     std::array<unsigned char, 256> table{};
     table['&'] = table['<'] = table['>'] = table['\r'] = kEscape;
     table['"'] = kQuote;
+    for (unsigned c = 0; c < 0x20; ++c) {
+        if (c != '\t' && c != '\n' && c != '\r') {
+            table[c] = kControl;
+        }
+    }
+    table[0xEF] = kNonCharLead;
     return table;
 }();
 
-// The longest text one input byte can become.
-constexpr std::size_t kMaxGrowth = 5;
+// The longest text one input byte can become ("&#x1F;").
+constexpr std::size_t kMaxGrowth = 6;
 
 // Room past the end of the output and of each joint for whole-block copies.
 constexpr std::size_t kSlack = 32;
@@ -55,6 +69,49 @@ std::string_view escapeFor(char c) {
     }
 }
 
+// The UTF-8 of U+FFFE or U+FFFF starts at p (whose first byte is 0xEF)?
+bool isNonCharAt(const char* p, const char* end) {
+    return end - p >= 3 && static_cast<unsigned char>(p[1]) == 0xBF &&
+           (static_cast<unsigned char>(p[2]) == 0xBE || static_cast<unsigned char>(p[2]) == 0xBF);
+}
+
+// A character reference the way SQL Server's FOR XML writes one: upper-case hex, no leading zeros.
+char* putReference(char* out, unsigned code) {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    *out++ = '&';
+    *out++ = '#';
+    *out++ = 'x';
+    int shift = 12;
+    while (shift > 0 && (code >> shift) == 0) {
+        shift -= 4;
+    }
+    for (; shift >= 0; shift -= 4) {
+        *out++ = kHex[(code >> shift) & 0xF];
+    }
+    *out++ = ';';
+    return out;
+}
+
+// Writes the character at p (class kControl or kNonCharLead) and says how many bytes it took and
+// whether it was one that XML 1.0 cannot hold.
+char* putUnusual(char* out, const char*& p, const char* end, bool& refused) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c != 0xEF) {
+        ++p;
+        refused = true;
+        return putReference(out, c);
+    }
+    if (isNonCharAt(p, end)) {
+        const unsigned code = 0xFFC0u | (static_cast<unsigned char>(p[2]) & 0x3Fu);
+        p += 3;
+        refused = true;
+        return putReference(out, code);
+    }
+    *out++ = *p++;
+    refused = false;
+    return out;
+}
+
 char* put(char* out, std::string_view text) {
     if (text.empty()) {
         return out; // an empty view may carry no pointer at all
@@ -64,8 +121,8 @@ char* put(char* out, std::string_view text) {
 }
 
 // Writes the value that a raw field stands for, unquoted and escaped in one pass. `out` has room
-// for kMaxGrowth bytes per byte of the field.
-char* putFieldValue(char* out, std::string_view field) {
+// for kMaxGrowth bytes per byte of the field. Adds the characters XML 1.0 cannot hold to `refused`.
+char* putFieldValue(char* out, std::string_view field, std::int64_t& refused) {
     const char* p = field.data();
     const char* end = p + field.size();
     const bool quoted = field.size() >= 2 && *p == '"' && end[-1] == '"';
@@ -82,11 +139,18 @@ char* putFieldValue(char* out, std::string_view field) {
         case kEscape:
             out = put(out, escapeFor(c));
             break;
-        default:
+        case kQuote:
             *out++ = c;
             if (quoted && p < end && *p == '"') {
                 ++p;
             }
+            break;
+        default: {
+            bool wasRefused = false;
+            --p;
+            out = putUnusual(out, p, end, wasRefused);
+            refused += wasRefused ? 1 : 0;
+        }
         }
     }
     return out;
@@ -100,11 +164,24 @@ std::string Indent(std::int64_t count) {
 
 void appendEscapedText(std::string& out, std::string_view value) {
     std::size_t runStart = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (kByteClass[static_cast<unsigned char>(value[i])] == kEscape) {
+    const char* const end = value.data() + value.size();
+    for (std::size_t i = 0; i < value.size();) {
+        const unsigned char byteClass = kByteClass[static_cast<unsigned char>(value[i])];
+        if (byteClass == kEscape) {
             out.append(value.substr(runStart, i - runStart));
             out.append(escapeFor(value[i]));
-            runStart = i + 1;
+            runStart = ++i;
+        } else if (byteClass == kControl ||
+                   (byteClass == kNonCharLead && isNonCharAt(value.data() + i, end))) {
+            out.append(value.substr(runStart, i - runStart));
+            char reference[8];
+            const char* p = value.data() + i;
+            bool refused = false;
+            const char* const referenceEnd = putUnusual(reference, p, end, refused);
+            out.append(reference, static_cast<std::size_t>(referenceEnd - reference));
+            runStart = i = static_cast<std::size_t>(p - value.data());
+        } else {
+            ++i;
         }
     }
     out.append(value.substr(runStart));
@@ -132,15 +209,24 @@ XmlConverter::XmlConverter(const ConversionOptions& options, ConversionSink& sin
     }
 }
 
+void XmlConverter::noteRefused(std::size_t column) {
+    if (rowRefused_++ == 0) {
+        rowFirstColumn_ = column;
+    }
+}
+
 void XmlConverter::takeColumnNames(std::string_view line) {
     splitFields(line, options_.separator, fields_);
     const std::string indent = Indent(options_.useRowTags ? 2 : 1);
     // Between two values stands one piece of fixed text: the end tag of the one and the start
     // tag of the next; the row tags join the first and the last piece.
     std::vector<std::string> joints(1, rowOpen_);
+    columnNames_.clear();
     for (std::size_t i = 0; i < fields_.size(); ++i) {
-        const std::string name = options_.headerRow ? encodeXmlName(fieldValue(fields_[i]))
-                                                    : "header" + std::to_string(i + 1);
+        columnNames_.push_back(options_.headerRow ? std::string(fieldValue(fields_[i]))
+                                                  : "header" + std::to_string(i + 1));
+        const std::string name =
+            options_.headerRow ? encodeXmlName(columnNames_.back()) : columnNames_.back();
         joints.back() += indent + "<" + name + ">";
         joints.push_back("</" + name + ">");
         joints.back() += kCrLf;
@@ -187,7 +273,7 @@ char* XmlConverter::putJoint(char* out, std::size_t index) const {
     return putBlocks(out, spans_[index].data, spans_[index].size);
 }
 
-char* XmlConverter::putRowFast(char* out, std::string_view line) const {
+char* XmlConverter::putRowFast(char* out, std::string_view line) {
     // One pass over a line split at a one-byte separator: copies, unquotes, escapes and cuts as
     // it goes. It knows fields that are plain or wholly quoted ("..." with '""' inside); at
     // anything else it returns nullptr and leaves the line to writeRow's general path.
@@ -209,8 +295,13 @@ char* XmlConverter::putRowFast(char* out, std::string_view line) const {
                                                        _mm_cmpeq_epi8(block, _mm_set1_epi8('<')))),
                              _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('>')),
                                           _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'))));
+            // Bytes below 0x20 (tab and LF among them, which the table then lets through) and
+            // the lead byte of U+FFFE and U+FFFF.
+            const __m128i unusual =
+                _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block),
+                             _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(0xEF))));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), block);
-            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hits, unusual)));
             if (mask == 0) {
                 p += 16;
                 out += 16;
@@ -229,6 +320,16 @@ char* XmlConverter::putRowFast(char* out, std::string_view line) const {
         case kEscape:
             out = put(out, escapeFor(c));
             break;
+        case kControl:
+        case kNonCharLead: {
+            bool refused = false;
+            --p;
+            out = putUnusual(out, p, end, refused);
+            if (refused) {
+                noteRefused(column);
+            }
+            break;
+        }
         case kSeparator:
             if (inQuotes) {
                 *out++ = c;
@@ -271,13 +372,19 @@ void XmlConverter::writeRow(std::string_view line) {
         reserve(opening.size() + fixedRowBytes_ + line.size() * kMaxGrowth + kSlack);
     char* out = putJoint(put(start, opening), 0);
     char* const valuesStart = out;
+    rowRefused_ = 0;
     if (!fastPath_ || (out = putRowFast(valuesStart, line)) == nullptr) {
         out = valuesStart;
+        rowRefused_ = 0; // the fast path may have counted part of the row
         splitFields(line, options_.separator, fields_);
         const std::size_t columns = spans_.size() - 1;
         const std::size_t values = std::min(columns, fields_.size());
         for (std::size_t i = 0; i < values; ++i) {
-            out = putFieldValue(out, fields_[i]);
+            std::int64_t refused = 0;
+            out = putFieldValue(out, fields_[i], refused);
+            for (; refused > 0; --refused) {
+                noteRefused(i);
+            }
             out = putJoint(out, i + 1);
         }
         for (std::size_t i = values; i < columns; ++i) {
@@ -287,6 +394,13 @@ void XmlConverter::writeRow(std::string_view line) {
     sink_.append(std::string_view(start, static_cast<std::size_t>(out - start)));
     openingWritten_ = true;
     ++rowsWritten_;
+    if (rowRefused_ > 0) {
+        if (refused_.count == 0) {
+            refused_.firstRow = rowsWritten_;
+            refused_.firstColumn = columnNames_[rowFirstColumn_];
+        }
+        refused_.count += rowRefused_;
+    }
     if (rowCount_ > 0) {
         const double percent =
             static_cast<double>(rowsWritten_) / static_cast<double>(rowCount_) * 100.0;
@@ -302,8 +416,8 @@ void XmlConverter::finish() {
     sink_.finish();
 }
 
-void ConvertTextToXml(std::string_view text, const ConversionOptions& options,
-                      ConversionSink& sink) {
+RefusedCharacters ConvertTextToXml(std::string_view text, const ConversionOptions& options,
+                                   ConversionSink& sink) {
     sink.begin();
     XmlConverter converter(options, sink);
     const std::int64_t lineCount = countLines(text);
@@ -314,6 +428,7 @@ void ConvertTextToXml(std::string_view text, const ConversionOptions& options,
         converter.addLine(line);
     }
     converter.finish();
+    return converter.refusedCharacters();
 }
 
 } // namespace CSVXML

@@ -30,6 +30,15 @@ public:
     virtual void finish() {}
 };
 
+// The characters that XML 1.0 cannot hold at all (U+0000-U+0008, U+000B, U+000C, U+000E-U+001F,
+// U+FFFE, U+FFFF). They are written as character references, so nothing is lost, but strict
+// readers still refuse the file: callers warn about them.
+struct RefusedCharacters {
+    std::int64_t count = 0;
+    std::int64_t firstRow = 0; // 1-based among the rows written; 0 when there is none
+    std::string firstColumn;   // the column's name as the header gives it (or headerN)
+};
+
 // Turns delimited text into XML one line at a time, so that a caller can stream lines from a
 // database or a file without holding the whole text. Every line must be a whole record: a line
 // break inside a quoted field belongs to the line.
@@ -44,12 +53,14 @@ public:
     void finish();
 
     std::int64_t rowsWritten() const { return rowsWritten_; }
+    const RefusedCharacters& refusedCharacters() const { return refused_; }
 
 private:
+    void noteRefused(std::size_t column);
     void takeColumnNames(std::string_view line);
     void writeRow(std::string_view line);
     char* reserve(std::size_t bytes);
-    char* putRowFast(char* out, std::string_view line) const;
+    char* putRowFast(char* out, std::string_view line);
     char* putJoint(char* out, std::size_t index) const;
 
     const ConversionOptions& options_;
@@ -58,6 +69,10 @@ private:
     bool openingWritten_ = false;
     std::int64_t rowCount_ = 0;
     std::int64_t rowsWritten_ = 0;
+    std::vector<std::string> columnNames_;
+    RefusedCharacters refused_;
+    std::int64_t rowRefused_ = 0;
+    std::size_t rowFirstColumn_ = 0;
     std::string opening_;
     std::string rowOpen_;
     std::string rowClose_;
@@ -82,9 +97,10 @@ private:
 // Converts a whole delimited text (lines separated by CR LF) into XML text: the opening line,
 // one element per value, optionally inside a row element per row, and the closing tag with no
 // line break after it. Values are escaped (&, <, >, and CR as a character reference so that it
-// survives a parser's line-end handling); column names are made valid XML names.
-void ConvertTextToXml(std::string_view text, const ConversionOptions& options,
-                      ConversionSink& sink);
+// survives a parser's line-end handling; the characters XML 1.0 cannot hold as references too);
+// column names are made valid XML names.
+RefusedCharacters ConvertTextToXml(std::string_view text, const ConversionOptions& options,
+                                   ConversionSink& sink);
 
 // A text of `count` spaces; empty for 0 or less.
 std::string Indent(std::int64_t count);

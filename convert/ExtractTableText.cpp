@@ -201,10 +201,12 @@ QString tableQuery(const db::TableEntry& table) {
 }
 
 void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                      ExtractSink& sink, std::chrono::seconds loginTimeout) {
-    db::Connection connection = db::Connection::open(
-        db::connectionString(settings, db::ConnectionStringForm::UpperCase), loginTimeout);
-    db::ResultSet rows = connection.query(tableQuery(table));
+                      ExtractSink& sink, std::chrono::seconds loginTimeout,
+                      std::chrono::seconds queryTimeout) {
+    db::Connection connection =
+        db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::UpperCase),
+                             loginTimeout, queryTimeout);
+    db::ResultSet rows = connection.query(tableQuery(table), db::ReadMode::Blocks);
     Extractor extractor(rows);
     sink.header(extractor.header());
     std::string line;

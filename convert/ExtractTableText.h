@@ -58,7 +58,8 @@ QString tableQuery(const db::TableEntry& table);
 // of the driver throw db::Error with the driver's text; the sink may have had lines by then.
 void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
                       ExtractSink& sink,
-                      std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+                      std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
+                      std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 
 // The whole delimited text of `table`: the lines joined by CR LF, none after the last. On a
 // failure it throws and no text exists. `yield` runs between rows, as ExtractSink::yield.

@@ -3,6 +3,7 @@
 #include "db/OdbcCall.h"
 #include "db/OdbcHandles.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace db {
@@ -16,8 +17,21 @@ Connection::~Connection() = default;
 Connection::Connection(Connection&&) noexcept = default;
 Connection& Connection::operator=(Connection&&) noexcept = default;
 
-Connection Connection::open(const QString& connectionString, std::chrono::seconds loginTimeout) {
+namespace {
+
+// Gives `stmt` the connection's inactivity limit.
+void limitWaits(SQLHSTMT stmt, SQLULEN seconds) {
+    check(SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0),
+          SQL_HANDLE_STMT, stmt, "setting the query time-out");
+}
+
+} // namespace
+
+Connection Connection::open(const QString& connectionString, std::chrono::seconds loginTimeout,
+                            std::chrono::seconds queryTimeout) {
     auto handles = std::make_shared<detail::ConnectionHandles>();
+    handles->queryTimeoutSeconds =
+        SQLULEN(std::max<std::chrono::seconds::rep>(queryTimeout.count(), 1));
     SQLHDBC dbc = handles->dbc.get();
     check(
         SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
@@ -41,19 +55,22 @@ ResultSet Connection::tables() {
     SQLHDBC dbc = handles_->dbc.get();
     auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
     SQLHSTMT stmt = statement->get();
-    check(SQLTablesW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), SQL_HANDLE_STMT, stmt,
-          "reading the table catalogue");
+    limitWaits(stmt, handles_->queryTimeoutSeconds);
+    detail::checkWait(SQLTablesW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), stmt,
+                      handles_->queryTimeoutSeconds, "reading the table catalogue");
     return ResultSet(handles_, std::move(statement));
 }
 
-ResultSet Connection::query(const QString& sql) {
+ResultSet Connection::query(const QString& sql, ReadMode mode) {
     SQLHDBC dbc = handles_->dbc.get();
     auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
     SQLHSTMT stmt = statement->get();
+    limitWaits(stmt, handles_->queryTimeoutSeconds);
     QString text = sql;
-    check(SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQLINTEGER(text.size())),
-          SQL_HANDLE_STMT, stmt, "running the query");
-    return ResultSet(handles_, std::move(statement));
+    detail::checkWait(
+        SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQLINTEGER(text.size())),
+        stmt, handles_->queryTimeoutSeconds, "running the query");
+    return ResultSet(handles_, std::move(statement), mode);
 }
 
 } // namespace db

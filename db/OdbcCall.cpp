@@ -48,4 +48,18 @@ SQLRETURN check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const ch
     throw OdbcError(what, diagnostics(handleType, handle));
 }
 
+SQLRETURN checkWait(SQLRETURN rc, SQLHSTMT stmt, SQLULEN seconds, const char* operation) {
+    try {
+        return check(rc, SQL_HANDLE_STMT, stmt, operation);
+    } catch (const OdbcError& e) {
+        if (e.sqlState() != QLatin1String("HYT00")) {
+            throw;
+        }
+        throw OdbcError(QStringLiteral("The server sent nothing for %1 s; %2")
+                            .arg(seconds)
+                            .arg(QString::fromLatin1(operation)),
+                        e.records());
+    }
+}
+
 } // namespace db::detail

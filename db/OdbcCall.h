@@ -17,4 +17,8 @@ std::vector<DiagnosticRecord> diagnostics(SQLSMALLINT handleType, SQLHANDLE hand
 // records of `handle`. `operation` names the step for the message.
 SQLRETURN check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* operation);
 
+// check() for a statement call that waits for the server: when the query time-out of
+// `seconds` expired, the message says first that the server sent nothing for that long.
+SQLRETURN checkWait(SQLRETURN rc, SQLHSTMT stmt, SQLULEN seconds, const char* operation);
+
 } // namespace db::detail

@@ -42,6 +42,7 @@ struct ConnectionHandles {
     Handle env;
     Handle dbc;
     bool connected = false;
+    SQLULEN queryTimeoutSeconds = 30; // given to every statement on this connection
 };
 
 } // namespace db::detail

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <stdexcept>
 #include <utility>
 
@@ -27,12 +28,105 @@ int firstTextChunk(const Column& column) {
     return std::max(int(column.size) * 2 + 8, 40);
 }
 
+static_assert(sizeof(long) == sizeof(SQLLEN) && sizeof(unsigned long) == sizeof(SQLULEN) &&
+              sizeof(unsigned short) == sizeof(SQLUSMALLINT));
+
+// Widest value bound into the row array; anything wider is long and read in pieces.
+constexpr std::uint64_t kBindLimit = 8000;
+// The row array is kept near this size so that it stays in the processor's caches.
+constexpr std::size_t kBlockBytes = std::size_t(256) << 10;
+constexpr unsigned long kMaxBlockRows = 256;
+
+// How column `column` is bound, or a width of 0 when it is long.
+std::pair<SQLSMALLINT, long> bindingOf(const Column& column) {
+    const auto text = [](std::uint64_t characters) {
+        return long(characters + 1) * long(sizeof(SQLWCHAR));
+    };
+    switch (column.kind) {
+    case ValueKind::Integer:
+    case ValueKind::Bit:
+        return {SQL_C_SBIGINT, long(sizeof(SQLBIGINT))};
+    case ValueKind::Real:
+        return {SQL_C_DOUBLE, long(sizeof(SQLDOUBLE))};
+    case ValueKind::Timestamp:
+        return {SQL_C_TYPE_TIMESTAMP, long(sizeof(SQL_TIMESTAMP_STRUCT))};
+    case ValueKind::Date:
+        // Bound as a date, the driver gives 0000-00-00 for 0001-01-01; as a timestamp it does not.
+        return {SQL_C_TYPE_TIMESTAMP, long(sizeof(SQL_TIMESTAMP_STRUCT))};
+    case ValueKind::Guid:
+        return {SQL_C_BINARY, 16};
+    case ValueKind::Binary:
+        if (column.size == 0 || column.size > kBindLimit) {
+            return {SQL_C_BINARY, 0};
+        }
+        return {SQL_C_BINARY, long(column.size)};
+    case ValueKind::Text:
+        // A character of the column never takes more than one UTF-16 unit per declared unit.
+        if (column.size == 0 || column.size > kBindLimit) {
+            return {SQL_C_WCHAR, 0};
+        }
+        return {SQL_C_WCHAR, text(column.size)};
+    case ValueKind::Decimal:
+    case ValueKind::Time:
+    case ValueKind::Other:
+        // The driver's text for these is a little longer than their declared size.
+        if (column.size == 0 || column.size > kBindLimit / 4) {
+            return {SQL_C_WCHAR, 0};
+        }
+        return {SQL_C_WCHAR, text(std::uint64_t(firstTextChunk(column)))};
+    }
+    return {SQL_C_WCHAR, 0};
+}
+
 } // namespace
 
 ResultSet::ResultSet(std::shared_ptr<detail::ConnectionHandles> connection,
-                     std::unique_ptr<detail::Handle> statement)
+                     std::unique_ptr<detail::Handle> statement, ReadMode mode)
     : connection_(std::move(connection)), statement_(std::move(statement)) {
     describeColumns();
+    if (mode == ReadMode::Blocks && !exhausted_) {
+        bindBlocks();
+    }
+}
+
+void ResultSet::bindBlocks() {
+    std::vector<Binding> bindings(columns_.size());
+    std::size_t rowBytes = 0;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const auto [cType, width] = bindingOf(columns_[i]);
+        if (width == 0) {
+            return; // the driver refuses SQLGetData on a block cursor: stay row by row
+        }
+        // Each column's slot stays aligned for the structs and integers read out of it.
+        bindings[i] = {cType, (width + 7) / 8 * 8, 0};
+        rowBytes += std::size_t(bindings[i].width);
+    }
+    const unsigned long rows = std::clamp<unsigned long>(
+        kBlockBytes / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
+    std::size_t offset = 0;
+    for (Binding& b : bindings) {
+        b.offset = offset;
+        offset += std::size_t(b.width) * rows;
+    }
+    block_.assign(offset, 0);
+    indicators_.assign(columns_.size() * rows, 0);
+    rowStatus_.assign(rows, 0);
+    read_.assign(columns_.size(), 0);
+    SQLHSTMT stmt = statement_->get();
+    check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0),
+          SQL_HANDLE_STMT, stmt, "setting the rows per fetch");
+    check(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, rowStatus_.data(), 0), SQL_HANDLE_STMT,
+          stmt, "setting the row status array");
+    check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, fetched_.get(), 0), SQL_HANDLE_STMT, stmt,
+          "setting the fetched row count");
+    for (std::size_t i = 0; i < bindings.size(); ++i) {
+        check(SQLBindCol(stmt, SQLUSMALLINT(i + 1), bindings[i].cType,
+                         block_.data() + bindings[i].offset, bindings[i].width,
+                         &indicators_[i * rows]),
+              SQL_HANDLE_STMT, stmt, "binding a column");
+    }
+    bindings_ = std::move(bindings);
+    blockRows_ = rows;
 }
 
 ResultSet::~ResultSet() {
@@ -50,6 +144,15 @@ ResultSet& ResultSet::operator=(ResultSet&& other) noexcept {
         textChunk_ = std::move(other.textChunk_);
         scratch_ = std::move(other.scratch_);
         exhausted_ = other.exhausted_;
+        // The driver holds the addresses of these buffers; moving keeps them.
+        bindings_ = std::move(other.bindings_);
+        block_ = std::move(other.block_);
+        indicators_ = std::move(other.indicators_);
+        rowStatus_ = std::move(other.rowStatus_);
+        read_ = std::move(other.read_);
+        blockRows_ = other.blockRows_;
+        fetched_ = std::move(other.fetched_);
+        current_ = other.current_;
     }
     return *this;
 }
@@ -125,6 +228,10 @@ int ResultSet::columnIndex(const QString& name) const {
     return found == columns_.end() ? -1 : int(found - columns_.begin());
 }
 
+namespace {
+[[noreturn]] void throwAlreadyRead(int index);
+} // namespace
+
 void ResultSet::checkIndex(int index) const {
     if (index < 0 || index >= columnCount()) {
         throw std::out_of_range("column index out of range");
@@ -136,11 +243,58 @@ bool ResultSet::next() {
         return false;
     }
     SQLHSTMT stmt = statement_->get();
-    if (check(SQLFetch(stmt), SQL_HANDLE_STMT, stmt, "fetching a row") == SQL_NO_DATA) {
+    if (blockRows_ > 0) {
+        std::fill(read_.begin(), read_.end(), 0);
+        if (current_ + 1 < *fetched_) {
+            ++current_;
+        } else {
+            *fetched_ = 0;
+            if (detail::checkWait(SQLFetch(stmt), stmt, connection_->queryTimeoutSeconds,
+                                  "fetching rows") == SQL_NO_DATA ||
+                *fetched_ == 0) {
+                exhausted_ = true;
+                return false;
+            }
+            current_ = 0;
+        }
+        if (rowStatus_[current_] == SQL_ROW_ERROR) {
+            throw Error(
+                QStringLiteral("The driver could not read row %1 of a block.").arg(current_ + 1));
+        }
+        return true;
+    }
+    if (detail::checkWait(SQLFetch(stmt), stmt, connection_->queryTimeoutSeconds,
+                          "fetching a row") == SQL_NO_DATA) {
         exhausted_ = true;
         return false;
     }
     return true;
+}
+
+const char* ResultSet::boundValue(int index, short cType, long* length) {
+    checkIndex(index);
+    const auto i = std::size_t(index);
+    const Binding& b = bindings_[i];
+    if (b.cType != cType) {
+        throw Error(
+            QStringLiteral("column %1 is read in blocks by the getter of its kind").arg(index + 1));
+    }
+    if (read_[i] != 0) {
+        throwAlreadyRead(index);
+    }
+    read_[i] = 1;
+    const long indicator = indicators_[i * blockRows_ + current_];
+    if (indicator == SQL_NULL_DATA) {
+        return nullptr;
+    }
+    // The binding is wide enough for any value of the declared size; a longer one would be cut.
+    const long room = cType == SQL_C_WCHAR ? b.width - long(sizeof(SQLWCHAR)) : b.width;
+    if (indicator == SQL_NO_TOTAL || indicator > room) {
+        throw Error(
+            QStringLiteral("column %1 holds a value longer than its declared size").arg(index + 1));
+    }
+    *length = indicator;
+    return block_.data() + b.offset + std::size_t(b.width) * current_;
 }
 
 namespace {
@@ -192,6 +346,15 @@ bool appendInPieces(SQLHSTMT stmt, int index, SQLSMALLINT cType, qsizetype chunk
 } // namespace
 
 bool ResultSet::readFixed(int index, short cType, void* target, long targetSize) {
+    if (blockRows_ > 0) {
+        long length = 0;
+        const char* value = boundValue(index, cType, &length);
+        if (value == nullptr) {
+            return false;
+        }
+        std::memcpy(target, value, std::size_t(std::min(length, targetSize)));
+        return true;
+    }
     checkIndex(index);
     SQLHSTMT stmt = statement_->get();
     SQLLEN indicator = 0;
@@ -205,6 +368,16 @@ bool ResultSet::readFixed(int index, short cType, void* target, long targetSize)
 }
 
 bool ResultSet::appendText(int index, QString& out) {
+    if (blockRows_ > 0) {
+        long length = 0;
+        const char* value = boundValue(index, SQL_C_WCHAR, &length);
+        if (value == nullptr) {
+            return false;
+        }
+        out.append(QStringView(reinterpret_cast<const char16_t*>(value),
+                               qsizetype(length / long(sizeof(SQLWCHAR)))));
+        return true;
+    }
     checkIndex(index);
     return appendInPieces(statement_->get(), index, SQL_C_WCHAR, textChunk_[std::size_t(index)],
                           out);
@@ -250,6 +423,17 @@ void appendAsUtf8(QStringView text, std::string& out) {
 } // namespace
 
 bool ResultSet::appendUtf8(int index, std::string& out) {
+    if (blockRows_ > 0) {
+        long length = 0;
+        const char* value = boundValue(index, SQL_C_WCHAR, &length);
+        if (value == nullptr) {
+            return false;
+        }
+        appendAsUtf8(QStringView(reinterpret_cast<const char16_t*>(value),
+                                 qsizetype(length / long(sizeof(SQLWCHAR)))),
+                     out);
+        return true;
+    }
     scratch_.resize(0);
     if (!appendText(index, scratch_)) {
         return false;
@@ -267,6 +451,15 @@ std::optional<QString> ResultSet::text(int index) {
 }
 
 bool ResultSet::appendBytes(int index, QByteArray& out) {
+    if (blockRows_ > 0) {
+        long length = 0;
+        const char* value = boundValue(index, SQL_C_BINARY, &length);
+        if (value == nullptr) {
+            return false;
+        }
+        out.append(value, qsizetype(length));
+        return true;
+    }
     checkIndex(index);
     const Column& col = columns_[std::size_t(index)];
     const qsizetype chunk = col.size == 0 || col.size > std::uint64_t(kLongChunk)
@@ -309,6 +502,13 @@ std::optional<Timestamp> ResultSet::timestamp(int index) {
 }
 
 std::optional<QDate> ResultSet::date(int index) {
+    if (blockRows_ > 0) {
+        SQL_TIMESTAMP_STRUCT stamp{};
+        if (!readFixed(index, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp)) {
+            return std::nullopt;
+        }
+        return QDate(stamp.year, stamp.month, stamp.day);
+    }
     SQL_DATE_STRUCT value{};
     if (!readFixed(index, SQL_C_TYPE_DATE, &value, sizeof value)) {
         return std::nullopt;
@@ -317,6 +517,21 @@ std::optional<QDate> ResultSet::date(int index) {
 }
 
 std::optional<QUuid> ResultSet::guid(int index) {
+    if (blockRows_ > 0) {
+        // Bound as its 16 bytes, which travel as SQL Server lays them out.
+        const std::optional<QByteArray> raw = bytes(index);
+        if (!raw) {
+            return std::nullopt;
+        }
+        if (raw->size() != 16) {
+            throw Error(
+                QStringLiteral("The server sent a uniqueidentifier of %1 bytes.").arg(raw->size()));
+        }
+        const auto* b = reinterpret_cast<const unsigned char*>(raw->constData());
+        return QUuid(uint(b[0]) | uint(b[1]) << 8 | uint(b[2]) << 16 | uint(b[3]) << 24,
+                     ushort(b[4] | b[5] << 8), ushort(b[6] | b[7] << 8), b[8], b[9], b[10], b[11],
+                     b[12], b[13], b[14], b[15]);
+    }
     SQLGUID value{};
     if (!readFixed(index, SQL_C_GUID, &value, sizeof value)) {
         return std::nullopt;

@@ -42,6 +42,18 @@ struct Timestamp {
     friend bool operator==(const Timestamp&, const Timestamp&) = default;
 };
 
+// How a ResultSet takes its rows from the driver.
+enum class ReadMode {
+    // One row per fetch; any getter works on any column.
+    RowByRow,
+    // Many rows per fetch into bound buffers, which spares a driver call per value. Each column
+    // is then read with the getter of its kind: the text forms for Text, Decimal, Time and
+    // Other; int64 for Integer and Bit; real for Real; timestamp; date; the byte forms (or guid)
+    // for Guid and Binary. Another getter throws Error. A result with a long column (max types,
+    // text, ntext, image, xml, or one too wide to bind) is read row by row all the same.
+    Blocks,
+};
+
 // The rows of one query or catalogue call, walked forward once.
 //
 //     while (rows.next()) {
@@ -90,12 +102,25 @@ public:
     // Lets the statement go now rather than when the ResultSet is destroyed.
     void close() noexcept;
 
+    // True when rows come in blocks (ReadMode::Blocks and no long column).
+    bool readsInBlocks() const { return blockRows_ > 0; }
+
 private:
     friend class Connection;
     ResultSet(std::shared_ptr<detail::ConnectionHandles> connection,
-              std::unique_ptr<detail::Handle> statement);
+              std::unique_ptr<detail::Handle> statement, ReadMode mode = ReadMode::RowByRow);
+
+    // A column's slot in the bound row array.
+    struct Binding {
+        short cType = 0;
+        long width = 0;         // bytes per row
+        std::size_t offset = 0; // of the column's first row in block_
+    };
 
     void describeColumns();
+    void bindBlocks();
+    // The current row's bound value of `index`, checked against the asked type; nullptr for NULL.
+    const char* boundValue(int index, short cType, long* length);
     void checkIndex(int index) const;
     // Reads a fixed-size value; returns false for NULL.
     bool readFixed(int index, short cType, void* target, long targetSize);
@@ -107,6 +132,18 @@ private:
     std::vector<int> textChunk_; // characters to ask for in the first read of each column
     QString scratch_;            // reused by appendUtf8
     bool exhausted_ = false;
+
+    // Block reads: the row array (column after column), the indicators (column after column),
+    // the row status, how many rows the last fetch gave and which of them is current.
+    std::vector<Binding> bindings_;
+    std::vector<char> block_;
+    std::vector<long> indicators_;
+    std::vector<unsigned short> rowStatus_;
+    std::vector<unsigned char> read_; // columns of the current row already read
+    unsigned long blockRows_ = 0;
+    // On the heap: the driver keeps its address, which must survive a move of the ResultSet.
+    std::unique_ptr<unsigned long> fetched_ = std::make_unique<unsigned long>(0);
+    unsigned long current_ = 0;
 };
 
 } // namespace db

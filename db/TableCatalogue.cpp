@@ -18,9 +18,10 @@ bool isListedTable(const QString& tableType, const QString& tableName) {
 namespace MSSQL {
 
 void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
-                std::chrono::seconds loginTimeout) {
-    db::Connection connection = db::Connection::open(
-        db::connectionString(settings, db::ConnectionStringForm::MixedCase), loginTimeout);
+                std::chrono::seconds loginTimeout, std::chrono::seconds queryTimeout) {
+    db::Connection connection =
+        db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::MixedCase),
+                             loginTimeout, queryTimeout);
     db::ResultSet rows = connection.tables();
 
     // Found by name, as ODBC names the catalogue's columns, and read in column order, which is
@@ -61,14 +62,15 @@ void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
 }
 
 std::vector<db::TableEntry> ListTables(const db::ConnectionSettings& settings,
-                                       std::chrono::seconds loginTimeout) {
+                                       std::chrono::seconds loginTimeout,
+                                       std::chrono::seconds queryTimeout) {
     struct Collector final : db::TableListSink {
         std::vector<db::TableEntry> entries;
         void clear() override { entries.clear(); }
         void yield() override {}
         void append(const db::TableEntry& entry) override { entries.push_back(entry); }
     } collector;
-    ListTables(settings, collector, loginTimeout);
+    ListTables(settings, collector, loginTimeout, queryTimeout);
     return std::move(collector.entries);
 }
 

@@ -44,11 +44,13 @@ namespace MSSQL {
 // before the catalogue is open leaves the sink untouched, one while its rows are read leaves
 // the entries appended so far.
 void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
-                std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+                std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
+                std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 
 // The same, collected: for callers that have no list to fill and no window to keep alive.
 std::vector<db::TableEntry>
 ListTables(const db::ConnectionSettings& settings,
-           std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
+           std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
+           std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 
 } // namespace MSSQL

@@ -1,8 +1,10 @@
 #include "OutputStream.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
+#include <unistd.h>
 #if defined(__linux__)
 #include <fcntl.h>
 #endif
@@ -34,6 +36,14 @@ bool OutputStream::open() {
         return false;
     }
     file_ = std::make_unique<QSaveFile>(path_);
+    // A new file is written beside the old one and renamed over it, which needs leave to create
+    // files in the folder. A user may be allowed to write a file in a folder where they may not
+    // create one: then, and only then, the file is written in place. That gives up the
+    // whole-or-nothing replacement, so it is not done whenever the folder would allow it.
+    if (existing.isFile() &&
+        ::access(QFile::encodeName(existing.absolutePath()).constData(), W_OK) != 0) {
+        file_->setDirectWriteFallback(true);
+    }
     if (!file_->open(QIODevice::WriteOnly)) {
         error_ = QStringLiteral("cannot write %1: %2").arg(path_, file_->errorString());
         return false;
@@ -42,13 +52,19 @@ bool OutputStream::open() {
 }
 
 void OutputStream::write(std::string_view bytes) {
-    if (lineBreaks_ == LineBreaks::CrLf) {
-        appendCrLf(bytes);
-    } else {
-        buffer_.append(bytes);
-    }
-    if (buffer_.size() >= kBufferSize) {
-        flushBuffer();
+    // A large piece (the preview's whole text) goes out in slices, so that the buffer never
+    // holds a second copy of it.
+    while (!bytes.empty()) {
+        const std::string_view slice = bytes.substr(0, kBufferSize);
+        bytes.remove_prefix(slice.size());
+        if (lineBreaks_ == LineBreaks::CrLf) {
+            appendCrLf(slice);
+        } else {
+            buffer_.append(slice);
+        }
+        if (buffer_.size() >= kBufferSize) {
+            flushBuffer();
+        }
     }
 }
 

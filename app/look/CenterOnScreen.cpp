@@ -33,7 +33,9 @@ QMargins frameOf(const QWidget& page) {
     return lastKnownFrame();
 }
 
-// Centres the page once more just after it is first shown, when its own frame can be known.
+// Centres the page once more once it is shown and its own frame is known. A window manager
+// frames a window some time after it is mapped (openbox after Qt has handled the show), so the
+// page is centred again at each move until a frame was known when it was centred.
 class RecentreOnShow : public QObject {
 public:
     explicit RecentreOnShow(QWidget& page) : QObject(&page), page_(page) {
@@ -43,18 +45,41 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == &page_ && event->type() == QEvent::Show) {
-            page_.removeEventFilter(this);
-            // After the show has been handled: the window manager frames the window meanwhile.
+        if (watched != &page_)
+            return false;
+        if (event->type() == QEvent::Show) {
+            shown_ = true;
+            // After the show has been handled: the window manager may frame the window meanwhile.
             QMetaObject::invokeMethod(
-                &page_, [page = &page_] { CenterOnScreen(*page); }, Qt::QueuedConnection);
-            deleteLater();
+                this, [this] { recentre(); }, Qt::QueuedConnection);
+        } else if (shown_ && event->type() == QEvent::Move) {
+            QMetaObject::invokeMethod(
+                this, [this] { recentre(); }, Qt::QueuedConnection);
         }
         return false;
     }
 
 private:
+    void recentre() {
+        if (done_)
+            return;
+        const QWindow* window = page_.windowHandle();
+        const bool framed = window != nullptr && !window->frameMargins().isNull();
+        CenterOnScreen(page_);
+        // Not framed yet (or no window manager at all): a later move may bring the frame. Each
+        // move is the window system's answer to one, so this ends when the moves do.
+        if (framed || ++unframedTries_ > kMaxUnframedTries) {
+            done_ = true;
+            page_.removeEventFilter(this);
+            deleteLater();
+        }
+    }
+
+    static constexpr int kMaxUnframedTries = 8;
     QWidget& page_;
+    bool shown_ = false;
+    bool done_ = false;
+    int unframedTries_ = 0;
 };
 
 } // namespace

@@ -150,3 +150,19 @@ TEST_F(ConnectionPage, CancelOrClosingTheWindowEndsTheProgram) {
 }
 
 } // namespace
+
+namespace {
+
+// A box must not cut a stored value, or the load would store the cut value back.
+TEST_F(ConnectionPage, ALongStoredValueSurvivesTheLoad) {
+    db::ConnectionSettings settings = login();
+    settings.user = QString(40000, QLatin1Char('u')); // no such login: the run stays here
+    storeLogin(settings);
+    app::Form1& p = page();
+    EXPECT_EQ(p.Text2->text().size(), 40000);
+    const QString stored = db::SettingsStore(storePath()).value(db::SettingKey::User);
+    EXPECT_EQ(stored.size(), 40000);
+    EXPECT_TRUE(stored == settings.user);
+}
+
+} // namespace

@@ -102,3 +102,47 @@ TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+// A value XML 1.0 cannot hold is written as a reference with one warning line, or with
+// --strict-xml refused, leaving the old file.
+TEST(ConvertCommand, CharactersXmlCannotHoldWarnOrFail) {
+    const QByteArray input = "id,\"Note Text\"\r\n1,ok\r\n2,a\x01z\x1A\r\n3,\x0B";
+    const auto warned = runCli(args({}), input);
+    EXPECT_EQ(warned.exitCode, 0);
+    EXPECT_TRUE(warned.out.contains("<Note_x0020_Text>a&#x1;z&#x1A;</Note_x0020_Text>"));
+    EXPECT_EQ(warned.err.count('\n'), 1) << warned.err.constData();
+    EXPECT_TRUE(warned.err.contains("warning: 3 ")) << warned.err.constData();
+    EXPECT_TRUE(warned.err.contains("row 2, column 'Note Text'")) << warned.err.constData();
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString in = dir.filePath(QStringLiteral("in.csv"));
+    const QString out = dir.filePath(QStringLiteral("out.xml"));
+    ASSERT_TRUE(writeFile(in, input));
+    ASSERT_TRUE(writeFile(out, "old"));
+    const auto strict = runCli(
+        {QStringLiteral("convert"), QStringLiteral("--strict-xml"), in, QStringLiteral("-o"), out});
+    EXPECT_EQ(strict.exitCode, 1);
+    EXPECT_TRUE(strict.err.contains("row 2, column 'Note Text'")) << strict.err.constData();
+    EXPECT_EQ(readFile(out), QByteArray("old"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left
+
+    const auto clean = runCli(args({"--strict-xml"}), "a\r\n\tb");
+    EXPECT_EQ(clean.exitCode, 0);
+    EXPECT_TRUE(clean.err.isEmpty()) << clean.err.constData();
+}
+
+} // namespace
+
+namespace {
+
+TEST(ConvertCommand, ByteOrderMarkAtTheStartIsDropped) {
+    const auto r = runCli(args({"--no-row-tags"}), "\xEF\xBB\xBFid\r\n\xEF\xBB\xBF");
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    // Only the first one is a mark; inside the text U+FEFF is a character like any other.
+    EXPECT_EQ(r.out, QByteArray("<XML>\r\n <id>\xEF\xBB\xBF</id>\r\n</XML>\r\n"));
+}
+
+} // namespace

@@ -109,6 +109,27 @@ TEST_F(ExportCommandTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runCli(args("export") << QStringLiteral("-o"), {}, environment("demo")).exitCode, 2);
 }
 
+// The same check as `convert`'s, on values straight from the database.
+TEST_F(ExportCommandTest, CharactersXmlCannotHoldWarnOrFail) {
+    server.execSql("shop", "CREATE TABLE Ctl (Id INT, [Odd Name] NVARCHAR(10));"
+                           "INSERT INTO Ctl VALUES (1, 'x');"
+                           "INSERT INTO Ctl VALUES (2, 'a' || char(1) || 'b');");
+    const QString out = file("ctl.xml");
+    write(out, "old");
+    CliResult r =
+        runCli(args("export", "Ctl") << QStringLiteral("--strict-xml") << QStringLiteral("-o")
+                                     << out << QStringLiteral("--force"),
+               {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("row 2, column 'Odd Name'")) << r.err.constData();
+    EXPECT_EQ(read(out), QByteArray("old"));
+
+    r = runCli(args("export", "Ctl"), {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(r.out.contains("<Odd_x0020_Name>a&#x1;b</Odd_x0020_Name>")) << r.out.constData();
+    EXPECT_TRUE(r.err.contains("warning: 1 ")) << r.err.constData();
+}
+
 // An existing file is the overwrite question's "No" unless --force answers "Yes".
 TEST_F(ExportCommandTest, ExistingFileIsKeptUnlessForced) {
     const QString out = file("notes.xml");
@@ -169,7 +190,17 @@ TEST_F(ExportCommandTest, DatabaseFailuresLeaveTheOldFile) {
     EXPECT_EQ(read(out), QByteArray("old"));
     EXPECT_EQ(QDir(work.path()).entryList(QDir::Files), QStringList{QStringLiteral("notes.xml")});
 
+    // A server that stops answering is reported within the limit the command was given.
     server.dropAfterRows(-1);
+    server.stallAfterRows(1);
+    r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force")
+                              << QStringLiteral("--query-timeout=2"),
+               {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("The server sent nothing for 2 s")) << r.err.constData();
+    EXPECT_EQ(read(out), QByteArray("old"));
+
+    server.stallAfterRows(-1);
     r = runCli(args("export") << QStringLiteral("-o") << out << QStringLiteral("--force"), {},
                environment("wrong"));
     EXPECT_EQ(r.exitCode, 1);

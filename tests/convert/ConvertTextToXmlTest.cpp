@@ -207,6 +207,30 @@ TEST(XmlConverter, StreamingLinesGivesTheSameTextAsTheWholeText) {
     }
 }
 
+TEST(RefusedCharacters, BecomeReferencesAndTheFirstPlaceIsKept) {
+    // Long values take the block path, short ones the byte path, a stray quote the plain path.
+    const std::string longPlain(40, 'p');
+    const std::string text = "id,\"First Name\"\r\n1,ok\r\n2," + longPlain + "\x1A" + longPlain +
+                             "\x01\r\n3,\"a\"\"\x0B\"\r\n4,x\"\x7F\x0C\xEF\xBF\xBF\xEF\xBB\xBF" +
+                             std::string(1, '\0');
+    CSVXML::StringSink sink;
+    const CSVXML::RefusedCharacters refused = CSVXML::ConvertTextToXml(text, noRowTags(), sink);
+    EXPECT_NE(sink.text.find("<First_x0020_Name>" + longPlain + "&#x1A;" + longPlain +
+                             "&#x1;</First_x0020_Name>"),
+              std::string::npos);
+    EXPECT_NE(sink.text.find("<First_x0020_Name>a\"&#xB;</First_x0020_Name>"), std::string::npos);
+    // U+007F and U+FEFF are allowed and stay as they are.
+    EXPECT_NE(sink.text.find("<First_x0020_Name>x\"\x7F&#xC;&#xFFFF;\xEF\xBB\xBF&#x0;</"),
+              std::string::npos);
+    EXPECT_EQ(refused.count, 6);
+    EXPECT_EQ(refused.firstRow, 2);
+    EXPECT_EQ(refused.firstColumn, "First Name");
+
+    const CSVXML::RefusedCharacters none = CSVXML::ConvertTextToXml("a\r\n\t\n", {}, sink);
+    EXPECT_EQ(none.count, 0);
+    EXPECT_EQ(none.firstRow, 0);
+}
+
 TEST(Indent, GivesSpacesOrNothing) {
     EXPECT_EQ(CSVXML::Indent(2), "  ");
     EXPECT_EQ(CSVXML::Indent(0), "");
@@ -235,7 +259,25 @@ std::string referenceRow(std::string_view line, std::size_t columns) {
 TEST(XmlConverter, EveryLineFollowsThePlainRules) {
     // Lines of every shape from a small alphabet, long enough to cross 16-byte blocks: the
     // converter's fast paths must agree with the plain rules on each.
-    const std::string alphabet = "a,\"<&\r\n>x";
+    // Control characters, U+FFFE/U+FFFF and their pieces ride along so that the fast path's
+    // references and byte counts are checked against the plain ones too.
+    const std::vector<std::string> alphabet = {"a",
+                                               ",",
+                                               "\"",
+                                               "<",
+                                               "&",
+                                               "\r",
+                                               "\n",
+                                               ">",
+                                               "x",
+                                               "\t",
+                                               std::string(1, '\0'),
+                                               "\x01",
+                                               "\x1F",
+                                               "\xEF\xBF\xBF",
+                                               "\xEF\xBF\xBE",
+                                               "\xEF\xBF",
+                                               "\xEF\xBB\xBF"};
     std::uint32_t state = 12345;
     auto next = [&state] {
         state = state * 1664525u + 1013904223u;
@@ -258,7 +300,17 @@ TEST(XmlConverter, EveryLineFollowsThePlainRules) {
         converter.addLine(header);
         converter.addLine(line);
         converter.finish();
-        ASSERT_EQ(sink.text, "<XML>\r\n" + referenceRow(line, columns) + "</XML>")
+        const std::string expected = referenceRow(line, columns);
+        ASSERT_EQ(sink.text, "<XML>\r\n" + expected + "</XML>")
+            << "line: " << testing::PrintToString(line);
+        std::size_t references = 0;
+        for (const char* r : {"&#x0;", "&#x1;", "&#x1F;", "&#xFFFF;", "&#xFFFE;"}) {
+            for (auto at = expected.find(r); at != std::string::npos;
+                 at = expected.find(r, at + 1)) {
+                ++references;
+            }
+        }
+        ASSERT_EQ(converter.refusedCharacters().count, static_cast<std::int64_t>(references))
             << "line: " << testing::PrintToString(line);
     }
 }

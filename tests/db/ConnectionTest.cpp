@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -135,6 +137,176 @@ TEST_F(ConnectionTest, RefusedQueryCarriesTheServersMessage) {
         EXPECT_TRUE(e.message().startsWith(u("running the query failed: ")));
         EXPECT_TRUE(e.message().contains(u("Invalid object name 'Missing'")))
             << e.message().toStdString();
+    }
+}
+
+// Each value read with the getter of its column's kind, as text, "<null>" for NULL.
+std::vector<std::string> readRow(db::ResultSet& rows) {
+    std::vector<std::string> row;
+    for (int c = 0; c < rows.columnCount(); ++c) {
+        std::string cell = "<null>";
+        switch (rows.column(c).kind) {
+        case db::ValueKind::Integer:
+        case db::ValueKind::Bit:
+            if (const auto v = rows.int64(c)) {
+                cell = std::to_string(*v);
+            }
+            break;
+        case db::ValueKind::Real:
+            if (const auto v = rows.real(c)) {
+                cell = std::to_string(*v);
+            }
+            break;
+        case db::ValueKind::Timestamp:
+            if (const auto v = rows.timestamp(c)) {
+                cell = std::to_string(v->year) + "-" + std::to_string(v->second) + "." +
+                       std::to_string(v->fraction);
+            }
+            break;
+        case db::ValueKind::Date:
+            if (const auto v = rows.date(c)) {
+                cell = v->toString(Qt::ISODate).toStdString();
+            }
+            break;
+        case db::ValueKind::Guid:
+            if (const auto v = rows.guid(c)) {
+                cell = v->toString().toStdString();
+            }
+            break;
+        case db::ValueKind::Binary:
+            if (const auto v = rows.bytes(c)) {
+                cell = "x" + v->toHex().toStdString();
+            }
+            break;
+        default: {
+            std::string text = "'";
+            if (rows.appendUtf8(c, text)) {
+                cell = text;
+            }
+        }
+        }
+        row.push_back(cell);
+    }
+    return row;
+}
+
+std::vector<std::vector<std::string>> readAll(db::ResultSet rows) {
+    std::vector<std::vector<std::string>> all;
+    for (int guard = 0; guard < 100000 && rows.next(); ++guard) {
+        all.push_back(readRow(rows));
+    }
+    return all;
+}
+
+// Rows read in blocks give what the row-by-row read gives: NULLs in every column and row, and a
+// count of rows that is not a multiple of the block.
+TEST_F(ConnectionTest, BlockReadsGiveTheRowByRowValues) {
+    sql("CREATE TABLE T (I INT, N NVARCHAR(12), D DECIMAL(10,2), F FLOAT, S DATETIME2(7), "
+        "Day DATE, G UNIQUEIDENTIFIER, Raw VARBINARY(6), Flag BIT, Tm TIME(3))");
+    std::string insert;
+    const int columns = 10;
+    const int rowCount = 1000; // whatever the block, several blocks and a partial last one
+    for (int r = 0; r < rowCount; ++r) {
+        std::vector<std::string> v = {std::to_string(r - 500),
+                                      "'n\u00e9" + std::to_string(r) + "'",
+                                      "'" + std::to_string(r) + ".25'",
+                                      std::to_string(r) + ".5",
+                                      "'2024-02-29 13:45:07." + std::to_string(1000000 + r) + "'",
+                                      "'2001-01-" + std::to_string(10 + r % 18) + "'",
+                                      "'6F9619FF-8B86-D011-B42D-00C04FC9" +
+                                          std::to_string(6400 + r) + "'",
+                                      "x'00ff" + std::to_string(1000 + r) + "'",
+                                      std::to_string(r % 2),
+                                      "'13:45:07.123'"};
+        // One NULL walking through the columns, and every tenth row all NULL.
+        for (int c = 0; c < columns; ++c) {
+            if (c == r % columns || r % 10 == 9) {
+                v[std::size_t(c)] = "NULL";
+            }
+        }
+        insert += "INSERT INTO T VALUES (";
+        for (int c = 0; c < columns; ++c) {
+            insert += (c > 0 ? "," : "") + v[std::size_t(c)];
+        }
+        insert += ");";
+    }
+    sql(insert);
+    db::Connection connection = open();
+    db::ResultSet blocks = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
+    EXPECT_TRUE(blocks.readsInBlocks());
+    const auto inBlocks = readAll(std::move(blocks));
+    const auto oneByOne = readAll(connection.query(u("SELECT * FROM [T];")));
+    ASSERT_EQ(oneByOne.size(), std::size_t(rowCount));
+    ASSERT_EQ(inBlocks.size(), std::size_t(rowCount));
+    EXPECT_EQ(inBlocks, oneByOne);
+    EXPECT_EQ(inBlocks[9], std::vector<std::string>(columns, "<null>"));
+    EXPECT_EQ(inBlocks[1][0], "-499");
+    EXPECT_EQ(inBlocks[0][1], "'n\u00e90");
+    EXPECT_EQ(inBlocks[0][2], "'0.25");
+}
+
+// A long column among fixed ones: the whole result is read row by row, and every getter still
+// works; in blocks, a getter of another kind and a second read are refused.
+TEST_F(ConnectionTest, LongColumnsKeepTheRowByRowRead) {
+    sql("CREATE TABLE T (A INT, Body [nvarchar(max)], B FLOAT);"
+        "INSERT INTO T VALUES (1, 'long', 2.5); INSERT INTO T VALUES (NULL, NULL, NULL);"
+        "CREATE TABLE Fixed (A INT, B FLOAT); INSERT INTO Fixed VALUES (1, 2.5);");
+    db::Connection connection = open();
+    {
+        db::ResultSet rows = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
+        EXPECT_FALSE(rows.readsInBlocks());
+        ASSERT_TRUE(rows.next());
+        EXPECT_EQ(rows.text(0), u("1"));
+        EXPECT_EQ(rows.text(1), u("long"));
+        ASSERT_TRUE(rows.next());
+        EXPECT_EQ(rows.text(0), std::nullopt);
+        EXPECT_EQ(rows.text(1), std::nullopt);
+        EXPECT_FALSE(rows.next());
+    }
+    db::ResultSet rows = connection.query(u("SELECT * FROM [Fixed];"), db::ReadMode::Blocks);
+    ASSERT_TRUE(rows.readsInBlocks());
+    ASSERT_TRUE(rows.next());
+    EXPECT_THROW((void)rows.text(0), db::Error);
+    EXPECT_EQ(rows.int64(0), 1);
+    EXPECT_THROW((void)rows.int64(0), db::Error);
+    EXPECT_EQ(rows.real(1), 2.5);
+}
+
+// A server that goes silent, before the first row or amid the rows, is reported once the driver's
+// wait, its cancel and the wait for the cancel's answer have run out: about twice the limit.
+TEST_F(ConnectionTest, SilentServerIsReportedAfterTheQueryTimeOut) {
+    std::string insert = "CREATE TABLE T (A INT, B NVARCHAR(100));";
+    for (int r = 0; r < 3000; ++r) {
+        insert +=
+            "INSERT INTO T VALUES (" + std::to_string(r) + ", '" + std::string(90, 'x') + "');";
+    }
+    sql(insert);
+    for (const std::int64_t stallAt : {std::int64_t(0), std::int64_t(2000)}) {
+        SCOPED_TRACE(stallAt);
+        server.stallAfterRows(stallAt);
+        db::Connection connection =
+            db::Connection::open(db::connectionString(login(), db::ConnectionStringForm::UpperCase),
+                                 kShortTimeout, std::chrono::seconds(2));
+        const auto started = Clock::now();
+        int rowsRead = 0;
+        try {
+            db::ResultSet rows = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
+            while (rowsRead < 5000 && rows.next()) {
+                ++rowsRead;
+            }
+            ADD_FAILURE() << "the silent server went unnoticed";
+        } catch (const db::OdbcError& e) {
+            EXPECT_TRUE(e.message().startsWith(u("The server sent nothing for 2 s; ")))
+                << e.message().toStdString();
+            EXPECT_EQ(e.sqlState(), u("HYT00"));
+        }
+        const auto took = Clock::now() - started;
+        EXPECT_GE(took, std::chrono::milliseconds(1900));
+        EXPECT_LT(took, std::chrono::seconds(8));
+        EXPECT_LE(rowsRead, stallAt);
+        std::printf("stall after %d rows: reported after %.2f s, %d rows read\n", int(stallAt),
+                    std::chrono::duration<double>(took).count(), rowsRead);
+        server.stallAfterRows(-1);
     }
 }
 

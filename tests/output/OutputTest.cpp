@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -138,6 +140,71 @@ TEST_F(Output, StreamKeepsCrLfAcrossPieces) {
     out.write("\n");
     ASSERT_TRUE(out.commit()) << out.error().toStdString();
     EXPECT_EQ(readFile(path("s.xml")), QByteArray("a\r\nb\r\n\r\n"));
+
+    // One piece larger than the stream's buffer goes out in slices: a CR LF or a lone LF that
+    // falls on a slice's edge is treated as anywhere else.
+    const std::size_t mib = 1 << 20;
+    std::string large(3 * mib, 'x');
+    large[mib - 1] = '\r';
+    large[mib] = '\n';
+    large[2 * mib] = '\n';
+    CSVXML::OutputStream big(path("big.xml"));
+    ASSERT_TRUE(big.open());
+    big.write(large);
+    ASSERT_TRUE(big.commit());
+    std::string expected = large;
+    expected.insert(2 * mib, "\r");
+    EXPECT_EQ(readFile(path("big.xml")), QByteArray::fromStdString(expected));
+}
+
+} // namespace
+
+namespace {
+
+// A writable file in a folder that allows no new files is written in place. Root may create
+// files anywhere, so as root the writing runs in a child under an ordinary user's id.
+TEST_F(Output, WritableFileInAFolderThatAllowsNoNewFilesIsReplaced) {
+    constexpr uid_t kNobody = 65534;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+    const QString folder = path("locked");
+    const QString file = folder + QStringLiteral("/out.xml");
+    writeFile(file, "old text, longer than the new");
+    const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                     QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+    const auto writeAll = QFileDevice::WriteOwner | QFileDevice::WriteGroup |
+                          QFileDevice::WriteOther | QFileDevice::ReadOwner |
+                          QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    ASSERT_TRUE(QFile::setPermissions(file, writeAll));
+    ASSERT_TRUE(QFile::setPermissions(folder, all));
+    const auto write = [&file] {
+        CSVXML::OutputStream out(file);
+        if (!out.open()) {
+            return false;
+        }
+        out.write("new");
+        return out.commit();
+    };
+    bool written = false;
+    if (::geteuid() != 0) {
+        written = write();
+    } else {
+        ASSERT_TRUE(QFile::setPermissions(dir.path(), all | QFileDevice::WriteOwner));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            _exit(::setuid(kNobody) == 0 && ::access(folder.toUtf8().constData(), W_OK) != 0 &&
+                          write()
+                      ? 0
+                      : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        written = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    QFile::setPermissions(folder, all | QFileDevice::WriteOwner);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(readFile(file), QByteArray("new"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("out.xml")});
 }
 
 } // namespace

@@ -175,6 +175,10 @@ void Server::firstRowDelay(std::chrono::milliseconds delay) {
     state_->firstRowDelayMs = delay.count();
 }
 
+void Server::stallAfterRows(std::int64_t n) {
+    state_->stallAfterRows = n;
+}
+
 void Server::neverAnswer(bool never) {
     state_->neverAnswer = never;
 }

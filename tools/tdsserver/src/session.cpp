@@ -722,7 +722,19 @@ private:
         return Outcome::Done;
     }
 
+    void checkStall() {
+        if (s_->stallAfterRows < 0 || rowsInResult_ != s_->stallAfterRows)
+            return;
+        s_->log("stalling after " + std::to_string(rowsInResult_) + " rows");
+        while (s_->stallAfterRows == rowsInResult_) {
+            if (s_->stopping)
+                throw ConnectionLost("server stopping");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
     void checkDrop() {
+        checkStall();
         const std::int64_t limit = s_->dropAfterRows;
         if (limit >= 0 && rowsInResult_ >= limit) {
             s_->log("dropping the connection after " + std::to_string(rowsInResult_) + " rows");

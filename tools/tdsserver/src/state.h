@@ -27,6 +27,7 @@ struct Server::State {
     std::atomic<bool> refuseLogins{false};
     std::atomic<bool> neverAnswer{false};
     std::atomic<std::int64_t> dropAfterRows{-1};
+    std::atomic<std::int64_t> stallAfterRows{-1};
     std::atomic<std::int64_t> firstRowDelayMs{0};
     std::atomic<bool> stopping{false};
 

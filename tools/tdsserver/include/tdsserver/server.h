@@ -101,6 +101,10 @@ public:
     // Waits this long before the first row of every result; a cancel (or a client's query
     // time-out) ends the wait.
     void firstRowDelay(std::chrono::milliseconds delay);
+    // Goes silent once n rows of a result have been sent (n = 0: before the column metadata;
+    // n < 0: never), as a stopped server does: nothing more is sent and a cancel is not
+    // answered, until the fault is switched off or the server stops.
+    void stallAfterRows(std::int64_t n);
     // Connections accepted from now on are never answered, not even their PRELOGIN.
     void neverAnswer(bool never);
 
