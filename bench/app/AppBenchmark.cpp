@@ -444,15 +444,21 @@ void showNow(app::TextEditor& editor) {
     QCoreApplication::processEvents();
 }
 
+struct Keystroke {
+    double shown = 1e9; // the key, the repaint and the turn: what the user waits for
+    double key = 1e9;   // the key's handling alone
+};
+
 // One letter typed where the caret is, shown; the best of `times` keystrokes.
-double timeKeystroke(app::TextEditor& editor, int times) {
-    double best = 1e9;
+Keystroke timeKeystroke(app::TextEditor& editor, int times) {
+    Keystroke best;
     for (int i = 0; i < times; ++i) {
         const std::size_t before = editor.size();
         const Clock::time_point start = Clock::now();
         QTest::keyClick(&editor, Qt::Key_X);
+        best.key = std::min(best.key, secondsSince(start));
         showNow(editor);
-        best = std::min(best, secondsSince(start));
+        best.shown = std::min(best.shown, secondsSince(start));
         if (editor.size() != before + 1)
             throw Failure("a letter typed into the preview did not arrive");
     }
@@ -460,9 +466,10 @@ double timeKeystroke(app::TextEditor& editor, int times) {
 }
 
 struct Editing {
-    double atEnd = 0;
-    double atStart = 0;
+    Keystroke atEnd;
+    Keystroke atStart;
     double ctrlEnd = 0;
+    long styledTo = 0; // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
 };
 
 // In the full preview: Ctrl+End from the start, then letters typed at the end and at the
@@ -476,6 +483,7 @@ Editing timeEditing(app::TextEditor& editor) {
     QTest::keyClick(&editor, Qt::Key_End, Qt::ControlModifier);
     showNow(editor);
     editing.ctrlEnd = secondsSince(start);
+    editing.styledTo = editor.SendScintilla(QsciScintillaBase::SCI_GETENDSTYLED);
     const auto caret = editor.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
     if (caret < 0 || static_cast<std::size_t>(caret) != editor.size())
         throw Failure("Ctrl+End did not move the caret to the end of the preview");
@@ -561,15 +569,19 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
          QStringLiteral("target <= 2.00  %1").arg(verdict(ratio <= 2.0)));
     line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(editing.ctrlEnd),
          QStringLiteral("target <= 1000 ms  %1").arg(verdict(editing.ctrlEnd <= 1.0)));
+    line(QStringLiteral("    styled to (SCI_GETENDSTYLED) after it"),
+         QStringLiteral("%1 MB").arg(megabytes(double(editing.styledTo)), 0, 'f', 1));
     line(QStringLiteral("a letter typed at the end, shown (best of 5)"),
-         milliseconds(editing.atEnd),
-         QStringLiteral("target <= 50 ms  %1").arg(verdict(editing.atEnd <= 0.050)));
+         milliseconds(editing.atEnd.shown),
+         QStringLiteral("target <= 50 ms  %1; the key alone %2")
+             .arg(verdict(editing.atEnd.shown <= 0.050), milliseconds(editing.atEnd.key)));
     // Not scaling with the position: the end within twice the start, give or take the 5 ms
     // that a repaint varies by on this machine.
-    const bool flat = editing.atEnd <= 2 * editing.atStart + 0.005;
+    const bool flat = editing.atEnd.shown <= 2 * editing.atStart.shown + 0.005;
     line(QStringLiteral("a letter typed at the start, shown (best of 5)"),
-         milliseconds(editing.atStart),
-         QStringLiteral("end <= 2 x start + 5 ms  %1").arg(verdict(flat)));
+         milliseconds(editing.atStart.shown),
+         QStringLiteral("end <= 2 x start + 5 ms  %1; the key alone %2")
+             .arg(verdict(flat), milliseconds(editing.atStart.key)));
 }
 
 // Whole-process peak resident memory from the kernel (VmHWM), in bytes; ru_maxrss otherwise.
@@ -600,7 +612,9 @@ int runCapacity(const Options& options, const db::ConnectionSettings& login) {
         throw Failure("the preview holds " + std::to_string(rowsIn(preview.bytes())) +
                       " rows, not " + std::to_string(options.rows));
     constexpr double kSecondsLimit = 15;
-    constexpr double kPeakLimit = 1.1e9;
+    // 1.1 GB in the megabytes printed here (2^20 bytes), the unit of the figures it is
+    // compared with: 1,100 MB.
+    constexpr double kPeakLimit = 1100.0 * 1024 * 1024;
 
     std::printf("\n");
     line(QStringLiteral("(w) wizard: \"Next >\" to options page shown"), seconds(timing.seconds),
