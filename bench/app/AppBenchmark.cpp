@@ -497,10 +497,28 @@ Editing timeEditing(app::TextEditor& editor) {
     return editing;
 }
 
+// Whole-process peak resident memory from the kernel (VmHWM), in bytes; ru_maxrss otherwise.
+double highWaterBytes() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& entry : status.readAll().split('\n')) {
+            if (entry.startsWith("VmHWM:")) {
+                bool ok = false;
+                const double kilobytes = entry.mid(6).trimmed().split(' ').value(0).toDouble(&ok);
+                if (ok)
+                    return kilobytes * 1024.0;
+            }
+        }
+    }
+    return peakBytes();
+}
+
 struct Finishing {
     double finish = 0;  // "Finish" on the output page, pressed, and one turn after it
     double convert = 0; // `tallowby-cli convert -o FILE` of the page's delimited text, best
     std::vector<double> convertRuns;
+    // The peak as it grows through the steps, to place what raises it.
+    std::vector<std::pair<const char*, double>> peaks;
 };
 
 // "Finish" writes the preview to a new file, against `tallowby-cli convert` writing the same
@@ -519,6 +537,7 @@ Finishing timeFinish(const Options& options, Session& session, int convertRuns) 
                 static_cast<qint64>(text.size()))
             throw Failure("cannot write " + delimited.toStdString());
     }
+    finishing.peaks.emplace_back("delimited text written", highWaterBytes());
     const QString converted = options.work + QStringLiteral("/converted.xml");
     for (int run = 0; run < convertRuns; ++run) {
         QFile::remove(converted);
@@ -533,6 +552,7 @@ Finishing timeFinish(const Options& options, Session& session, int convertRuns) 
     if (!fileHolds(converted, page.previewText(), "\r\n"))
         throw Failure("tallowby-cli convert of the page's delimited text differs from the preview");
     QFile::remove(converted);
+    finishing.peaks.emplace_back("convert run and its file compared", highWaterBytes());
 
     QTest::mouseClick(page.Check7, Qt::LeftButton);
     QCoreApplication::processEvents();
@@ -542,10 +562,12 @@ Finishing timeFinish(const Options& options, Session& session, int convertRuns) 
     const QString written = options.work + QStringLiteral("/finish.xml");
     QFile::remove(written);
     output.Text1->setText(written);
+    finishing.peaks.emplace_back("output page shown", highWaterBytes());
     const Clock::time_point start = Clock::now();
     QTest::mouseClick(output.Check6, Qt::LeftButton);
     QCoreApplication::processEvents();
     finishing.finish = secondsSince(start);
+    finishing.peaks.emplace_back("Finish", highWaterBytes());
     session.checkQuiet();
     if (output.Check6->text() != QStringLiteral("Exit"))
         throw Failure("\"Finish\" did not end as \"Exit\"");
@@ -565,6 +587,13 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
     line(QStringLiteral("\"Finish\" on the output page + one turn"), seconds(finishing.finish));
     line(QStringLiteral("tallowby-cli convert -o FILE, same text"), seconds(finishing.convert),
          runsText(finishing.convertRuns));
+    QStringList peaks;
+    for (const auto& [step, bytes] : finishing.peaks)
+        peaks << QStringLiteral("%1: %2 MB")
+                     .arg(QLatin1String(step))
+                     .arg(megabytes(bytes), 0, 'f', 0);
+    line(QStringLiteral("    peak (VmHWM) after each step"), QString(),
+         peaks.join(QStringLiteral(", ")));
     line(QStringLiteral("Finish / convert"), QString::number(ratio, 'f', 2),
          QStringLiteral("target <= 2.00  %1").arg(verdict(ratio <= 2.0)));
     line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(editing.ctrlEnd),
@@ -582,22 +611,6 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
          milliseconds(editing.atStart.shown),
          QStringLiteral("end <= 2 x start + 5 ms  %1; the key alone %2")
              .arg(verdict(flat), milliseconds(editing.atStart.key)));
-}
-
-// Whole-process peak resident memory from the kernel (VmHWM), in bytes; ru_maxrss otherwise.
-double highWaterBytes() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& entry : status.readAll().split('\n')) {
-            if (entry.startsWith("VmHWM:")) {
-                bool ok = false;
-                const double kilobytes = entry.mid(6).trimmed().split(' ').value(0).toDouble(&ok);
-                if (ok)
-                    return kilobytes * 1024.0;
-            }
-        }
-    }
-    return peakBytes();
 }
 
 int runCapacity(const Options& options, const db::ConnectionSettings& login) {
@@ -640,8 +653,12 @@ int runCapacity(const Options& options, const db::ConnectionSettings& login) {
     line(QStringLiteral("progress bar reached"), QString(), marksText(timing));
 
     const Finishing finishing = timeFinish(options, session, 1);
+    const double peakFinish = highWaterBytes();
     const Editing editing = timeEditing(*session.optionsPage().RichTextBox1);
     printFinishAndEditing(finishing, editing);
+    line(QStringLiteral("peak resident memory after Finish (VmHWM)"),
+         QStringLiteral("%1 MB").arg(megabytes(peakFinish), 0, 'f', 0),
+         QStringLiteral("after Ctrl+End and typing: the line below"));
     const double peak = highWaterBytes();
     line(QStringLiteral("whole-process peak resident memory (VmHWM)"),
          QStringLiteral("%1 MB").arg(megabytes(peak), 0, 'f', 0),
