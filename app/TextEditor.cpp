@@ -1,5 +1,7 @@
 #include "app/TextEditor.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QToolTip>
 
@@ -15,10 +17,27 @@ constexpr int kMarkIndicator = 8; // INDIC_CONTAINER: the first one free for app
 // One slice of the check: short enough that typing and repainting never wait on it.
 constexpr std::chrono::milliseconds kCheckSlice{8};
 
+// Scintilla's Qt layer gives each editor an accessible whose cursor updates, on every repaint,
+// count the characters from the start of the document to the cursor: with the cursor at the end
+// of a large document every keystroke and every move to the end waited on a walk through all of
+// it. Our editors are described to assistive tools as plain editable widgets instead.
+QAccessibleInterface* plainAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(TextEditor::staticMetaObject.className()) && object &&
+        object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::EditableText);
+    return nullptr;
+}
+
 } // namespace
 
 TextEditor::TextEditor(QWidget* parent, Kind kind, const QFont& font)
     : QsciScintilla(parent), kind_(kind) {
+    // After Scintilla's own factory, so that ours is asked first.
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(plainAccessible);
+        return true;
+    }();
+    static_cast<void>(accessibleInstalled);
     QsciScintilla::setFont(font);
     setUtf8(true);
     setEolMode(EolWindows);
@@ -98,8 +117,9 @@ std::size_t TextEditor::size() const {
     return static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH));
 }
 
-void TextEditor::beginFill() {
+void TextEditor::beginFill(std::size_t expectedSize) {
     filling_ = true;
+    expectedSize_ = expectedSize;
     wasReadOnly_ = isReadOnly();
     delayTimer_.stop();
     stepTimer_.stop();
@@ -113,7 +133,7 @@ void TextEditor::clear() {
     stepTimer_.stop();
     markMessage_.clear();
     // A small text after a large one gets its highlighting back.
-    const bool styled = kind_ == Kind::Xml;
+    const bool styled = kind_ == Kind::Xml && (!filling_ || expectedSize_ <= kHighlightLimit);
     if (styled_ != styled) {
         useDocument(styled);
     } else {
@@ -122,6 +142,8 @@ void TextEditor::clear() {
         SendScintilla(SCI_CLEARALL);
         SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
     }
+    if (filling_ && expectedSize_ > 0)
+        SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(expectedSize_));
     Q_EMIT contentChanged();
 }
 
@@ -150,6 +172,7 @@ void TextEditor::appendRaw(std::string_view utf8) {
 
 void TextEditor::endFill() {
     filling_ = false;
+    expectedSize_ = 0;
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1ul);
     SendScintilla(SCI_SETSAVEPOINT);
@@ -160,7 +183,7 @@ void TextEditor::endFill() {
 }
 
 void TextEditor::setBytes(std::string_view utf8) {
-    beginFill();
+    beginFill(utf8.size());
     clear();
     append(utf8);
     endFill();

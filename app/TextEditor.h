@@ -46,8 +46,11 @@ public:
     bool isHighlighted() const { return lexer() != nullptr; }
 
     // A programmatic fill: between begin and end the editor is read-only and keeps no undo
-    // history; `clear` empties it, `append` adds at the end.
-    void beginFill();
+    // history; `clear` empties it, `append` adds at the end. `expectedSize`, when known, is
+    // the size the text is expected to reach: room for it is made at once (growing step by
+    // step copies the whole text each time), and a text expected to be too large to highlight
+    // is plain from the start instead of moving to a plain document half-way.
+    void beginFill(std::size_t expectedSize = 0);
     void clear() override;
     void append(std::string_view utf8);
     void endFill();
@@ -87,6 +90,7 @@ private:
     QsciLexerXML* lexer_ = nullptr;
     bool styled_ = true;
     bool filling_ = false;
+    std::size_t expectedSize_ = 0;
     bool wasReadOnly_ = false;
     QTimer delayTimer_;
     QTimer stepTimer_;
