@@ -27,6 +27,9 @@ constexpr const char* kExtractUsage =
     "when they hold a comma, a quote or a line break), CR LF between lines and none after the\n"
     "last.\n"
     "\n"
+    "Delimited text cannot tell a NULL from an empty value: both are written as nothing. To keep\n"
+    "them apart, use export with --nulls.\n"
+    "\n"
     "Options:\n";
 
 constexpr const char* kExportUsage =
@@ -37,6 +40,11 @@ constexpr const char* kExportUsage =
     "so memory stays flat however large the table.\n"
     "\n"
     "Options:\n";
+
+constexpr const char* kNullsOptionHelp =
+    "  --nulls FORM       how a NULL value is written: empty (an empty element, as for an empty\n"
+    "                     text; the default and what the wizard writes), omit (no element) or\n"
+    "                     nil (<name xsi:nil=\"true\"/>, the xsi namespace declared on the root)\n";
 
 constexpr const char* kTableOptionsHelp =
     "  --table NAME       the table, as the wizard's table page lists it; the first listed\n"
@@ -55,6 +63,19 @@ struct TableArgs {
     CSVXML::ConversionOptions options;
     LoginArgs login;
 };
+
+std::optional<CSVXML::NullForm> nullFormNamed(const QString& name) {
+    if (name == QLatin1String("empty")) {
+        return CSVXML::NullForm::Empty;
+    }
+    if (name == QLatin1String("omit")) {
+        return CSVXML::NullForm::Omit;
+    }
+    if (name == QLatin1String("nil")) {
+        return CSVXML::NullForm::Nil;
+    }
+    return std::nullopt;
+}
 
 // Parses the arguments; returns an exit status when the command ends here (help, usage error).
 std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
@@ -78,6 +99,7 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
             std::fputs(kTableOptionsHelp, stdout);
             if (mode == Mode::Export) {
                 std::fputs(kConversionOptionsHelp, stdout);
+                std::fputs(kNullsOptionHelp, stdout);
             }
             std::fputs(kLoginOptionsHelp, stdout);
             return 0;
@@ -91,6 +113,7 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
         const bool hasInline = splitInlineValue(arg, name, inlineValue);
         QString* target = nullptr;
         QString schema;
+        QString nulls;
         if (name == QLatin1String("--table")) {
             target = &out.table;
             tableGiven = true;
@@ -98,6 +121,8 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
             target = &schema;
         } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
             target = &out.output;
+        } else if (name == QLatin1String("--nulls") && mode == Mode::Export) {
+            target = &nulls;
         } else {
             printError(QStringLiteral("unknown option or argument '%1' (try --help)").arg(arg));
             return 2;
@@ -108,6 +133,13 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
         }
         if (target == &schema) {
             out.schema = schema;
+        } else if (target == &nulls) {
+            if (const std::optional<CSVXML::NullForm> form = nullFormNamed(nulls)) {
+                out.options.nulls = *form;
+            } else {
+                printError(QStringLiteral("--nulls takes empty, omit or nil, not '%1'").arg(nulls));
+                return 2;
+            }
         }
     }
     if (!tableGiven || out.table.isEmpty()) {
@@ -149,6 +181,9 @@ public:
         : file_(out), converter_(options, file_) {}
     void header(std::string_view line) override { converter_.addLine(line); }
     void row(std::string_view line) override { converter_.addLine(line); }
+    void rowWithNulls(std::string_view line, const std::vector<bool>& nulls) override {
+        converter_.addLine(line, nulls);
+    }
     // The closing tag and the end of the file.
     void close() { converter_.finish(); }
     const CSVXML::RefusedCharacters& refusedCharacters() const {

@@ -189,7 +189,12 @@ void appendEscapedText(std::string& out, std::string_view value) {
 
 XmlConverter::XmlConverter(const ConversionOptions& options, ConversionSink& sink)
     : options_(options), sink_(sink) {
-    opening_ = "<" + options_.xmlTag + ">";
+    opening_ = "<" + options_.xmlTag;
+    if (options_.nulls == NullForm::Nil) {
+        // On the root, so that a reader knows the prefix wherever a NULL stands.
+        opening_ += " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
+    }
+    opening_ += ">";
     opening_ += kCrLf;
     if (options_.useRowTags) {
         rowOpen_ = Indent(1) + "<" + options_.rowTag + ">";
@@ -222,6 +227,9 @@ void XmlConverter::takeColumnNames(std::string_view line) {
     // tag of the next; the row tags join the first and the last piece.
     std::vector<std::string> joints(1, rowOpen_);
     columnNames_.clear();
+    columnOpen_.clear();
+    columnClose_.clear();
+    columnNil_.clear();
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         columnNames_.push_back(options_.headerRow ? std::string(fieldValue(fields_[i]))
                                                   : "header" + std::to_string(i + 1));
@@ -230,6 +238,11 @@ void XmlConverter::takeColumnNames(std::string_view line) {
         joints.back() += indent + "<" + name + ">";
         joints.push_back("</" + name + ">");
         joints.back() += kCrLf;
+        columnOpen_.push_back(indent + "<" + name + ">");
+        columnClose_.push_back("</" + name + ">");
+        columnClose_.back() += kCrLf;
+        columnNil_.push_back(indent + "<" + name + " xsi:nil=\"true\"/>");
+        columnNil_.back() += kCrLf;
     }
     joints.back() += rowClose_;
     fixedRowBytes_ = 0;
@@ -259,6 +272,15 @@ void XmlConverter::addLine(std::string_view line) {
         }
     }
     writeRow(line);
+}
+
+void XmlConverter::addLine(std::string_view line, const std::vector<bool>& nulls) {
+    if (options_.nulls == NullForm::Empty || !namesKnown_ ||
+        std::find(nulls.begin(), nulls.end(), true) == nulls.end()) {
+        addLine(line);
+        return;
+    }
+    writeRowWithNulls(line, nulls);
 }
 
 char* XmlConverter::reserve(std::size_t bytes) {
@@ -391,7 +413,44 @@ void XmlConverter::writeRow(std::string_view line) {
             out = putJoint(out, i + 1);
         }
     }
-    sink_.append(std::string_view(start, static_cast<std::size_t>(out - start)));
+    appendRow(start, out);
+}
+
+// A NULL's element is left out or written as nil; the other values as writeRow writes them.
+void XmlConverter::writeRowWithNulls(std::string_view line, const std::vector<bool>& nulls) {
+    const std::string_view opening = openingWritten_ ? std::string_view() : opening_;
+    const std::size_t columns = columnOpen_.size();
+    std::size_t tagBytes = rowOpen_.size() + rowClose_.size();
+    for (std::size_t i = 0; i < columns; ++i) {
+        tagBytes += columnNil_[i].size() + columnOpen_[i].size() + columnClose_[i].size();
+    }
+    char* const start = reserve(opening.size() + tagBytes + line.size() * kMaxGrowth + kSlack);
+    char* out = put(put(start, opening), rowOpen_);
+    rowRefused_ = 0;
+    splitFields(line, options_.separator, fields_);
+    for (std::size_t i = 0; i < columns; ++i) {
+        if (i < nulls.size() && nulls[i]) {
+            if (options_.nulls == NullForm::Nil) {
+                out = put(out, columnNil_[i]);
+            }
+            continue;
+        }
+        out = put(out, columnOpen_[i]);
+        if (i < fields_.size()) {
+            std::int64_t refused = 0;
+            out = putFieldValue(out, fields_[i], refused);
+            for (; refused > 0; --refused) {
+                noteRefused(i);
+            }
+        }
+        out = put(out, columnClose_[i]);
+    }
+    out = put(out, rowClose_);
+    appendRow(start, out);
+}
+
+void XmlConverter::appendRow(char* start, char* end) {
+    sink_.append(std::string_view(start, static_cast<std::size_t>(end - start)));
     openingWritten_ = true;
     ++rowsWritten_;
     if (rowRefused_ > 0) {

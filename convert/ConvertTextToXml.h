@@ -49,6 +49,9 @@ public:
     // The number of rows to come, for progress; 0 (the default) when unknown.
     void setRowCount(std::int64_t rows) { rowCount_ = rows; }
     void addLine(std::string_view line);
+    // A data line whose values at the true positions of `nulls` are NULL (positions past its end
+    // are not); written in the options' NullForm. The column names' line takes no NULLs.
+    void addLine(std::string_view line, const std::vector<bool>& nulls);
     // Writes the closing tag (and the opening line when no row came) and ends the sink's run.
     void finish();
 
@@ -59,6 +62,8 @@ private:
     void noteRefused(std::size_t column);
     void takeColumnNames(std::string_view line);
     void writeRow(std::string_view line);
+    void writeRowWithNulls(std::string_view line, const std::vector<bool>& nulls);
+    void appendRow(char* start, char* end);
     char* reserve(std::size_t bytes);
     char* putRowFast(char* out, std::string_view line);
     char* putJoint(char* out, std::size_t index) const;
@@ -78,6 +83,10 @@ private:
     std::string rowClose_;
     std::size_t fixedRowBytes_ = 0; // all of it, for one row
     std::vector<std::string_view> fields_;
+    // For rows with NULLs in the Omit and Nil forms: each column's own tags.
+    std::vector<std::string> columnOpen_;
+    std::vector<std::string> columnClose_;
+    std::vector<std::string> columnNil_;
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     bool fastPath_ = false;

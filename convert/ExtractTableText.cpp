@@ -101,87 +101,107 @@ public:
         return line;
     }
 
-    // The current row's line, in `line` (emptied first).
-    void readRow(std::string& line) {
+    // The current row's line, in `line` (emptied first), and which of its values are NULL.
+    void readRow(std::string& line, std::vector<bool>& nulls) {
         line.clear();
+        nulls.assign(forms_.size(), false);
         for (int i = 0; i < int(forms_.size()); ++i) {
             if (i > 0) {
                 line += ',';
             }
-            appendValue(i, line);
+            nulls[std::size_t(i)] = !appendValue(i, line);
         }
     }
 
 private:
-    void appendValue(int i, std::string& line) {
+    // Appends the value of column i; false when it is NULL (and nothing was appended).
+    bool appendValue(int i, std::string& line) {
         const ColumnForm& f = forms_[std::size_t(i)];
         switch (f.form) {
         case Form::Text: {
             const std::size_t start = line.size();
-            if (rows_.appendUtf8(i, line)) {
-                quoteFieldFrom(line, start);
+            if (!rows_.appendUtf8(i, line)) {
+                return false;
             }
-            return;
+            quoteFieldFrom(line, start);
+            return true;
         }
         case Form::Integer:
             if (const auto v = rows_.int64(i)) {
                 ValueText::appendInteger(line, *v);
+            } else {
+                return false;
             }
-            return;
+            return true;
         case Form::Bit:
             if (const auto v = rows_.int64(i)) {
                 line += *v != 0 ? '1' : '0';
+            } else {
+                return false;
             }
-            return;
+            return true;
         case Form::Decimal:
             scratch_.clear();
-            if (rows_.appendUtf8(i, scratch_)) {
-                ValueText::appendDecimal(line, scratch_);
+            if (!rows_.appendUtf8(i, scratch_)) {
+                return false;
             }
-            return;
+            ValueText::appendDecimal(line, scratch_);
+            return true;
         case Form::Double:
             if (const auto v = rows_.real(i)) {
                 ValueText::appendDouble(line, *v);
+            } else {
+                return false;
             }
-            return;
+            return true;
         case Form::Float:
             if (const auto v = rows_.real(i)) {
                 ValueText::appendFloat(line, float(*v));
+            } else {
+                return false;
             }
-            return;
+            return true;
         case Form::DateTime:
             if (const auto v = rows_.timestamp(i)) {
                 ValueText::appendDateTime(line, v->year, v->month, v->day, v->hour, v->minute,
                                           v->second, v->fraction, f.fractionDigits,
                                           f.roundFraction);
+            } else {
+                return false;
             }
-            return;
+            return true;
         case Form::Date:
             if (const auto v = rows_.date(i)) {
                 ValueText::appendDate(line, v->year(), v->month(), v->day());
+            } else {
+                return false;
             }
-            return;
+            return true;
         case Form::Guid:
             bytes_.clear();
-            if (rows_.appendBytes(i, bytes_)) {
-                if (bytes_.size() != 16) {
-                    throw db::Error(
-                        QStringLiteral("The server sent a uniqueidentifier of %1 bytes.")
-                            .arg(bytes_.size()));
-                }
+            if (!rows_.appendBytes(i, bytes_)) {
+                return false;
+            }
+            if (bytes_.size() != 16) {
+                throw db::Error(QStringLiteral("The server sent a uniqueidentifier of %1 bytes.")
+                                    .arg(bytes_.size()));
+            }
+            {
                 unsigned char raw[16];
                 std::memcpy(raw, bytes_.constData(), 16);
                 ValueText::appendGuid(line, raw);
             }
-            return;
+            return true;
         case Form::Base64:
             bytes_.clear();
-            if (rows_.appendBytes(i, bytes_)) {
-                ValueText::appendBase64(
-                    line, std::string_view(bytes_.constData(), std::size_t(bytes_.size())));
+            if (!rows_.appendBytes(i, bytes_)) {
+                return false;
             }
-            return;
+            ValueText::appendBase64(
+                line, std::string_view(bytes_.constData(), std::size_t(bytes_.size())));
+            return true;
         }
+        return false; // not reached: every form is handled above
     }
 
     db::ResultSet& rows_;
@@ -210,13 +230,14 @@ void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEnt
     Extractor extractor(rows);
     sink.header(extractor.header());
     std::string line;
+    std::vector<bool> nulls;
     for (;;) {
         sink.yield();
         if (!rows.next()) {
             break;
         }
-        extractor.readRow(line);
-        sink.row(line);
+        extractor.readRow(line, nulls);
+        sink.rowWithNulls(line, nulls);
     }
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Main {
 
@@ -33,6 +34,12 @@ public:
     virtual void header(std::string_view line) = 0;
     // One row's values, joined by ",".
     virtual void row(std::string_view line) = 0;
+    // The same row with the positions of its NULL values, for sinks that can tell NULL from
+    // the empty text that stands for it in the line. By default the line alone.
+    virtual void rowWithNulls(std::string_view line, const std::vector<bool>& nulls) {
+        static_cast<void>(nulls);
+        row(line);
+    }
     // Between rows, before each row is read: the window system may serve its events here. May
     // throw to abandon the extraction; the connection is let go on the way out.
     virtual void yield() {}

@@ -82,6 +82,94 @@ TEST_F(ExportCommandTest, ExportEqualsConvertingTheExtractedText) {
     EXPECT_TRUE(plain.out.contains("<Body>&lt;&amp;&gt; \xC3\xA9</Body>"));
 }
 
+// Each value of the XML as "name=text", or "name nil" for an xsi:nil element, row by row; the
+// root must declare the xsi namespace exactly when `nilDeclared`.
+std::vector<std::vector<std::string>> readValues(const QByteArray& xml, bool nilDeclared) {
+    const QString xsi = QStringLiteral("http://www.w3.org/2001/XMLSchema-instance");
+    std::vector<std::vector<std::string>> rows;
+    QXmlStreamReader reader(xml);
+    reader.setNamespaceProcessing(true);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isEndElement()) {
+            --depth;
+        }
+        if (!reader.isStartElement()) {
+            continue;
+        }
+        ++depth;
+        if (depth == 1) {
+            bool declared = false;
+            for (const QXmlStreamNamespaceDeclaration& d : reader.namespaceDeclarations()) {
+                declared =
+                    declared || (d.prefix() == QLatin1String("xsi") && d.namespaceUri() == xsi);
+            }
+            EXPECT_EQ(declared, nilDeclared);
+        } else if (depth == 2) {
+            rows.emplace_back();
+        } else {
+            const std::string name = reader.name().toString().toStdString();
+            const bool nil =
+                reader.attributes().value(xsi, QStringLiteral("nil")) == QLatin1String("true");
+            const QString text = reader.readElementText();
+            --depth;
+            EXPECT_TRUE(!nil || text.isEmpty());
+            rows.back().push_back(nil ? name + " nil" : name + "=" + text.toStdString());
+        }
+    }
+    EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+    return rows;
+}
+
+// Only export, which reads the table itself, can tell a NULL from an empty text.
+TEST_F(ExportCommandTest, NullFormsReadBackAsTheyAreMeant) {
+    server.execSql("shop", "CREATE TABLE Gaps (A INT, B NVARCHAR(10), C INT);"
+                           "INSERT INTO Gaps VALUES (NULL, 'x', 1);"
+                           "INSERT INTO Gaps VALUES (2, NULL, 3);"
+                           "INSERT INTO Gaps VALUES (4, '', NULL);"
+                           "INSERT INTO Gaps VALUES (NULL, NULL, NULL);"
+                           "INSERT INTO Gaps VALUES (5, '<y>', 6);");
+    const auto exportAs = [&](const char* form) {
+        QStringList a = args("export", "Gaps");
+        if (form != nullptr) {
+            a << QStringLiteral("--nulls") << u(form);
+        }
+        const CliResult r = runCli(a, {}, environment("demo"));
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        return r.out;
+    };
+    using Rows = std::vector<std::vector<std::string>>;
+    const QByteArray plain = exportAs(nullptr);
+    EXPECT_EQ(exportAs("empty"), plain);
+    const CliResult extracted = runCli(args("extract", "Gaps"), {}, environment("demo"));
+    EXPECT_EQ(runCli({u("convert")}, extracted.out, environment(nullptr)).out, plain);
+    EXPECT_EQ(readValues(plain, false), (Rows{{"A=", "B=x", "C=1"},
+                                              {"A=2", "B=", "C=3"},
+                                              {"A=4", "B=", "C="},
+                                              {"A=", "B=", "C="},
+                                              {"A=5", "B=<y>", "C=6"}}));
+    EXPECT_EQ(readValues(exportAs("omit"), false),
+              (Rows{{"B=x", "C=1"}, {"A=2", "C=3"}, {"A=4", "B="}, {}, {"A=5", "B=<y>", "C=6"}}));
+    EXPECT_EQ(readValues(exportAs("nil"), true), (Rows{{"A nil", "B=x", "C=1"},
+                                                       {"A=2", "B nil", "C=3"},
+                                                       {"A=4", "B=", "C nil"},
+                                                       {"A nil", "B nil", "C nil"},
+                                                       {"A=5", "B=<y>", "C=6"}}));
+
+    // Without row tags the values stand straight under the root.
+    const CliResult bare = runCli(args("export", "Gaps") << QStringLiteral("--nulls=omit")
+                                                         << QStringLiteral("--no-row-tags"),
+                                  {}, environment("demo"));
+    EXPECT_TRUE(bare.out.startsWith("<XML>\r\n <B>x</B>\r\n <C>1</C>\r\n <A>2</A>\r\n"))
+        << bare.out.constData();
+
+    const CliResult wrong =
+        runCli(args("export", "Gaps") << QStringLiteral("--nulls=none"), {}, environment("demo"));
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_EQ(wrong.err.count('\n'), 1) << wrong.err.constData();
+}
+
 // Like the table page: the first listed table of that name, or the one of the given schema.
 TEST_F(ExportCommandTest, TableIsFoundLikeTheTablePageFindsIt) {
     server.execSql("shop", "CREATE TABLE Notes (Id INT); INSERT INTO Notes VALUES (7);", "sales");
