@@ -2,66 +2,69 @@
 
 #include "commands.h"
 
+#include <cstdio>
+
 namespace cli {
 
-bool splitInlineValue(const QString& arg, QString& name, QString& value) {
-    const qsizetype eq = arg.indexOf(QLatin1Char('='));
-    if (!arg.startsWith(QLatin1String("--")) || eq < 0) {
-        return false;
-    }
-    name = arg.left(eq);
-    value = arg.mid(eq + 1);
-    return true;
+namespace {
+
+QCommandLineOption valued(const char* name, const char* valueName) {
+    return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
 }
 
-bool takeValue(const QStringList& args, qsizetype& i, const QString& name, bool hasInline,
-               const QString& inlineValue, QString& value, QString& error) {
-    if (hasInline) {
-        value = inlineValue;
-        return true;
-    }
-    if (i + 1 >= args.size()) {
-        error = QStringLiteral("option %1 needs a value").arg(name);
-        return false;
-    }
-    value = args.at(++i);
-    return true;
+QCommandLineOption flag(const char* name) {
+    return QCommandLineOption(QString::fromLatin1(name));
 }
 
-ArgResult takeConversionOption(const QStringList& args, qsizetype& i,
-                               CSVXML::ConversionOptions& options, QString& error) {
-    QString name = args.at(i);
-    QString inlineValue;
-    const bool hasInline = splitInlineValue(args.at(i), name, inlineValue);
-    std::string* target = nullptr;
-    if (name == QLatin1String("--separator")) {
-        target = &options.separator;
-    } else if (name == QLatin1String("--xml-tag")) {
-        target = &options.xmlTag;
-    } else if (name == QLatin1String("--row-tag")) {
-        target = &options.rowTag;
-    } else if (name == QLatin1String("--no-row-tags") || name == QLatin1String("--no-header") ||
-               name == QLatin1String("--strict-xml")) {
-        if (hasInline) {
-            error = QStringLiteral("option %1 takes no value").arg(name);
-            return ArgResult::Error;
+} // namespace
+
+void addConversionOptions(QCommandLineParser& parser) {
+    parser.addOptions({valued("separator", "TEXT"), valued("xml-tag", "TEXT"),
+                       valued("row-tag", "TEXT"), flag("no-row-tags"), flag("no-header"),
+                       flag("strict-xml")});
+}
+
+void readConversionOptions(const QCommandLineParser& parser, CSVXML::ConversionOptions& options) {
+    const auto take = [&](const char* name, std::string& target) {
+        if (parser.isSet(QString::fromLatin1(name))) {
+            target = parser.value(QString::fromLatin1(name)).toStdString();
         }
-        if (name == QLatin1String("--strict-xml")) {
-            options.strictXml = true;
-        } else {
-            (name == QLatin1String("--no-row-tags") ? options.useRowTags : options.headerRow) =
-                false;
+    };
+    take("separator", options.separator);
+    take("xml-tag", options.xmlTag);
+    take("row-tag", options.rowTag);
+    options.useRowTags = !parser.isSet(QStringLiteral("no-row-tags"));
+    options.headerRow = !parser.isSet(QStringLiteral("no-header"));
+    options.strictXml = parser.isSet(QStringLiteral("strict-xml"));
+}
+
+std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& args,
+                                  const std::string& help) {
+    // Refused before parsing, so that even "--password" without a value gets the reason.
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--")) {
+            break;
         }
-        return ArgResult::Taken;
-    } else {
-        return ArgResult::NotMine;
+        for (const char* name : {"--password", "--pwd"}) {
+            if (arg == QLatin1String(name) || arg.startsWith(QLatin1String(name) + u'=')) {
+                printError(QStringLiteral("the password is not taken from the command line, "
+                                          "where others can read it; set TALLOWBY_PASSWORD or "
+                                          "answer the prompt"));
+                return 2;
+            }
+        }
     }
-    QString value;
-    if (!takeValue(args, i, name, hasInline, inlineValue, value, error)) {
-        return ArgResult::Error;
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(helpOption);
+    if (!parser.parse(QStringList{QStringLiteral("tallowby-cli")} + args)) {
+        printError(parser.errorText() + QStringLiteral(" (try --help)"));
+        return 2;
     }
-    *target = value.toStdString();
-    return ArgResult::Taken;
+    if (parser.isSet(helpOption)) {
+        std::fputs(help.c_str(), stdout);
+        return 0;
+    }
+    return std::nullopt;
 }
 
 bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict) {

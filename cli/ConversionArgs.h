@@ -3,8 +3,11 @@
 #include "convert/ConversionOptions.h"
 #include "convert/ConvertTextToXml.h"
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <optional>
+#include <string>
 
 namespace cli {
 
@@ -18,23 +21,19 @@ inline constexpr const char* kConversionOptionsHelp =
     "  --strict-xml       fail, writing no file, when a value holds a character that XML 1.0\n"
     "                     cannot hold (otherwise it is written as a reference, with a warning)\n";
 
-enum class ArgResult { NotMine, Taken, Error };
+// Adds the conversion options to `parser`, and reads them from it once it has parsed.
+void addConversionOptions(QCommandLineParser& parser);
+void readConversionOptions(const QCommandLineParser& parser, CSVXML::ConversionOptions& options);
 
-// Takes the conversion option at args[i] (and its value), advancing i past what it used.
-// "--name=value" is accepted as well as "--name value".
-ArgResult takeConversionOption(const QStringList& args, qsizetype& i,
-                               CSVXML::ConversionOptions& options, QString& error);
+// Parses a subcommand's arguments (those after its name) with `parser`, to which -h/--help is
+// added. Returns the exit status when the command ends here: 0 after printing `help` for --help,
+// 2 after one line on standard error for an unknown option, a missing value or a password.
+std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& args,
+                                  const std::string& help);
 
 // Tells the user about the characters that XML 1.0 cannot hold, on standard error: a warning, or
 // with `strict` a failure. Returns false when the output must not be kept.
 bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict);
-
-// Splits "--name=value" into its parts; returns false for anything else.
-bool splitInlineValue(const QString& arg, QString& name, QString& value);
-
-// The value of an option that takes one: either inline or the next argument.
-bool takeValue(const QStringList& args, qsizetype& i, const QString& name, bool hasInline,
-               const QString& inlineValue, QString& value, QString& error);
 
 // True when `bytes` is well-formed UTF-8; otherwise sets `badOffset` to the first bad byte.
 bool isValidUtf8(std::string_view bytes, std::size_t& badOffset);

@@ -61,43 +61,41 @@ std::optional<QString> promptPassword(QString& error) {
 
 } // namespace
 
-ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& login, QString& error) {
-    QString name = args.at(i);
-    QString inlineValue;
-    const bool hasInline = splitInlineValue(args.at(i), name, inlineValue);
-    if (name == QLatin1String("--password") || name == QLatin1String("--pwd")) {
-        error = QStringLiteral("the password is not taken from the command line, where others "
-                               "can read it; set TALLOWBY_PASSWORD or answer the prompt");
-        return ArgResult::Error;
+void addLoginOptions(QCommandLineParser& parser) {
+    for (const char* name : {"server", "user", "database"}) {
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("NAME")));
     }
-    std::optional<QString>* target = nullptr;
-    if (name == QLatin1String("--server")) {
-        target = &login.server;
-    } else if (name == QLatin1String("--user")) {
-        target = &login.user;
-    } else if (name == QLatin1String("--database")) {
-        target = &login.database;
-    } else if (name != QLatin1String("--login-timeout") &&
-               name != QLatin1String("--query-timeout")) {
-        return ArgResult::NotMine;
+    for (const char* name : {"login-timeout", "query-timeout"}) {
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("SEC")));
     }
-    QString value;
-    if (!takeValue(args, i, name, hasInline, inlineValue, value, error)) {
-        return ArgResult::Error;
+}
+
+bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login) {
+    const std::pair<const char*, std::optional<QString>*> names[] = {
+        {"server", &login.server}, {"user", &login.user}, {"database", &login.database}};
+    for (const auto& [name, target] : names) {
+        if (parser.isSet(QString::fromLatin1(name))) {
+            *target = parser.value(QString::fromLatin1(name));
+        }
     }
-    if (target != nullptr) {
-        *target = value;
-        return ArgResult::Taken;
+    const std::pair<const char*, std::chrono::seconds*> timeouts[] = {
+        {"login-timeout", &login.loginTimeout}, {"query-timeout", &login.queryTimeout}};
+    for (const auto& [name, target] : timeouts) {
+        if (!parser.isSet(QString::fromLatin1(name))) {
+            continue;
+        }
+        bool ok = false;
+        const int seconds = parser.value(QString::fromLatin1(name)).toInt(&ok);
+        if (!ok || seconds < 1 || seconds > 3600) {
+            printError(QStringLiteral("option --%1 needs a number of seconds from 1 to 3600")
+                           .arg(QString::fromLatin1(name)));
+            return false;
+        }
+        *target = std::chrono::seconds(seconds);
     }
-    bool ok = false;
-    const int seconds = value.toInt(&ok);
-    if (!ok || seconds < 1 || seconds > 3600) {
-        error = QStringLiteral("option %1 needs a number of seconds from 1 to 3600").arg(name);
-        return ArgResult::Error;
-    }
-    (name == QLatin1String("--login-timeout") ? login.loginTimeout : login.queryTimeout) =
-        std::chrono::seconds(seconds);
-    return ArgResult::Taken;
+    return true;
 }
 
 std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
@@ -126,36 +124,34 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
 
 std::optional<int> parseLoginCommand(const QStringList& args, const char* usage, LoginArgs& login,
                                      std::initializer_list<std::pair<const char*, bool*>> flags) {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(usage, stdout);
-            std::fputs(kLoginOptionsHelp, stdout);
-            return 0;
+    // The parser's names go without their dashes.
+    const auto bare = [](const char* name) {
+        QString text = QString::fromLatin1(name);
+        while (text.startsWith(u'-')) {
+            text.remove(0, 1);
         }
-        bool isFlag = false;
-        for (const auto& [name, value] : flags) {
-            if (arg == QLatin1String(name)) {
-                *value = true;
-                isFlag = true;
-            }
-        }
-        if (isFlag) {
-            continue;
-        }
-        QString error;
-        switch (takeLoginOption(args, i, login, error)) {
-        case ArgResult::Taken:
-            continue;
-        case ArgResult::Error:
-            printError(error);
-            return 2;
-        case ArgResult::NotMine:
-            printError(QStringLiteral("unknown option '%1' (try --help)").arg(arg));
-            return 2;
+        return text;
+    };
+    QCommandLineParser parser;
+    addLoginOptions(parser);
+    for (const auto& flag : flags) {
+        parser.addOption(QCommandLineOption(bare(flag.first)));
+    }
+    if (const std::optional<int> status =
+            parseArguments(parser, args, std::string(usage) + kLoginOptionsHelp)) {
+        return status;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        printError(QStringLiteral("unknown argument '%1' (try --help)")
+                       .arg(parser.positionalArguments().constFirst()));
+        return 2;
+    }
+    for (const auto& [name, value] : flags) {
+        if (parser.isSet(bare(name))) {
+            *value = true;
         }
     }
-    return std::nullopt;
+    return readLoginOptions(parser, login) ? std::nullopt : std::optional<int>(2);
 }
 
 std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login) {

@@ -39,9 +39,10 @@ struct LoginArgs {
     std::chrono::seconds queryTimeout{30};
 };
 
-// Takes the login option at args[i] (and its value), advancing i past what it used. Both
-// "--name value" and "--name=value" are accepted. "--password" is refused with an explanation.
-ArgResult takeLoginOption(const QStringList& args, qsizetype& i, LoginArgs& login, QString& error);
+// Adds the login options to `parser`, and reads them from it once it has parsed; a timeout out
+// of range is printed and gives false. "--password" is refused by parseArguments.
+void addLoginOptions(QCommandLineParser& parser);
+bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login);
 
 // The four values to log in with: those given, the rest from `store`, the password as
 // kLoginOptionsHelp tells. Empty when the password prompt could not be answered.

@@ -53,47 +53,27 @@ bool readAll(const QString& path, std::string& text, QString& error) {
 
 int runConvert(const QStringList& args) {
     CSVXML::ConversionOptions options;
-    QString input;
-    QString output;
     QString error;
-    bool inputGiven = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        switch (takeConversionOption(args, i, options, error)) {
-        case ArgResult::Taken:
-            continue;
-        case ArgResult::Error:
-            printError(error);
-            return 2;
-        case ArgResult::NotMine:
-            break;
-        }
-        QString name = arg;
-        QString inlineValue;
-        const bool hasInline = splitInlineValue(arg, name, inlineValue);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(kUsage, stdout);
-            std::fputs(kConversionOptionsHelp, stdout);
-            std::fputs("  -o FILE            write to FILE instead of standard output\n", stdout);
-            return 0;
-        }
-        if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
-            if (!takeValue(args, i, name, hasInline, inlineValue, output, error)) {
-                printError(error);
-                return 2;
-            }
-        } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
-            printError(
-                QStringLiteral("unknown option %1 (try 'tallowby-cli convert --help')").arg(arg));
-            return 2;
-        } else if (inputGiven) {
-            printError(QStringLiteral("only one INPUT may be given"));
-            return 2;
-        } else {
-            input = arg;
-            inputGiven = true;
-        }
+    QCommandLineParser parser;
+    addConversionOptions(parser);
+    parser.addOption(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                        QStringLiteral("FILE")));
+    parser.addPositionalArgument(QStringLiteral("INPUT"), QString());
+    if (const std::optional<int> status =
+            parseArguments(parser, args,
+                           std::string(kUsage) + kConversionOptionsHelp +
+                               "  -o FILE            write to FILE instead of standard output\n")) {
+        return *status;
     }
+    readConversionOptions(parser, options);
+    const QString output = parser.value(QStringLiteral("output"));
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        printError(QStringLiteral("only one INPUT may be given"));
+        return 2;
+    }
+    const bool inputGiven = !positional.isEmpty();
+    const QString input = inputGiven ? positional.constFirst() : QString();
 
     std::string text;
     if (!readAll(input, text, error)) {

@@ -28,7 +28,7 @@ constexpr const char* kExtractUsage =
     "last.\n"
     "\n"
     "Delimited text cannot tell a NULL from an empty value: both are written as nothing. To keep\n"
-    "them apart, use export with --nulls.\n"
+    "them apart, use export and its NULL forms (see 'tallowby-cli export --help').\n"
     "\n"
     "Options:\n";
 
@@ -79,70 +79,55 @@ std::optional<CSVXML::NullForm> nullFormNamed(const QString& name) {
 
 // Parses the arguments; returns an exit status when the command ends here (help, usage error).
 std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
-    bool tableGiven = false;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        QString error;
-        ArgResult taken = takeLoginOption(args, i, out.login, error);
-        if (taken == ArgResult::NotMine && mode == Mode::Export) {
-            taken = takeConversionOption(args, i, out.options, error);
-        }
-        if (taken == ArgResult::Taken) {
-            continue;
-        }
-        if (taken == ArgResult::Error) {
-            printError(error);
-            return 2;
-        }
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-            std::fputs(mode == Mode::Extract ? kExtractUsage : kExportUsage, stdout);
-            std::fputs(kTableOptionsHelp, stdout);
-            if (mode == Mode::Export) {
-                std::fputs(kConversionOptionsHelp, stdout);
-                std::fputs(kNullsOptionHelp, stdout);
-            }
-            std::fputs(kLoginOptionsHelp, stdout);
-            return 0;
-        }
-        if (arg == QLatin1String("--force")) {
-            out.force = true;
-            continue;
-        }
-        QString name = arg;
-        QString inlineValue;
-        const bool hasInline = splitInlineValue(arg, name, inlineValue);
-        QString* target = nullptr;
-        QString schema;
-        QString nulls;
-        if (name == QLatin1String("--table")) {
-            target = &out.table;
-            tableGiven = true;
-        } else if (name == QLatin1String("--schema")) {
-            target = &schema;
-        } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
-            target = &out.output;
-        } else if (name == QLatin1String("--nulls") && mode == Mode::Export) {
-            target = &nulls;
-        } else {
-            printError(QStringLiteral("unknown option or argument '%1' (try --help)").arg(arg));
-            return 2;
-        }
-        if (!takeValue(args, i, name, hasInline, inlineValue, *target, error)) {
-            printError(error);
-            return 2;
-        }
-        if (target == &schema) {
-            out.schema = schema;
-        } else if (target == &nulls) {
-            if (const std::optional<CSVXML::NullForm> form = nullFormNamed(nulls)) {
-                out.options.nulls = *form;
-            } else {
+    QCommandLineParser parser;
+    addLoginOptions(parser);
+    parser.addOptions({
+        QCommandLineOption(QStringLiteral("table"), QString(), QStringLiteral("NAME")),
+        QCommandLineOption(QStringLiteral("schema"), QString(), QStringLiteral("NAME")),
+        QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                           QStringLiteral("FILE")),
+        QCommandLineOption(QStringLiteral("force")),
+    });
+    std::string help = mode == Mode::Extract ? kExtractUsage : kExportUsage;
+    help += kTableOptionsHelp;
+    if (mode == Mode::Export) {
+        addConversionOptions(parser);
+        parser.addOption(
+            QCommandLineOption(QStringLiteral("nulls"), QString(), QStringLiteral("FORM")));
+        help += kConversionOptionsHelp;
+        help += kNullsOptionHelp;
+    }
+    help += kLoginOptionsHelp;
+    if (const std::optional<int> status = parseArguments(parser, args, help)) {
+        return status;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        printError(QStringLiteral("unknown option or argument '%1' (try --help)")
+                       .arg(parser.positionalArguments().constFirst()));
+        return 2;
+    }
+    if (!readLoginOptions(parser, out.login)) {
+        return 2;
+    }
+    out.table = parser.value(QStringLiteral("table"));
+    if (parser.isSet(QStringLiteral("schema"))) {
+        out.schema = parser.value(QStringLiteral("schema"));
+    }
+    out.output = parser.value(QStringLiteral("output"));
+    out.force = parser.isSet(QStringLiteral("force"));
+    if (mode == Mode::Export) {
+        readConversionOptions(parser, out.options);
+        if (parser.isSet(QStringLiteral("nulls"))) {
+            const QString nulls = parser.value(QStringLiteral("nulls"));
+            const std::optional<CSVXML::NullForm> form = nullFormNamed(nulls);
+            if (!form) {
                 printError(QStringLiteral("--nulls takes empty, omit or nil, not '%1'").arg(nulls));
                 return 2;
             }
+            out.options.nulls = *form;
         }
     }
-    if (!tableGiven || out.table.isEmpty()) {
+    if (out.table.isEmpty()) {
         printError(QStringLiteral("--table NAME is required (try --help)"));
         return 2;
     }

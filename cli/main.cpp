@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <array>
 #include <cstdio>
@@ -21,7 +22,11 @@ void printUsage(std::FILE* to) {
                      command.name.data(), static_cast<int>(command.summary.size()),
                      command.summary.data());
     }
-    std::fputs("\nRun 'tallowby-cli COMMAND --help' for the options of a command.\n", to);
+    std::fputs("\nOptions:\n"
+               "  -h, --help   print this help\n"
+               "  --version    print the program's version\n"
+               "\nRun 'tallowby-cli COMMAND --help' for the options of a command.\n",
+               to);
 }
 
 } // namespace
@@ -33,20 +38,40 @@ void cli::printError(const QString& message) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallowby-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALLOWBY_VERSION));
     QStringList args = QCoreApplication::arguments();
-    args.removeFirst();
-    if (args.isEmpty()) {
+    if (args.size() < 2) {
         printUsage(stderr);
         return 2;
     }
-    const QString name = args.takeFirst();
-    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+    // Only the options before the command are the program's own; the rest are the command's.
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({help, version});
+    parser.addPositionalArgument(QStringLiteral("COMMAND"), QString());
+    if (!parser.parse(args)) {
+        cli::printError(parser.errorText() + QStringLiteral(" (try --help)"));
+        return 2;
+    }
+    if (parser.isSet(help)) {
         printUsage(stdout);
         return 0;
     }
+    if (parser.isSet(version)) {
+        std::printf("tallowby-cli %s\n", TALLOWBY_VERSION);
+        return 0;
+    }
+    QStringList rest = parser.positionalArguments();
+    if (rest.isEmpty()) {
+        printUsage(stderr);
+        return 2;
+    }
+    const QString name = rest.takeFirst();
     for (const auto& command : kCommands) {
         if (name == QLatin1String(command.name.data(), qsizetype(command.name.size()))) {
-            return command.run(args);
+            return command.run(rest);
         }
     }
     cli::printError(QStringLiteral("unknown command '%1' (try --help)").arg(name));

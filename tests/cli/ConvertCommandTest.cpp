@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -143,6 +144,58 @@ TEST(ConvertCommand, ByteOrderMarkAtTheStartIsDropped) {
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     // Only the first one is a mark; inside the text U+FEFF is a character like any other.
     EXPECT_EQ(r.out, QByteArray("<XML>\r\n <id>\xEF\xBB\xBF</id>\r\n</XML>\r\n"));
+}
+
+} // namespace
+
+namespace {
+
+// The program's own options, and each command's --help, which the manual page is checked
+// against.
+TEST(CliProgram, VersionAndHelpGoToStandardOutput) {
+    auto r = runCli({QStringLiteral("--version")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(QString::fromUtf8(r.out).contains(
+        QRegularExpression(QStringLiteral("^tallowby-cli \\d+\\.\\d+\\.\\d+\\n$"))))
+        << r.out.constData();
+
+    r = runCli({QStringLiteral("--help")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.isEmpty());
+    const std::pair<const char*, const char*> commands[] = {{"convert", "--separator"},
+                                                            {"extract", "--table"},
+                                                            {"export", "--nulls"},
+                                                            {"probe", "--verbose"},
+                                                            {"tables", "--query-timeout"}};
+    for (const auto& [command, option] : commands) {
+        EXPECT_TRUE(r.out.contains(QByteArray("\n  ") + command + ' ')) << command;
+        const auto sub = runCli({QString::fromLatin1(command), QStringLiteral("--help")});
+        EXPECT_EQ(sub.exitCode, 0) << command;
+        EXPECT_TRUE(sub.err.isEmpty()) << command;
+        EXPECT_TRUE(sub.out.startsWith(QByteArray("Usage: tallowby-cli ") + command)) << command;
+        EXPECT_TRUE(sub.out.contains(option)) << command;
+    }
+    EXPECT_FALSE(
+        runCli({QStringLiteral("extract"), QStringLiteral("-h")}).out.contains("  --nulls"));
+}
+
+TEST(CliProgram, UnknownOptionsAndMissingValuesGiveOneLine) {
+    const QStringList bad[] = {
+        {QStringLiteral("--bogus")},
+        {QStringLiteral("--version=2")},
+        {QStringLiteral("probe"), QStringLiteral("--bogus")},
+        {QStringLiteral("tables"), QStringLiteral("stray")},
+        {QStringLiteral("export"), QStringLiteral("--table")},
+        {QStringLiteral("extract"), QStringLiteral("--table=T"), QStringLiteral("--nulls=nil")},
+        {QStringLiteral("tables"), QStringLiteral("--password")},
+    };
+    for (const QStringList& args : bad) {
+        const auto r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(u' ').toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        EXPECT_TRUE(r.err.startsWith("tallowby-cli: ")) << r.err.constData();
+    }
 }
 
 } // namespace
