@@ -47,13 +47,13 @@ std::string sqlName(const std::string& name) {
 // ("server=host,port;user=NAME;database=NAME") and TALLOWBY_TEST_SQLSERVER_PASSWORD.
 std::optional<db::ConnectionSettings> realServer() {
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString spec = env.value(QStringLiteral("TALLOWBY_TEST_SQLSERVER"));
-    if (spec.isEmpty()) {
+    const QString named = env.value(QStringLiteral("TALLOWBY_TEST_SQLSERVER"));
+    if (named.isEmpty()) {
         return std::nullopt;
     }
     db::ConnectionSettings settings;
     settings.password = env.value(QStringLiteral("TALLOWBY_TEST_SQLSERVER_PASSWORD"));
-    for (const QString& part : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    for (const QString& part : named.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QString key = part.section(QLatin1Char('='), 0, 0).trimmed().toLower();
         const QString value = part.section(QLatin1Char('='), 1);
         (key == QLatin1String("server") ? settings.server
