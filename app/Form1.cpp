@@ -9,7 +9,6 @@
 #include "db/Probe.h"
 #include "db/SettingsStore.h"
 
-#include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
 #include <limits>
@@ -18,10 +17,9 @@ namespace app {
 
 using design::twips;
 
-Form1::Form1(Wizard& wizard) : wizard_(wizard) {
-    setObjectName(QStringLiteral("Form1"));
-    design::setUpPage(*this, QStringLiteral("Setup Connections"), 5895, 3525, false);
-
+Form1::Form1(Wizard& wizard)
+    : Page(wizard, QStringLiteral("Form1"), QStringLiteral("Setup Connections"), 5895, 3525,
+           false) {
     Label5 = design::label(
         this, QStringLiteral("Label5"),
         QStringLiteral(" Please provide the login information for your MS SQL Server db."),
@@ -50,8 +48,7 @@ Form1::Form1(Wizard& wizard) : wizard_(wizard) {
                             twips(120, 2400, 4215, 375));
     Check2 = design::button(this, QStringLiteral("Check2"), QStringLiteral("Help"),
                             twips(4440, 2400, 1335, 375));
-    const design::ButtonRow row =
-        design::buttonRow(this, 3000, {"Check1", "Check4", "Check3", "Check6"});
+    const design::ButtonRow row = buttonRow(3000, {"Check1", "Check4", "Check3", "Check6"});
     Line1 = row.line;
     Check1 = row.cancel;
     Check4 = row.back;
@@ -85,26 +82,19 @@ Form1::Form1(Wizard& wizard) : wizard_(wizard) {
     keep(Text3, db::SettingKey::Password);
     keep(Text4, db::SettingKey::Database);
 
-    connect(Check1, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
-    connect(Check2, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { help(); }); });
-    connect(Check3, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { next(); }); });
-    connect(Check5, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { testConnection(); }); });
+    onPress(Check2, [this] { help(); });
+    onPress(Check3, [this] { next(); });
+    onPress(Check5, [this] { testConnection(); });
 
-    pointer_ = new look::PagePointer(*this);
-    pointer_->bind(this, look::Default);
-    for (QWidget* box : {Text1, Text2, Text3, Text4})
-        pointer_->bind(box, look::Default);
-    for (QWidget* button : {Check1, Check2, Check3, Check5})
+    for (QWidget* control : std::initializer_list<QWidget*>{this, Text1, Text2, Text3, Text4})
+        pointer_->bind(control, look::Default);
+    for (QWidget* button : {Check2, Check5})
         pointer_->bind(button, look::Custom);
 }
 
 void Form1::load() {
-    Main::CenterOnScreen(*this);
+    loadLook();
     visitHomePageByChance();
-    pointer_->loadCustomImage();
     db::SettingsStore& store = wizard_.store();
     Text1->setText(store.value(db::SettingKey::Server));
     Text2->setText(store.value(db::SettingKey::User));
@@ -141,11 +131,6 @@ void Form1::help() {
     QString text = db::helpMessage();
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     wizard_.host().showMessage(this, text);
-}
-
-void Form1::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    wizard_.endProgram();
 }
 
 } // namespace app

@@ -1,32 +1,24 @@
 #pragma once
 
+#include "app/Page.h"
 #include "db/ConnectionSettings.h"
-
-#include <QWidget>
 
 class QFrame;
 class QLabel;
 
-namespace look {
-class PagePointer;
-}
-
 namespace app {
 
-class PushCheckBox;
 class SelectAllLineEdit;
-class Wizard;
 
 // The connection page: the four login boxes, the connection test, help, and the way on to the
 // table page. The boxes are the only copy of the login; every database operation reads them.
-class Form1 : public QWidget {
+class Form1 : public Page {
 public:
     explicit Form1(Wizard& wizard);
 
     // Centring, the chance visit of our home page, the pointer image, the boxes from the store.
     void load();
     db::ConnectionSettings settings() const;
-    look::PagePointer& pointer() { return *pointer_; }
 
     QLabel* Label5 = nullptr;
     QLabel* Label2 = nullptr;
@@ -45,17 +37,11 @@ public:
     PushCheckBox* Check3 = nullptr;
     PushCheckBox* Check6 = nullptr;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void next();
     void testConnection();
     void help();
     void visitHomePageByChance();
-
-    Wizard& wizard_;
-    look::PagePointer* pointer_ = nullptr;
 };
 
 } // namespace app

@@ -11,7 +11,6 @@
 #include "db/Error.h"
 #include "db/TableCatalogue.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -25,10 +24,9 @@ namespace {
 // The table list as the catalogue fills it.
 class ListSink final : public db::TableListSink {
 public:
-    ListSink(QListWidget& list, Wizard& wizard) : list_(list), wizard_(wizard) {}
+    explicit ListSink(QListWidget& list) : list_(list) {}
 
     void clear() override { list_.clear(); }
-    void yield() override { wizard_.yieldIfDue(); }
     void append(const db::TableEntry& entry) override {
         auto* item = new QListWidgetItem(entry.name, &list_);
         item->setData(Form2::kSchemaRole, entry.schema);
@@ -36,15 +34,12 @@ public:
 
 private:
     QListWidget& list_;
-    Wizard& wizard_;
 };
 
 } // namespace
 
-Form2::Form2(Wizard& wizard) : wizard_(wizard) {
-    setObjectName(QStringLiteral("Form2"));
-    design::setUpPage(*this, QString(), 5895, 3165, true);
-
+Form2::Form2(Wizard& wizard)
+    : Page(wizard, QStringLiteral("Form2"), QStringLiteral("Brisklet"), 5895, 3165, true) {
     Label1 = design::label(this, QStringLiteral("Label1"),
                            QStringLiteral(" Which table would you like to convert to XML?"),
                            twips(240, 120, 5415, 255));
@@ -56,8 +51,7 @@ Form2::Form2(Wizard& wizard) : wizard_(wizard) {
     List1->setSortingEnabled(false);
     ProgressBar1 =
         design::progressBar(this, QStringLiteral("ProgressBar1"), twips(120, 1995, 5655, 375));
-    const design::ButtonRow row =
-        design::buttonRow(this, 2640, {"Check1", "Check2", "Check3", "Check5"});
+    const design::ButtonRow row = buttonRow(2640, {"Check1", "Check2", "Check3", "Check5"});
     Line1 = row.line;
     Check1 = row.cancel;
     Check2 = row.back;
@@ -71,25 +65,21 @@ Form2::Form2(Wizard& wizard) : wizard_(wizard) {
     setTabOrder(Check3, Check5);
     List1->setFocus();
 
-    connect(Check1, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
-    connect(Check2, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form1()); }); });
-    connect(Check3, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { exportTable(); }); });
+    onPress(Check2, [this] { wizard_.move(*this, wizard_.form1()); });
+    onPress(Check3, [this] { exportTable(); });
 
-    pointer_ = new look::PagePointer(*this);
     for (QWidget* control : std::initializer_list<QWidget*>{this, Label1, List1})
         pointer_->bind(control, look::Default);
-    for (QWidget* button : {Check1, Check2, Check3})
-        pointer_->bind(button, look::Custom);
 }
 
 void Form2::load() {
-    Main::CenterOnScreen(*this);
+    loadLook();
     look::setWhiteBackground(*ProgressBar1);
-    pointer_->loadCustomImage();
-    setWindowTitle(QStringLiteral("Brisklet"));
     fillList();
+}
+
+void Form2::serve() {
+    wizard_.yieldIfDue();
 }
 
 void Form2::fillList() {
@@ -98,8 +88,8 @@ void Form2::fillList() {
     options.setEnabled(false);
     QString failure;
     try {
-        ListSink sink(*List1, wizard_);
-        MSSQL::ListTables(wizard_.connectionSettings(), sink, wizard_.loginTimeout());
+        ListSink sink(*List1);
+        MSSQL::ListTables(wizard_.connectionSettings(), sink, *this, wizard_.loginTimeout());
     } catch (const db::Error& error) {
         failure = error.message();
     }
@@ -122,27 +112,21 @@ void Form2::exportTable() {
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->text()};
     // The whole text first: a failure leaves the options page as it was.
-    std::string text;
+    CSVXML::JoinedString text;
     try {
-        text = CSVXML::ExtractTableText(
-            wizard_.connectionSettings(), table, [this] { wizard_.yieldIfDue(); },
-            wizard_.loginTimeout());
+        CSVXML::ExtractTableText(wizard_.connectionSettings(), table, text, *this,
+                                 wizard_.loginTimeout());
     } catch (const db::Error& error) {
         pointer_->setSetting(look::Default);
         wizard_.host().showMessage(this, error.message());
         return;
     }
     Form3& options = wizard_.form3();
-    options.setDelimitedText(text);
-    std::string().swap(text); // the options page holds it now
+    options.setDelimitedText(text.text);
+    std::string().swap(text.text); // the options page holds it now
     options.convert(*ProgressBar1, *pointer_);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);
-}
-
-void Form2::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    wizard_.endProgram();
 }
 
 } // namespace app

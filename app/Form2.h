@@ -1,30 +1,24 @@
 #pragma once
 
-#include <QWidget>
+#include "app/Page.h"
+#include "db/Progress.h"
 
 class QFrame;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 
-namespace look {
-class PagePointer;
-}
-
 namespace app {
 
-class PushCheckBox;
-class Wizard;
-
-// The table page: the database's tables, and "Next >", which exports the chosen one.
-class Form2 : public QWidget {
+// The table page: the database's tables, and "Next >", which exports the chosen one. While it
+// lists or reads a table it serves the window system as the wizard's pace allows.
+class Form2 : public Page, private db::Progress {
 public:
     explicit Form2(Wizard& wizard);
 
     // The look steps, then the table list, filled once per run with the options page disabled
     // meanwhile and its first entry selected.
     void load();
-    look::PagePointer& pointer() { return *pointer_; }
 
     QLabel* Label1 = nullptr;
     QListWidget* List1 = nullptr;
@@ -39,15 +33,10 @@ public:
     // that was picked also when two schemas hold one of the same name.
     static constexpr int kSchemaRole = Qt::UserRole;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
 private:
     void fillList();
     void exportTable();
-
-    Wizard& wizard_;
-    look::PagePointer* pointer_ = nullptr;
+    void serve() override;
 };
 
 } // namespace app

@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMouseEvent>
@@ -29,8 +28,9 @@ namespace {
 constexpr std::size_t kInsertChunk = 64 * 1024;
 
 // The conversion's output, gathered and put at the end of the preview in batches: every time
-// the window system is served, and whenever a chunk's worth has come.
-class PreviewSink final : public CSVXML::ConversionSink {
+// the window system is served, and whenever a chunk's worth has come. The bar shows the share
+// of rows done when the preview last grew.
+class PreviewSink final : public CSVXML::ConversionSink, public db::Progress {
 public:
     PreviewSink(TextEditor& preview, QProgressBar& bar, Wizard& wizard)
         : preview_(preview), bar_(bar), wizard_(wizard) {}
@@ -41,18 +41,20 @@ public:
     }
     void append(std::string_view xml) override {
         pending_.append(xml);
+        if (pending_.size() >= kInsertChunk)
+            flush();
+    }
+    void finish() override { flush(); }
+
+    void start(std::int64_t steps) override { steps_ = steps; }
+    void step(std::int64_t done) override { percent_ = percent(done, steps_); }
+    void serve() override {
         if (wizard_.serviceDue()) {
             flush();
             wizard_.serve();
-        } else if (pending_.size() >= kInsertChunk) {
-            flush();
         }
     }
-    void progress(float percent) override { percent_ = percent; }
-    void finish() override {
-        flush();
-        bar_.setValue(0);
-    }
+    void end() override { bar_.setValue(0); }
 
 private:
     void flush() {
@@ -65,6 +67,7 @@ private:
     QProgressBar& bar_;
     Wizard& wizard_;
     std::string pending_;
+    std::int64_t steps_ = 0;
     float percent_ = 0;
 };
 
@@ -94,10 +97,8 @@ private:
 
 } // namespace
 
-Form3::Form3(Wizard& wizard) : wizard_(wizard) {
-    setObjectName(QStringLiteral("Form3"));
-    design::setUpPage(*this, QString(), 5895, 3900, true);
-
+Form3::Form3(Wizard& wizard)
+    : Page(wizard, QStringLiteral("Form3"), QStringLiteral("Brisklet"), 5895, 3900, true) {
     Command1 = new QPushButton(QStringLiteral("Command1"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(twips(-720, 0, 615, 495));
@@ -126,8 +127,7 @@ Form3::Form3(Wizard& wizard) : wizard_(wizard) {
     RichTextBox1->setObjectName(QStringLiteral("RichTextBox1"));
     RichTextBox1->setGeometry(twips(120, 1080, 5655, 2055));
     RichTextBox1->viewport()->installEventFilter(this);
-    const design::ButtonRow row =
-        design::buttonRow(this, 3360, {"Check9", "Check8", "Check7", "Check6"});
+    const design::ButtonRow row = buttonRow(3360, {"Check9", "Check8", "Check7", "Check6"});
     Line1 = row.line;
     Check9 = row.cancel;
     Check8 = row.back;
@@ -153,18 +153,12 @@ Form3::Form3(Wizard& wizard) : wizard_(wizard) {
     connect(RichTextBox1, &TextEditor::contentChanged, this,
             [this] { Check7->setEnabled(!RichTextBox1->isEmptyText()); });
 
-    connect(Check9, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
-    connect(Check8, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form2()); }); });
-    connect(Check7, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form4()); }); });
-    connect(Check17, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { convert(*ProgressBar1, *pointer_); }); });
-    connect(Check5, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { Text1->clear(); }); });
+    onPress(Check8, [this] { wizard_.move(*this, wizard_.form2()); });
+    onPress(Check7, [this] { wizard_.move(*this, wizard_.form4()); });
+    onPress(Check17, [this] { convert(*ProgressBar1, *pointer_); });
+    onPress(Check5, [this] { Text1->clear(); });
 
-    pointer_ = new look::PagePointer(*this);
-    for (QWidget* button : {Check3, Check4, Check5, Check6, Check7, Check8, Check9, Check17})
+    for (QWidget* button : {Check3, Check4, Check5, Check17})
         pointer_->bind(button, look::Custom);
     const QList<QWidget*> plain_controls{this,   Frame1, Label1,       Label2, Label3, Check1,
                                          Check2, Text1,  RichTextBox1, Text3,  Text4,  Text5};
@@ -200,10 +194,8 @@ void Form3::buildFrame() {
 }
 
 void Form3::load() {
+    loadLook();
     look::setWhiteBackground(*ProgressBar1);
-    Main::CenterOnScreen(*this);
-    setWindowTitle(QStringLiteral("Brisklet"));
-    pointer_->loadCustomImage();
     // The page is filled before it is first shown. A widget that was never shown has not
     // settled its size yet, so its text would be laid out at a passing width and all over
     // again on the first show (seconds and gigabytes for a large table). Settle it now, while
@@ -242,7 +234,7 @@ void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
     {
         ConversionRun run(*Text1, *RichTextBox1);
         PreviewSink sink(*RichTextBox1, bar, wizard_);
-        CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink);
+        CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink, sink);
     }
     pointer.setSetting(look::Default);
 }
@@ -260,11 +252,6 @@ void Form3::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::EnabledChange && isEnabled() && !focusWidget())
         Command1->setFocus();
-}
-
-void Form3::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    wizard_.endProgram();
 }
 
 } // namespace app

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "app/Page.h"
 #include "convert/ConversionOptions.h"
 
-#include <QWidget>
 #include <string_view>
 
 class QCheckBox;
@@ -13,24 +13,17 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 
-namespace look {
-class PagePointer;
-}
-
 namespace app {
 
-class PushCheckBox;
 class TextEditor;
-class Wizard;
 
 // The options page: the conversion options, the table's delimited text (in the frame "CSV
 // File", placed below the visible area) and the editable XML preview.
-class Form3 : public QWidget {
+class Form3 : public Page {
 public:
     explicit Form3(Wizard& wizard);
 
     void load();
-    look::PagePointer& pointer() { return *pointer_; }
 
     // The delimited text of the frame's Text1, byte for byte, edits included.
     void setDelimitedText(std::string_view text);
@@ -72,15 +65,11 @@ public:
     PushCheckBox* Check5 = nullptr;
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildFrame();
-
-    Wizard& wizard_;
-    look::PagePointer* pointer_ = nullptr;
 };
 
 } // namespace app

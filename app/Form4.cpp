@@ -8,7 +8,6 @@
 #include "app/look/Look.h"
 #include "output/SaveTextToFile.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 
@@ -32,10 +31,8 @@ private:
 
 } // namespace
 
-Form4::Form4(Wizard& wizard) : wizard_(wizard) {
-    setObjectName(QStringLiteral("Form4"));
-    design::setUpPage(*this, QString(), 5895, 1605, false);
-
+Form4::Form4(Wizard& wizard)
+    : Page(wizard, QStringLiteral("Form4"), QStringLiteral("Brisklet"), 5895, 1605, false) {
     Label1 = design::label(this, QStringLiteral("Label1"),
                            QStringLiteral(" Where would you like to save XML file?"),
                            twips(240, 120, 4575, 255));
@@ -43,8 +40,7 @@ Form4::Form4(Wizard& wizard) : wizard_(wizard) {
                                        twips(120, 480, 5175, 285), 9.75);
     Check5 = design::button(this, QStringLiteral("Check5"), QStringLiteral("..."),
                             twips(5400, 480, 325, 330));
-    const design::ButtonRow row =
-        design::buttonRow(this, 1080, {"Check9", "Check8", "Check7", "Check6"});
+    const design::ButtonRow row = buttonRow(1080, {"Check9", "Check8", "Check7", "Check6"});
     Line1 = row.line;
     Check9 = row.cancel;
     Check8 = row.back;
@@ -59,24 +55,16 @@ Form4::Form4(Wizard& wizard) : wizard_(wizard) {
     setTabOrder(Check5, Check7);
     Check9->setFocus();
 
-    connect(Check9, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
-    connect(Check8, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { wizard_.move(*this, wizard_.form3()); }); });
-    connect(Check5, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { browse(); }); });
-    connect(Check6, &PushCheckBox::activated, this,
-            [this] { wizard_.runAction([this] { finish(); }); });
+    onPress(Check8, [this] { wizard_.move(*this, wizard_.form3()); });
+    onPress(Check5, [this] { browse(); });
+    onPress(Check6, [this] { finish(); });
 
-    pointer_ = new look::PagePointer(*this);
-    for (QWidget* button : {Check5, Check6, Check7, Check8, Check9})
-        pointer_->bind(button, look::Custom);
+    pointer_->bind(Check5, look::Custom);
     pointer_->keepOwnPointer(Text1);
 }
 
 void Form4::load() {
-    Main::CenterOnScreen(*this);
-    setWindowTitle(QStringLiteral("Brisklet"));
-    pointer_->loadCustomImage();
+    loadLook();
     Text1->clear();
 }
 
@@ -113,11 +101,6 @@ void Form4::finish() {
         return;
     }
     Check6->setText(kExit);
-}
-
-void Form4::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    wizard_.endProgram();
 }
 
 } // namespace app

@@ -210,12 +210,12 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
         }
         if (mode == Mode::Extract) {
             TextSink sink(out);
-            CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout,
-                                     args.login.queryTimeout);
+            CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+                                     args.login.loginTimeout, args.login.queryTimeout);
         } else {
             XmlSink sink(args.options, out);
-            CSVXML::ExtractTableText(*settings, *table, sink, args.login.loginTimeout,
-                                     args.login.queryTimeout);
+            CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+                                     args.login.loginTimeout, args.login.queryTimeout);
             sink.close();
             if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml)) {
                 return 1; // not committed: the new file is dropped and an old one stays

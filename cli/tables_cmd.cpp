@@ -22,7 +22,6 @@ constexpr const char* kUsage =
 class PrintingSink final : public db::TableListSink {
 public:
     void clear() override {}
-    void yield() override {}
     void append(const db::TableEntry& entry) override {
         const QByteArray line = entry.name.toUtf8() + '\n';
         std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
@@ -43,7 +42,8 @@ int runTables(const QStringList& args) {
     }
     PrintingSink sink;
     try {
-        MSSQL::ListTables(*settings, sink, login.loginTimeout, login.queryTimeout);
+        MSSQL::ListTables(*settings, sink, db::noProgress(), login.loginTimeout,
+                          login.queryTimeout);
     } catch (const std::exception& e) {
         std::fflush(stdout);
         printError(QString::fromUtf8(e.what()));

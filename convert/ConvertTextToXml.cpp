@@ -187,8 +187,9 @@ void appendEscapedText(std::string& out, std::string_view value) {
     out.append(value.substr(runStart));
 }
 
-XmlConverter::XmlConverter(const ConversionOptions& options, ConversionSink& sink)
-    : options_(options), sink_(sink) {
+XmlConverter::XmlConverter(const ConversionOptions& options, ConversionSink& sink,
+                           db::Progress& progress)
+    : options_(options), sink_(sink), progress_(progress) {
     opening_ = "<" + options_.xmlTag;
     if (options_.nulls == NullForm::Nil) {
         // On the root, so that a reader knows the prefix wherever a NULL stands.
@@ -461,24 +462,23 @@ void XmlConverter::appendRow(char* start, char* end) {
         refused_.count += rowRefused_;
     }
     if (rowCount_ > 0) {
-        const double percent =
-            static_cast<double>(rowsWritten_) / static_cast<double>(rowCount_) * 100.0;
-        sink_.progress(static_cast<float>(percent));
+        progress_.step(rowsWritten_);
     }
+    progress_.serve();
 }
 
 void XmlConverter::finish() {
     std::string last = openingWritten_ ? std::string() : opening_;
     last += "</" + options_.xmlTag + ">";
     sink_.append(last);
-    sink_.progress(0.0f);
     sink_.finish();
+    progress_.end();
 }
 
 RefusedCharacters ConvertTextToXml(std::string_view text, const ConversionOptions& options,
-                                   ConversionSink& sink) {
+                                   ConversionSink& sink, db::Progress& progress) {
     sink.begin();
-    XmlConverter converter(options, sink);
+    XmlConverter converter(options, sink, progress);
     const std::int64_t lineCount = countLines(text);
     converter.setRowCount(options.headerRow ? std::max<std::int64_t>(lineCount - 1, 0) : lineCount);
     LineCursor cursor(text);

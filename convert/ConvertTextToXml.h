@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConversionOptions.h"
+#include "db/Progress.h"
 
 #include <array>
 #include <cstdint>
@@ -24,8 +25,6 @@ public:
     // The XML text of one row (the first one begins with the opening line), and last the
     // closing tag. Appended in order, the pieces are the whole XML text.
     virtual void append(std::string_view xml) = 0;
-    // (i + 1) / N x 100 after row i of N when the number of rows is known; 0 when the run ends.
-    virtual void progress(float percent) { static_cast<void>(percent); }
     // The run has ended; nothing more follows.
     virtual void finish() {}
 };
@@ -44,15 +43,22 @@ struct RefusedCharacters {
 // break inside a quoted field belongs to the line.
 class XmlConverter {
 public:
-    XmlConverter(const ConversionOptions& options, ConversionSink& sink);
+    // `progress` steps after each row when the number of rows is known, and is served after
+    // every row.
+    XmlConverter(const ConversionOptions& options, ConversionSink& sink,
+                 db::Progress& progress = db::noProgress());
 
-    // The number of rows to come, for progress; 0 (the default) when unknown.
-    void setRowCount(std::int64_t rows) { rowCount_ = rows; }
+    // The number of rows to come, which starts the progress; 0 (the default) when unknown.
+    void setRowCount(std::int64_t rows) {
+        rowCount_ = rows;
+        progress_.start(rows);
+    }
     void addLine(std::string_view line);
     // A data line whose values at the true positions of `nulls` are NULL (positions past its end
     // are not); written in the options' NullForm. The column names' line takes no NULLs.
     void addLine(std::string_view line, const std::vector<bool>& nulls);
-    // Writes the closing tag (and the opening line when no row came) and ends the sink's run.
+    // Writes the closing tag (and the opening line when no row came) and ends the sink's run,
+    // then the progress.
     void finish();
 
     std::int64_t rowsWritten() const { return rowsWritten_; }
@@ -70,6 +76,7 @@ private:
 
     const ConversionOptions& options_;
     ConversionSink& sink_;
+    db::Progress& progress_;
     bool namesKnown_ = false;
     bool openingWritten_ = false;
     std::int64_t rowCount_ = 0;
@@ -109,7 +116,7 @@ private:
 // survives a parser's line-end handling; the characters XML 1.0 cannot hold as references too);
 // column names are made valid XML names.
 RefusedCharacters ConvertTextToXml(std::string_view text, const ConversionOptions& options,
-                                   ConversionSink& sink);
+                                   ConversionSink& sink, db::Progress& progress = db::noProgress());
 
 // A text of `count` spaces; empty for 0 or less.
 std::string Indent(std::int64_t count);

@@ -221,7 +221,7 @@ QString tableQuery(const db::TableEntry& table) {
 }
 
 void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                      ExtractSink& sink, std::chrono::seconds loginTimeout,
+                      ExtractSink& sink, db::Progress& progress, std::chrono::seconds loginTimeout,
                       std::chrono::seconds queryTimeout) {
     db::Connection connection =
         db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::UpperCase),
@@ -231,14 +231,17 @@ void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEnt
     sink.header(extractor.header());
     std::string line;
     std::vector<bool> nulls;
-    for (;;) {
-        sink.yield();
+    progress.start(0);
+    for (std::int64_t done = 1;; ++done) {
+        progress.serve();
         if (!rows.next()) {
             break;
         }
         extractor.readRow(line, nulls);
         sink.rowWithNulls(line, nulls);
+        progress.step(done);
     }
+    progress.end();
 }
 
 void JoinedTextSink::header(std::string_view line) {
@@ -251,25 +254,10 @@ void JoinedTextSink::row(std::string_view line) {
 }
 
 std::string ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                             const std::function<void()>& yield,
                              std::chrono::seconds loginTimeout) {
-    class Joiner final : public JoinedTextSink {
-    public:
-        explicit Joiner(const std::function<void()>& yieldHook) : yield_(yieldHook) {}
-        void write(std::string_view bytes) override { text.append(bytes); }
-        void yield() override {
-            if (yield_) {
-                yield_();
-            }
-        }
-        std::string text;
-
-    private:
-        const std::function<void()>& yield_;
-    };
-    Joiner joiner(yield);
-    ExtractTableText(settings, table, joiner, loginTimeout);
-    return std::move(joiner.text);
+    JoinedString joined;
+    ExtractTableText(settings, table, joined, db::noProgress(), loginTimeout);
+    return std::move(joined.text);
 }
 
 } // namespace CSVXML

@@ -2,11 +2,11 @@
 
 #include "db/Connection.h"
 #include "db/ConnectionSettings.h"
+#include "db/Progress.h"
 #include "db/TableCatalogue.h"
 
 #include <QString>
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,9 +40,6 @@ public:
         static_cast<void>(nulls);
         row(line);
     }
-    // Between rows, before each row is read: the window system may serve its events here. May
-    // throw to abandon the extraction; the connection is let go on the way out.
-    virtual void yield() {}
 };
 
 // The delimited text as one stream of bytes: the lines with CR LF between them and none after
@@ -54,6 +51,13 @@ public:
     virtual void write(std::string_view bytes) = 0;
 };
 
+// The joined text gathered in one string.
+class JoinedString final : public JoinedTextSink {
+public:
+    void write(std::string_view bytes) override { text.append(bytes); }
+    std::string text;
+};
+
 // The query that reads the whole of `table`: "SELECT * FROM [schema].[name];" with every "]"
 // of a name doubled, or "SELECT * FROM [name];" when the entry has no schema.
 QString tableQuery(const db::TableEntry& table);
@@ -63,15 +67,16 @@ QString tableQuery(const db::TableEntry& table);
 // column names, then one line per row until the driver reports the end. A NULL is the empty
 // text; a name or value holding ",", '"', CR or LF is quoted with each '"' doubled. Failures
 // of the driver throw db::Error with the driver's text; the sink may have had lines by then.
+// `progress` is served before each row is read (the number of rows is not known beforehand)
+// and steps after each row; when it throws, the connection is let go on the way out.
 void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                      ExtractSink& sink,
+                      ExtractSink& sink, db::Progress& progress = db::noProgress(),
                       std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
                       std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 
 // The whole delimited text of `table`: the lines joined by CR LF, none after the last. On a
-// failure it throws and no text exists. `yield` runs between rows, as ExtractSink::yield.
+// failure it throws and no text exists. For callers that have no window to keep alive.
 std::string ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                             const std::function<void()>& yield = {},
                              std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout);
 
 } // namespace CSVXML

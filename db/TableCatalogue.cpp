@@ -18,7 +18,8 @@ bool isListedTable(const QString& tableType, const QString& tableName) {
 namespace MSSQL {
 
 void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
-                std::chrono::seconds loginTimeout, std::chrono::seconds queryTimeout) {
+                db::Progress& progress, std::chrono::seconds loginTimeout,
+                std::chrono::seconds queryTimeout) {
     db::Connection connection =
         db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::MixedCase),
                              loginTimeout, queryTimeout);
@@ -46,6 +47,7 @@ void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
               [](const Wanted& a, const Wanted& b) { return a.column < b.column; });
 
     sink.clear();
+    progress.start(0);
     while (rows.next()) {
         for (const Wanted& w : wanted) {
             w.value->clear();
@@ -54,11 +56,12 @@ void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
         if (type != QLatin1String("TABLE")) {
             continue;
         }
-        sink.yield();
+        progress.serve();
         if (db::isListedTable(type, name)) {
             sink.append(db::TableEntry{schema, name});
         }
     }
+    progress.end();
 }
 
 std::vector<db::TableEntry> ListTables(const db::ConnectionSettings& settings,
@@ -67,10 +70,9 @@ std::vector<db::TableEntry> ListTables(const db::ConnectionSettings& settings,
     struct Collector final : db::TableListSink {
         std::vector<db::TableEntry> entries;
         void clear() override { entries.clear(); }
-        void yield() override {}
         void append(const db::TableEntry& entry) override { entries.push_back(entry); }
     } collector;
-    ListTables(settings, collector, loginTimeout, queryTimeout);
+    ListTables(settings, collector, db::noProgress(), loginTimeout, queryTimeout);
     return std::move(collector.entries);
 }
 

@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "db/ConnectionSettings.h"
+#include "db/Progress.h"
 
 #include <QString>
 #include <chrono>
@@ -24,9 +25,6 @@ public:
     virtual ~TableListSink() = default;
     // The catalogue is open; the list is about to be filled from the start.
     virtual void clear() = 0;
-    // Once for every catalogue row of type "TABLE", listed or not, before it is looked at: the
-    // window system may process its pending events here.
-    virtual void yield() = 0;
     virtual void append(const TableEntry& entry) = 0;
 };
 
@@ -40,10 +38,12 @@ namespace MSSQL {
 
 // Fills `sink` with the user tables of the database that `settings` log in to, in the order the
 // server's catalogue delivers them (nothing sorts them). Opens its own connection with the
-// mixed-case connection string and closes it before returning. Failures throw db::Error: one
-// before the catalogue is open leaves the sink untouched, one while its rows are read leaves
-// the entries appended so far.
+// mixed-case connection string and closes it before returning. `progress` is served once for
+// every catalogue row of type "TABLE", listed or not, before it is looked at; the number of
+// rows is not known beforehand. Failures throw db::Error: one before the catalogue is open
+// leaves the sink untouched, one while its rows are read leaves the entries appended so far.
 void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
+                db::Progress& progress = db::noProgress(),
                 std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
                 std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 

@@ -261,13 +261,7 @@ const Binding kBindings[] = {
 };
 
 look::PagePointer& pointerOf(QWidget& page) {
-    if (auto* connection = dynamic_cast<app::Form1*>(&page))
-        return connection->pointer();
-    if (auto* tables = dynamic_cast<app::Form2*>(&page))
-        return tables->pointer();
-    if (auto* options = dynamic_cast<app::Form3*>(&page))
-        return options->pointer();
-    return dynamic_cast<app::Form4&>(page).pointer();
+    return dynamic_cast<app::Page&>(page).pointer();
 }
 
 void moveOver(QWidget& page, const char* name) {

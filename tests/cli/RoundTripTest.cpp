@@ -232,7 +232,7 @@ TEST_P(RoundTrip, EveryValueAndNameComesBackByBothPaths) {
     EXPECT_TRUE(r.err.isEmpty()) << r.err.constData();
 
     // The wizard's path: the options page's text, its preview, and the output page's save.
-    const std::string text = CSVXML::ExtractTableText(login, {u("dbo"), u("TallowbyRoundTrip")}, {},
+    const std::string text = CSVXML::ExtractTableText(login, {u("dbo"), u("TallowbyRoundTrip")},
                                                       std::chrono::seconds(10));
     CSVXML::StringSink preview;
     CSVXML::ConvertTextToXml(text, {}, preview);

@@ -124,19 +124,23 @@ const std::vector<Case> kCases = {
 INSTANTIATE_TEST_SUITE_P(Cases, Conversion, testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-struct RecordingSink final : CSVXML::ConversionSink {
+// The pieces, and the progress as a bar takes it: a percentage per step, 0 at the end.
+struct RecordingSink final : CSVXML::ConversionSink, db::Progress {
     void begin() override { events.push_back("begin"); }
     void append(std::string_view xml) override { pieces.emplace_back(xml); }
-    void progress(float percent) override { percents.push_back(percent); }
     void finish() override { events.push_back("finish"); }
+    void start(std::int64_t count) override { steps = count; }
+    void step(std::int64_t done) override { percents.push_back(percent(done, steps)); }
+    void end() override { percents.push_back(0.0f); }
     std::vector<std::string> events;
     std::vector<std::string> pieces;
     std::vector<float> percents;
+    std::int64_t steps = 0;
 };
 
 TEST(ConversionSink, GetsOnePiecePerRowThenTheClosingTag) {
     RecordingSink sink;
-    CSVXML::ConvertTextToXml("id\r\n1\r\n2\r\n3\r\n4", noRowTags(), sink);
+    CSVXML::ConvertTextToXml("id\r\n1\r\n2\r\n3\r\n4", noRowTags(), sink, sink);
     EXPECT_EQ(sink.events, (std::vector<std::string>{"begin", "finish"}));
     ASSERT_EQ(sink.pieces.size(), 5u);
     EXPECT_EQ(sink.pieces[0], "<XML>\r\n <id>1</id>\r\n");
@@ -147,7 +151,7 @@ TEST(ConversionSink, GetsOnePiecePerRowThenTheClosingTag) {
 
 TEST(ConversionSink, ProgressIsStoredInSinglePrecision) {
     RecordingSink sink;
-    CSVXML::ConvertTextToXml("1\r\n2\r\n3", noHeader(), sink);
+    CSVXML::ConvertTextToXml("1\r\n2\r\n3", noHeader(), sink, sink);
     ASSERT_EQ(sink.percents.size(), 4u);
     EXPECT_EQ(sink.percents[0], static_cast<float>(1.0 / 3.0 * 100.0));
     EXPECT_EQ(sink.percents[1], static_cast<float>(2.0 / 3.0 * 100.0));
@@ -156,7 +160,7 @@ TEST(ConversionSink, ProgressIsStoredInSinglePrecision) {
 
 TEST(ConversionSink, NoRowsGivesOpeningAndClosingInOnePiece) {
     RecordingSink sink;
-    CSVXML::ConvertTextToXml("a,b", {}, sink);
+    CSVXML::ConvertTextToXml("a,b", {}, sink, sink);
     EXPECT_EQ(sink.pieces, (std::vector<std::string>{"<XML>\r\n</XML>"}));
     EXPECT_EQ(sink.percents, (std::vector<float>{0.0f}));
 }
@@ -168,7 +172,7 @@ TEST(ConversionLimits, MoreThan32767RowsAreAllWritten) {
         text += "\r\n" + std::to_string(r);
     }
     RecordingSink sink;
-    CSVXML::ConvertTextToXml(text, noRowTags(), sink);
+    CSVXML::ConvertTextToXml(text, noRowTags(), sink, sink);
     ASSERT_EQ(sink.pieces.size(), std::size_t(kRows) + 1);
     EXPECT_EQ(sink.pieces[kRows - 1], " <n>39999</n>\r\n");
     EXPECT_EQ(sink.percents[kRows - 1], 100.0f);

@@ -169,30 +169,48 @@ TEST_F(ExtractTest, SameNameInTwoSchemasEachExportsItsOwnRows) {
     EXPECT_EQ(CSVXML::ExtractTableText(login(), {u("sales"), u("Items")}), "A\r\n2");
 }
 
-// The rows are read until the driver says they end, and the hook runs before each read.
-TEST_F(ExtractTest, YieldsBeforeEveryRowAndQueriesOnce) {
+// Counts the services; the one numbered `stopAt` throws, as a page does when the user ends
+// the program.
+struct CountingProgress final : db::Progress {
+    explicit CountingProgress(int stop = 0) : stopAt(stop) {}
+    void serve() override {
+        if (++serves == stopAt) {
+            throw Stop{};
+        }
+    }
+    void step(std::int64_t done) override { steps = done; }
+    void end() override { ended = true; }
+    struct Stop {};
+    int stopAt;
+    int serves = 0;
+    std::int64_t steps = 0;
+    bool ended = false;
+};
+
+// The rows are read until the driver says they end, and the progress is served before each read.
+TEST_F(ExtractTest, ServesBeforeEveryRowAndQueriesOnce) {
     sql("CREATE TABLE T (A INT);"
         "INSERT INTO T VALUES (1); INSERT INTO T VALUES (2); INSERT INTO T VALUES (3);");
     server.clearRecords();
-    int yields = 0;
-    const std::string text = CSVXML::ExtractTableText(login(), dbo("T"), [&] { ++yields; });
-    EXPECT_EQ(text, "A\r\n1\r\n2\r\n3");
-    EXPECT_EQ(yields, 4); // before each of the three rows, and before learning there is no fourth
+    CountingProgress progress;
+    CSVXML::JoinedString joined;
+    CSVXML::ExtractTableText(login(), dbo("T"), joined, progress);
+    EXPECT_EQ(joined.text, "A\r\n1\r\n2\r\n3");
+    EXPECT_EQ(progress.serves,
+              4); // before each of the three rows, and before learning there is no fourth
+    EXPECT_EQ(progress.steps, 3);
+    EXPECT_TRUE(progress.ended);
     EXPECT_EQ(server.batches().size(), 1u);
 }
 
-// A hook that throws (the user ended the program) abandons the extraction cleanly.
-TEST_F(ExtractTest, ThrowingHookAbandonsTheExtraction) {
+// A progress that throws (the user ended the program) abandons the extraction cleanly.
+TEST_F(ExtractTest, ThrowingProgressAbandonsTheExtraction) {
     sql("CREATE TABLE T (A INT); INSERT INTO T VALUES (1); INSERT INTO T VALUES (2);");
-    struct Stop {};
-    int yields = 0;
-    EXPECT_THROW(CSVXML::ExtractTableText(login(), dbo("T"),
-                                          [&] {
-                                              if (++yields == 2) {
-                                                  throw Stop{};
-                                              }
-                                          }),
-                 Stop);
+    CountingProgress progress(2);
+    CSVXML::JoinedString joined;
+    EXPECT_THROW(CSVXML::ExtractTableText(login(), dbo("T"), joined, progress),
+                 CountingProgress::Stop);
+    EXPECT_FALSE(progress.ended);
     EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("T")), "A\r\n1\r\n2"); // server still fine
 }
 
@@ -213,14 +231,13 @@ TEST_F(ExtractTest, FailuresCarryTheDriversTextAndGiveNoText) {
         SCOPED_TRACE("login refused");
         db::ConnectionSettings wrong = login();
         wrong.password = u("nope");
-        EXPECT_THROW(CSVXML::ExtractTableText(wrong, dbo("T"), {}, kShortTimeout), db::Error);
+        EXPECT_THROW(CSVXML::ExtractTableText(wrong, dbo("T"), kShortTimeout), db::Error);
     }
     {
         SCOPED_TRACE("connection dropped mid-table");
         server.dropAfterRows(2);
         std::string text = "untouched";
-        EXPECT_THROW(text = CSVXML::ExtractTableText(login(), dbo("T"), {}, kShortTimeout),
-                     db::Error);
+        EXPECT_THROW(text = CSVXML::ExtractTableText(login(), dbo("T"), kShortTimeout), db::Error);
         EXPECT_EQ(text, "untouched");
     }
 }

@@ -20,11 +20,11 @@ QString u(const char* utf8) {
 }
 
 // Records what the table page would see, in order: "clear", "yield", and each entry.
-struct RecordingSink final : db::TableListSink {
+struct RecordingSink final : db::TableListSink, db::Progress {
     std::vector<std::string> events;
     std::vector<db::TableEntry> entries;
     void clear() override { events.push_back("clear"); }
-    void yield() override { events.push_back("yield"); }
+    void serve() override { events.push_back("yield"); }
     void append(const db::TableEntry& entry) override {
         events.push_back("add " + entry.name.toStdString());
         entries.push_back(entry);
@@ -51,7 +51,7 @@ TEST_F(TableCatalogueTest, FilterByTypeAndName) {
                                   {"dbo", "S_Y_S", "TABLE"},
                               });
     RecordingSink sink;
-    MSSQL::ListTables(login(), sink, kShortTimeout);
+    MSSQL::ListTables(login(), sink, sink, kShortTimeout);
     EXPECT_EQ(sink.events,
               (std::vector<std::string>{"clear", "yield", "yield", "add Physics", "yield", "yield",
                                         "yield", "add Analysis", "yield", "yield", "add S_Y_S"}));
@@ -90,7 +90,7 @@ TEST_F(TableCatalogueTest, NamesComeAsDelivered) {
 
 TEST_F(TableCatalogueTest, DatabaseWithoutTablesGivesAnEmptyList) {
     RecordingSink sink;
-    MSSQL::ListTables(login(), sink, kShortTimeout);
+    MSSQL::ListTables(login(), sink, sink, kShortTimeout);
     EXPECT_EQ(sink.events, std::vector<std::string>{"clear"});
 }
 
@@ -100,7 +100,7 @@ TEST_F(TableCatalogueTest, FailedLoginThrowsAndLeavesTheListAlone) {
     wrong.password = u("wrong");
     RecordingSink sink;
     try {
-        MSSQL::ListTables(wrong, sink, kShortTimeout);
+        MSSQL::ListTables(wrong, sink, db::noProgress(), kShortTimeout);
         FAIL() << "listed the tables with a wrong password";
     } catch (const db::OdbcError& e) {
         EXPECT_TRUE(e.message().contains(u("Login failed"))) << e.message().toStdString();
@@ -113,7 +113,7 @@ TEST_F(TableCatalogueTest, ConnectionLostWhileListingKeepsWhatWasListed) {
     server.setCatalog("shop", {{"dbo", "One"}, {"dbo", "Two"}, {"dbo", "Three"}, {"dbo", "Four"}});
     server.dropAfterRows(2);
     RecordingSink sink;
-    EXPECT_THROW(MSSQL::ListTables(login(), sink, kShortTimeout), db::OdbcError);
+    EXPECT_THROW(MSSQL::ListTables(login(), sink, db::noProgress(), kShortTimeout), db::OdbcError);
     ASSERT_GE(sink.events.size(), 1u);
     EXPECT_EQ(sink.events[0], "clear");
     EXPECT_LE(sink.entries.size(), 2u);

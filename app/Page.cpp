@@ -1,0 +1,41 @@
+#include "app/Page.h"
+
+#include "app/PushCheckBox.h"
+#include "app/Wizard.h"
+#include "app/look/Look.h"
+
+#include <QCloseEvent>
+
+namespace app {
+
+Page::Page(Wizard& wizard, const QString& name, const QString& caption, int clientWidth,
+           int clientHeight, bool minimizable)
+    : wizard_(wizard), pointer_(new look::PagePointer(*this)) {
+    setObjectName(name);
+    design::setUpPage(*this, caption, clientWidth, clientHeight, minimizable);
+}
+
+design::ButtonRow Page::buttonRow(int top, const std::array<const char*, 4>& names) {
+    const design::ButtonRow row = design::buttonRow(this, top, names);
+    connect(row.cancel, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
+    for (QWidget* button : {row.cancel, row.back, row.next, row.finish})
+        pointer_->bind(button, look::Custom);
+    return row;
+}
+
+void Page::onPress(PushCheckBox* button, std::function<void()> action) {
+    connect(button, &PushCheckBox::activated, this,
+            [this, action = std::move(action)] { wizard_.runAction(action); });
+}
+
+void Page::loadLook() {
+    Main::CenterOnScreen(*this);
+    pointer_->loadCustomImage();
+}
+
+void Page::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    wizard_.endProgram();
+}
+
+} // namespace app
