@@ -42,31 +42,15 @@ TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage
     EXPECT_FALSE(tables.isVisible());
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(o.delimitedText(), delimited(QStringLiteral("Customers")));
-    EXPECT_EQ(o.Text1->text(), QString::fromStdString(delimited(QStringLiteral("Customers"))));
     EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Customers"))));
     EXPECT_TRUE(o.previewText().starts_with("<XML>\r\n <row>\r\n  <id>1</id>"));
     EXPECT_TRUE(o.Check7->isEnabled());
     EXPECT_EQ(tables.ProgressBar1->value(), 0);
     EXPECT_EQ(tables.pointer().setting(), look::Default);
     EXPECT_EQ(o.pointer().setting(), look::Default);
-    EXPECT_FALSE(tables.Check3->isChecked());
     EXPECT_EQ(o.focusWidget(), o.Command1);
     // The user may edit the preview once the run is over.
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
-}
-
-TEST_F(Export, ASecondExportReplacesTheTextAndThePreview) {
-    exportTable(QStringLiteral("Customers"));
-    app::Form3& o = options();
-    o.RichTextBox1->append(std::string_view("an edit"));
-    press(o.Check8); // "< Back"
-    app::Form2& tables = wizard->form2();
-    EXPECT_TRUE(tables.isVisible());
-    tables.List1->setCurrentRow(1);
-    press(tables.Check3);
-    EXPECT_TRUE(o.isVisible());
-    EXPECT_EQ(o.delimitedText(), delimited(QStringLiteral("Products")));
-    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Products"))));
 }
 
 TEST_F(Export, TheOptionsPagesNextIsEnabledExactlyWhileThePreviewHoldsText) {
@@ -129,22 +113,6 @@ TEST_F(Export, TextsTheUserTypedAreConvertedWithCrLfBetweenTheLines) {
     EXPECT_EQ(o.previewText(), expectedPreview("a,b\r\n1,2"));
 }
 
-// A value holding a lone line feed or a non-breaking space must come out as it went in:
-// neither the text box nor the preview may change it.
-TEST_F(Export, ValuesKeepLoneLineFeedsAndNonBreakingSpaces) {
-    sql("CREATE TABLE Notes (id int, body [nvarchar(50)]);"
-        "INSERT INTO Notes VALUES (1, 'one' || char(10) || 'two'), (2, 'a' || char(160) || 'b'),"
-        " (3, 'x' || char(13) || 'y');");
-    exportTable(QStringLiteral("Notes"));
-    app::Form3& o = options();
-    const std::string text = delimited(QStringLiteral("Notes"));
-    EXPECT_EQ(o.delimitedText(), text);
-    EXPECT_EQ(o.previewText(), expectedPreview(text));
-    EXPECT_NE(o.previewText().find("a\u00A0b"), std::string_view::npos);
-    press(o.Check17);
-    EXPECT_EQ(o.previewText(), expectedPreview(text));
-}
-
 TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas) {
     exportTable(QStringLiteral("Customers"));
     app::Form3& o = options();
@@ -190,28 +158,6 @@ TEST_F(Export, TheRightButtonOnThePreviewGivesItTheFocus) {
     EXPECT_NE(o.focusWidget(), o.RichTextBox1);
     QTest::mousePress(o.RichTextBox1->viewport(), Qt::RightButton);
     EXPECT_EQ(o.focusWidget(), o.RichTextBox1);
-}
-
-TEST_F(Export, CancelOrClosingEndsTheProgramOnTheTableAndOptionsPages) {
-    exportTable(QStringLiteral("Products"));
-    press(wizard->form2().Check1);
-    EXPECT_EQ(host.ends, 1);
-    wizard.reset();
-    host.ends = 0;
-    exportTable(QStringLiteral("Products"));
-    press(options().Check9);
-    EXPECT_EQ(host.ends, 1);
-    wizard.reset();
-    host.ends = 0;
-    exportTable(QStringLiteral("Products"));
-    options().close();
-    EXPECT_EQ(host.ends, 1);
-    wizard.reset();
-    host.ends = 0;
-    storeLogin(login());
-    start();
-    wizard->form2().close();
-    EXPECT_EQ(host.ends, 1);
 }
 
 } // namespace

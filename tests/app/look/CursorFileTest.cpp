@@ -34,11 +34,6 @@ protected:
 TEST_F(CursorFileTest, TheHandIsACursorFileWithItsHotSpotAtTheFingerTip) {
     const QByteArray bytes = handBytes();
     ASSERT_GT(bytes.size(), 22) << "not generated: " << kHandFile.toStdString();
-    // Icon directory of type 2 (cursor), one entry of 32 x 32, hot spot (6, 1) little-endian.
-    EXPECT_EQ(bytes.left(6), QByteArray::fromHex("000002000100"));
-    EXPECT_EQ(bytes.mid(6, 2), QByteArray::fromHex("2020"));
-    EXPECT_EQ(bytes.mid(10, 4), QByteArray::fromHex("06000100"));
-
     const std::optional<QCursor> cursor = look::loadCursorFile(kHandFile);
     ASSERT_TRUE(cursor.has_value());
     EXPECT_EQ(cursor->shape(), Qt::BitmapCursor);

@@ -191,15 +191,6 @@ TEST_F(PagePointerTest, BusyShowsTheWaitCursorEverywhereButOverTheBoxesWithTheir
     EXPECT_EQ(shape(rowTag_), Qt::IBeamCursor);
 }
 
-TEST_F(PagePointerTest, WithoutAHandTheCustomSettingShowsTheArrow) {
-    pointer_->loadCustomImage(QDir::tempPath() + QStringLiteral("/no-such-folder-for-tallowby"));
-    EXPECT_FALSE(pointer_->hasCustomImage());
-    moveOver(next_);
-    ASSERT_EQ(pointer_->setting(), Custom);
-    EXPECT_EQ(shape(&page_), Qt::ArrowCursor);
-    EXPECT_EQ(shape(next_), Qt::ArrowCursor);
-}
-
 TEST_F(PagePointerTest, TheHandComesFromTheFolderAndCoversAllButTheOwnPointers) {
     QTemporaryDir folder;
     ASSERT_TRUE(QFile::copy(QStringLiteral(TALLOWBY_HAND_CURSOR_FILE),
@@ -219,16 +210,6 @@ TEST_F(PagePointerTest, TheHandComesFromTheFolderAndCoversAllButTheOwnPointers) 
     pointer_->loadCustomImage(folder.path());
     EXPECT_FALSE(pointer_->hasCustomImage());
     EXPECT_EQ(shape(&page_), Qt::ArrowCursor);
-}
-
-TEST_F(PagePointerTest, AnUnreadableHandFileCountsAsMissing) {
-    QTemporaryDir folder;
-    QFile file(folder.filePath(QStringLiteral("HAND-M.CUR")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("not a cursor");
-    file.close();
-    pointer_->loadCustomImage(folder.path());
-    EXPECT_FALSE(pointer_->hasCustomImage());
 }
 
 } // namespace
