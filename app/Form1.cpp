@@ -48,24 +48,12 @@ Form1::Form1(Wizard& wizard)
                             twips(120, 2400, 4215, 375));
     Check2 = design::button(this, QStringLiteral("Check2"), QStringLiteral("Help"),
                             twips(4440, 2400, 1335, 375));
-    const design::ButtonRow row = buttonRow(3000, {"Check1", "Check4", "Check3", "Check6"});
-    Line1 = row.line;
-    Check1 = row.cancel;
-    Check4 = row.back;
-    Check3 = row.next;
-    Check6 = row.finish;
+    buttonRow(3000, {"Check1", "Check4", "Check3", "Check6"}, Line1, Check1, Check4, Check3,
+              Check6);
     Check4->setEnabled(false);
     Check6->setEnabled(false);
 
-    setTabOrder(Text1, Text2);
-    setTabOrder(Text2, Text3);
-    setTabOrder(Text3, Text4);
-    setTabOrder(Text4, Check5);
-    setTabOrder(Check5, Check1);
-    setTabOrder(Check1, Check3);
-    setTabOrder(Check3, Check6);
-    setTabOrder(Check6, Check4);
-    setTabOrder(Check4, Check2);
+    tabOrder({Text1, Text2, Text3, Text4, Check5, Check1, Check3, Check6, Check4, Check2});
     Text1->setFocus();
     // QLineEdit cuts at 32,767 characters by default, and the cut text would be stored back on
     // load: a stored value must come through whole.

@@ -51,18 +51,11 @@ Form2::Form2(Wizard& wizard)
     List1->setSortingEnabled(false);
     ProgressBar1 =
         design::progressBar(this, QStringLiteral("ProgressBar1"), twips(120, 1995, 5655, 375));
-    const design::ButtonRow row = buttonRow(2640, {"Check1", "Check2", "Check3", "Check5"});
-    Line1 = row.line;
-    Check1 = row.cancel;
-    Check2 = row.back;
-    Check3 = row.next;
-    Check5 = row.finish;
+    buttonRow(2640, {"Check1", "Check2", "Check3", "Check5"}, Line1, Check1, Check2, Check3,
+              Check5);
     Check5->setEnabled(false);
 
-    setTabOrder(List1, Check1);
-    setTabOrder(Check1, Check2);
-    setTabOrder(Check2, Check3);
-    setTabOrder(Check3, Check5);
+    tabOrder({List1, Check1, Check2, Check3, Check5});
     List1->setFocus();
 
     onPress(Check2, [this] { wizard_.move(*this, wizard_.form1()); });

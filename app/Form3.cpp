@@ -127,12 +127,8 @@ Form3::Form3(Wizard& wizard)
     RichTextBox1->setObjectName(QStringLiteral("RichTextBox1"));
     RichTextBox1->setGeometry(twips(120, 1080, 5655, 2055));
     RichTextBox1->viewport()->installEventFilter(this);
-    const design::ButtonRow row = buttonRow(3360, {"Check9", "Check8", "Check7", "Check6"});
-    Line1 = row.line;
-    Check9 = row.cancel;
-    Check8 = row.back;
-    Check7 = row.next;
-    Check6 = row.finish;
+    buttonRow(3360, {"Check9", "Check8", "Check7", "Check6"}, Line1, Check9, Check8, Check7,
+              Check6);
     Check7->setEnabled(false);
     Check6->setEnabled(false);
 
@@ -143,11 +139,8 @@ Form3::Form3(Wizard& wizard)
                             twips(120, 4920, 6615, 375), 11.25);
     buildFrame();
 
-    const QList<QWidget*> tabOrder{Command1,     Check20, Check3, Check17, Check1, Text3,
-                                   Check5,       Text1,   Text5,  Text4,   Check2, Check4,
-                                   RichTextBox1, Check6,  Check8, Check9,  Check7};
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    tabOrder({Command1, Check20, Check3, Check17, Check1, Text3, Check5, Text1, Text5, Text4,
+              Check2, Check4, RichTextBox1, Check6, Check8, Check9, Check7});
     Command1->setFocus();
 
     connect(RichTextBox1, &TextEditor::contentChanged, this,

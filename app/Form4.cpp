@@ -40,19 +40,11 @@ Form4::Form4(Wizard& wizard)
                                        twips(120, 480, 5175, 285), 9.75);
     Check5 = design::button(this, QStringLiteral("Check5"), QStringLiteral("..."),
                             twips(5400, 480, 325, 330));
-    const design::ButtonRow row = buttonRow(1080, {"Check9", "Check8", "Check7", "Check6"});
-    Line1 = row.line;
-    Check9 = row.cancel;
-    Check8 = row.back;
-    Check7 = row.next;
-    Check6 = row.finish;
+    buttonRow(1080, {"Check9", "Check8", "Check7", "Check6"}, Line1, Check9, Check8, Check7,
+              Check6);
     Check7->setEnabled(false);
 
-    setTabOrder(Check9, Check8);
-    setTabOrder(Check8, Check6);
-    setTabOrder(Check6, Text1);
-    setTabOrder(Text1, Check5);
-    setTabOrder(Check5, Check7);
+    tabOrder({Check9, Check8, Check6, Text1, Check5, Check7});
     Check9->setFocus();
 
     onPress(Check8, [this] { wizard_.move(*this, wizard_.form3()); });

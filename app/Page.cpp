@@ -15,12 +15,27 @@ Page::Page(Wizard& wizard, const QString& name, const QString& caption, int clie
     design::setUpPage(*this, caption, clientWidth, clientHeight, minimizable);
 }
 
-design::ButtonRow Page::buttonRow(int top, const std::array<const char*, 4>& names) {
+void Page::buttonRow(int top, const std::array<const char*, 4>& names, QFrame*& line,
+                     PushCheckBox*& cancel, PushCheckBox*& back, PushCheckBox*& next,
+                     PushCheckBox*& finish) {
     const design::ButtonRow row = design::buttonRow(this, top, names);
-    connect(row.cancel, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
-    for (QWidget* button : {row.cancel, row.back, row.next, row.finish})
+    line = row.line;
+    cancel = row.cancel;
+    back = row.back;
+    next = row.next;
+    finish = row.finish;
+    connect(cancel, &PushCheckBox::activated, this, [this] { wizard_.endProgram(); });
+    for (QWidget* button : {cancel, back, next, finish})
         pointer_->bind(button, look::Custom);
-    return row;
+}
+
+void Page::tabOrder(std::initializer_list<QWidget*> widgets) {
+    QWidget* previous = nullptr;
+    for (QWidget* widget : widgets) {
+        if (previous)
+            setTabOrder(previous, widget);
+        previous = widget;
+    }
 }
 
 void Page::onPress(PushCheckBox* button, std::function<void()> action) {

@@ -5,6 +5,9 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <initializer_list>
+
+class QFrame;
 
 namespace look {
 class PagePointer;
@@ -25,9 +28,13 @@ protected:
     Page(Wizard& wizard, const QString& name, const QString& caption, int clientWidth,
          int clientHeight, bool minimizable);
 
-    // The row of design::buttonRow. "Cancel" ends the program; all four take the hand (one that
-    // stays disabled lets the mouse through to the page anyway).
-    design::ButtonRow buttonRow(int top, const std::array<const char*, 4>& names);
+    // The row of design::buttonRow, kept in the page's members. "Cancel" ends the program; all
+    // four take the hand (one that stays disabled lets the mouse through to the page anyway).
+    void buttonRow(int top, const std::array<const char*, 4>& names, QFrame*& line,
+                   PushCheckBox*& cancel, PushCheckBox*& back, PushCheckBox*& next,
+                   PushCheckBox*& finish);
+    // Tab goes from each widget to the next in the list.
+    void tabOrder(std::initializer_list<QWidget*> widgets);
     // A press runs `action` as a button action of the wizard: one at a time, none after the end.
     void onPress(PushCheckBox* button, std::function<void()> action);
     // Centred on the screen, with the hand read from its file.
