@@ -67,7 +67,7 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
     return std::nullopt;
 }
 
-bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict) {
+bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict, bool toFile) {
     if (refused.count == 0) {
         return true;
     }
@@ -75,10 +75,14 @@ bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool stri
                               .arg(refused.firstRow)
                               .arg(QString::fromStdString(refused.firstColumn));
     if (strict) {
+        // Standard output cannot be taken back: what went there is not XML 1.0, and the exit
+        // status says so.
         printError(QStringLiteral("%1 holds a character that XML 1.0 cannot hold (%2 such "
-                                  "characters in all); no file was written (--strict-xml)")
+                                  "characters in all); %3 (--strict-xml)")
                        .arg(place)
-                       .arg(refused.count));
+                       .arg(refused.count)
+                       .arg(toFile ? QStringLiteral("no file was written")
+                                   : QStringLiteral("what standard output got is not XML 1.0")));
         return false;
     }
     printError(QStringLiteral("warning: %1 characters that XML 1.0 cannot hold were written as "

@@ -33,7 +33,7 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
 
 // Tells the user about the characters that XML 1.0 cannot hold, on standard error: a warning, or
 // with `strict` a failure. Returns false when the output must not be kept.
-bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict);
+bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict, bool toFile);
 
 // True when `bytes` is well-formed UTF-8; otherwise sets `badOffset` to the first bad byte.
 bool isValidUtf8(std::string_view bytes, std::size_t& badOffset);

@@ -101,7 +101,7 @@ int runConvert(const QStringList& args) {
     }
     CSVXML::XmlFileSink sink(out);
     const CSVXML::RefusedCharacters refused = CSVXML::ConvertTextToXml(text, options, sink);
-    if (!reportRefusedCharacters(refused, options.strictXml)) {
+    if (!reportRefusedCharacters(refused, options.strictXml, !output.isEmpty())) {
         return 1; // not committed: the new file is dropped and an old one stays
     }
     if (!out.commit()) {

@@ -217,7 +217,8 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
                                      args.login.loginTimeout, args.login.queryTimeout);
             sink.close();
-            if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml)) {
+            if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml,
+                                         !args.output.isEmpty())) {
                 return 1; // not committed: the new file is dropped and an old one stays
             }
         }

@@ -5,8 +5,10 @@
 #include <QMargins>
 #include <QMetaObject>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <chrono>
 #include <cmath>
 
 namespace Main {
@@ -34,25 +36,37 @@ QMargins frameOf(const QWidget& page) {
 }
 
 // Centres the page once more once it is shown and its own frame is known. A window manager
-// frames a window some time after it is mapped (openbox after Qt has handled the show), so the
-// page is centred again at each move until a frame was known when it was centred.
+// frames a window some time after it is mapped (openbox after Qt has handled the show), and the
+// frame need not move the client area: openbox may keep the client where it was asked to be and
+// put the frame around it, so no move event tells of the frame. Hence the frame is looked for
+// at each move and on a short timer too, until it is known or a window manager would have drawn
+// it long since (then there is none, and the page is already centred as it stands).
 class RecentreOnShow : public QObject {
 public:
     explicit RecentreOnShow(QWidget& page) : QObject(&page), page_(page) {
         setObjectName(QStringLiteral("tallowby_recentre_on_show"));
         page.installEventFilter(this);
+        poll_.setInterval(kPollInterval);
+        connect(&poll_, &QTimer::timeout, this, [this] {
+            if (framed())
+                recentre();
+            else if (++polls_ * kPollInterval >= kFrameWait)
+                finish();
+        });
     }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != &page_)
+        // A show off the screen (a page settling its size before it is filled) maps nothing, so
+        // no window manager will frame it.
+        if (watched != &page_ || page_.testAttribute(Qt::WA_DontShowOnScreen))
             return false;
         if (event->type() == QEvent::Show) {
             shown_ = true;
-            // After the show has been handled: the window manager may frame the window meanwhile.
-            QMetaObject::invokeMethod(
-                this, [this] { recentre(); }, Qt::QueuedConnection);
-        } else if (shown_ && event->type() == QEvent::Move) {
+            poll_.start();
+        }
+        if (shown_ && (event->type() == QEvent::Show || event->type() == QEvent::Move)) {
+            // After the event has been handled: the window manager may frame the window meanwhile.
             QMetaObject::invokeMethod(
                 this, [this] { recentre(); }, Qt::QueuedConnection);
         }
@@ -60,26 +74,34 @@ protected:
     }
 
 private:
+    bool framed() const {
+        const QWindow* window = page_.windowHandle();
+        return window != nullptr && !window->frameMargins().isNull();
+    }
+
     void recentre() {
         if (done_)
             return;
-        const QWindow* window = page_.windowHandle();
-        const bool framed = window != nullptr && !window->frameMargins().isNull();
+        const bool withFrame = framed();
         CenterOnScreen(page_);
-        // Not framed yet (or no window manager at all): a later move may bring the frame. Each
-        // move is the window system's answer to one, so this ends when the moves do.
-        if (framed || ++unframedTries_ > kMaxUnframedTries) {
-            done_ = true;
-            page_.removeEventFilter(this);
-            deleteLater();
-        }
+        if (withFrame)
+            finish();
     }
 
-    static constexpr int kMaxUnframedTries = 8;
+    void finish() {
+        done_ = true;
+        poll_.stop();
+        page_.removeEventFilter(this);
+        deleteLater();
+    }
+
+    static constexpr std::chrono::milliseconds kPollInterval{20};
+    static constexpr std::chrono::milliseconds kFrameWait{3000};
     QWidget& page_;
+    QTimer poll_;
     bool shown_ = false;
     bool done_ = false;
-    int unframedTries_ = 0;
+    int polls_ = 0;
 };
 
 } // namespace

@@ -130,6 +130,11 @@ TEST(ConvertCommand, CharactersXmlCannotHoldWarnOrFail) {
     EXPECT_EQ(readFile(out), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left
 
+    // Standard output cannot be taken back: the failure must not claim that nothing was written.
+    const auto piped = runCli(args({"--strict-xml"}), input);
+    EXPECT_EQ(piped.exitCode, 1);
+    EXPECT_FALSE(piped.err.contains("no file was written")) << piped.err.constData();
+
     const auto clean = runCli(args({"--strict-xml"}), "a\r\n\tb");
     EXPECT_EQ(clean.exitCode, 0);
     EXPECT_TRUE(clean.err.isEmpty()) << clean.err.constData();
