@@ -8,6 +8,11 @@ namespace ValueText {
 
 namespace {
 
+// By length: the (first, last) form of append goes the long way, through replace.
+void appendRange(std::string& out, const char* first, const char* last) {
+    out.append(first, static_cast<std::size_t>(last - first));
+}
+
 // Writes `value` (0 <= value < 10^width) as exactly `width` digits, zeros in front.
 char* putFixed(char* out, std::uint32_t value, int width) {
     for (int i = width - 1; i >= 0; --i) {
@@ -83,7 +88,7 @@ template <typename T>
 void appendShortest(std::string& out, T value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+    appendRange(out, buffer, result.ptr);
 }
 
 } // namespace
@@ -91,7 +96,7 @@ void appendShortest(std::string& out, T value) {
 void appendInteger(std::string& out, std::int64_t value) {
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+    appendRange(out, buffer, result.ptr);
 }
 
 void appendDouble(std::string& out, double value) {
@@ -104,14 +109,14 @@ void appendFloat(std::string& out, float value) {
 
 void appendDate(std::string& out, int year, int month, int day) {
     char buffer[kDateTimeRoom];
-    out.append(buffer, putDate(buffer, year, month, day));
+    appendRange(out, buffer, putDate(buffer, year, month, day));
 }
 
 void appendTime(std::string& out, int hour, int minute, int second, std::uint32_t nanoseconds,
                 int fractionDigits, bool roundToDigits) {
     char buffer[kDateTimeRoom];
-    out.append(buffer,
-               putTime(buffer, hour, minute, second, nanoseconds, fractionDigits, roundToDigits));
+    appendRange(out, buffer,
+                putTime(buffer, hour, minute, second, nanoseconds, fractionDigits, roundToDigits));
 }
 
 void appendDateTime(std::string& out, int year, int month, int day, int hour, int minute,
@@ -120,7 +125,7 @@ void appendDateTime(std::string& out, int year, int month, int day, int hour, in
     char* end = putDate(buffer, year, month, day);
     *end++ = 'T';
     end = putTime(end, hour, minute, second, nanoseconds, fractionDigits, roundToDigits);
-    out.append(buffer, end);
+    appendRange(out, buffer, end);
 }
 
 void appendDecimal(std::string& out, std::string_view text) {
@@ -140,28 +145,34 @@ void appendGuid(std::string& out, const unsigned char (&b)[16]) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     // The first three groups are stored little-endian.
     static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    char text[36];
+    char* o = text;
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
-            out.push_back('-');
+            *o++ = '-';
         }
         const unsigned char byte = b[kOrder[i]];
-        out.push_back(kHex[byte >> 4]);
-        out.push_back(kHex[byte & 0xF]);
+        *o++ = kHex[byte >> 4];
+        *o++ = kHex[byte & 0xF];
     }
+    out.append(text, sizeof text);
 }
 
 void appendBase64(std::string& out, std::string_view bytes) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::size_t start = out.size();
+    out.resize(start + (bytes.size() + 2) / 3 * 4);
+    char* o = out.data() + start;
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const auto n = std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16 |
                        std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8 |
                        std::uint32_t(static_cast<unsigned char>(bytes[i + 2]));
-        out.push_back(kAlphabet[n >> 18]);
-        out.push_back(kAlphabet[(n >> 12) & 63]);
-        out.push_back(kAlphabet[(n >> 6) & 63]);
-        out.push_back(kAlphabet[n & 63]);
+        *o++ = kAlphabet[n >> 18];
+        *o++ = kAlphabet[(n >> 12) & 63];
+        *o++ = kAlphabet[(n >> 6) & 63];
+        *o++ = kAlphabet[n & 63];
     }
     const std::size_t rest = bytes.size() - i;
     if (rest > 0) {
@@ -169,10 +180,10 @@ void appendBase64(std::string& out, std::string_view bytes) {
         if (rest == 2) {
             n |= std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8;
         }
-        out.push_back(kAlphabet[n >> 18]);
-        out.push_back(kAlphabet[(n >> 12) & 63]);
-        out.push_back(rest == 2 ? kAlphabet[(n >> 6) & 63] : '=');
-        out.push_back('=');
+        *o++ = kAlphabet[n >> 18];
+        *o++ = kAlphabet[(n >> 12) & 63];
+        *o++ = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+        *o++ = '=';
     }
 }
 

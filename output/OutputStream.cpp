@@ -78,7 +78,7 @@ void OutputStream::appendCrLf(std::string_view bytes) {
     const char* const end = begin + bytes.size();
     const char* runStart = begin;
     const auto mendAt = [&](const char* lf) {
-        buffer_.append(runStart, lf);
+        buffer_.append(runStart, static_cast<std::size_t>(lf - runStart));
         buffer_.push_back('\r');
         runStart = lf;
     };
@@ -109,7 +109,7 @@ void OutputStream::appendCrLf(std::string_view bytes) {
             mendAt(p);
         }
     }
-    buffer_.append(runStart, end);
+    buffer_.append(runStart, static_cast<std::size_t>(end - runStart));
     if (!bytes.empty()) {
         lastWasCr_ = end[-1] == '\r';
     }

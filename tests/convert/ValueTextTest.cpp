@@ -80,6 +80,10 @@ TEST(ValueText, BinaryIsBase64) {
     EXPECT_EQ(
         text([](auto& o) { ValueText::appendBase64(o, std::string_view("\xff\x00\xfe", 3)); }),
         "/wD+");
+    // Appended after what the line already holds.
+    std::string line = "a,";
+    ValueText::appendBase64(line, "fo");
+    EXPECT_EQ(line, "a,Zm8=");
 }
 
 } // namespace
