@@ -188,7 +188,10 @@ void quoteFieldFrom(std::string& line, std::size_t start) {
     if (p == end) {
         return;
     }
-    const auto quotes = static_cast<std::size_t>(std::count(p, end, '"'));
+    // Most values that need quotes hold a separator or a line break, not a quote.
+    const auto quotes = std::memchr(p, '"', static_cast<std::size_t>(end - p)) == nullptr
+                            ? std::size_t(0)
+                            : static_cast<std::size_t>(std::count(p, end, '"'));
     const std::size_t oldSize = line.size();
     line.resize(oldSize + quotes + 2);
     char* const base = line.data() + start;

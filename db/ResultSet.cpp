@@ -386,7 +386,8 @@ bool appendInPieces(SQLHSTMT stmt, int index, SQLSMALLINT cType, qsizetype chunk
 
 } // namespace
 
-bool ResultSet::readFixed(int index, short cType, void* target, long targetSize) {
+// Inline, so that each getter copies its own fixed size.
+inline bool ResultSet::readFixed(int index, short cType, void* target, long targetSize) {
     if (fromBinding(index, cType)) {
         long length = 0;
         const char* value = boundValue(index, cType, &length);
