@@ -148,8 +148,12 @@ std::string fieldValue(std::string_view field) {
 
 namespace {
 
+bool needsQuoteByte(char c) {
+    return c == ',' || c == '"' || c == '\r' || c == '\n';
+}
+
 bool needsQuotes(std::string_view value) {
-    return value.find_first_of(",\"\r\n") != std::string_view::npos;
+    return std::any_of(value.begin(), value.end(), needsQuoteByte);
 }
 
 void appendQuoted(std::string& out, std::string_view value) {
@@ -174,12 +178,37 @@ void appendQuotedField(std::string& out, std::string_view value) {
 }
 
 void quoteFieldFrom(std::string& line, std::size_t start) {
-    if (!needsQuotes(std::string_view(line).substr(start))) {
+    // Runs for every text value of every row of an extraction: one look at each byte, and the
+    // quoting done in place from the back, with no copy of the value.
+    const char* p = line.data() + start;
+    const char* const end = line.data() + line.size();
+    while (p != end && !needsQuoteByte(*p)) {
+        ++p;
+    }
+    if (p == end) {
         return;
     }
-    const std::string value = line.substr(start);
-    line.resize(start);
-    appendQuoted(line, value);
+    // Most values that need quotes hold a separator or a line break, not a quote.
+    const auto quotes = std::memchr(p, '"', static_cast<std::size_t>(end - p)) == nullptr
+                            ? std::size_t(0)
+                            : static_cast<std::size_t>(std::count(p, end, '"'));
+    const std::size_t oldSize = line.size();
+    line.resize(oldSize + quotes + 2);
+    char* const base = line.data() + start;
+    char* from = line.data() + oldSize;
+    char* to = line.data() + line.size();
+    *--to = '"';
+    for (std::size_t pending = quotes; pending > 0;) {
+        const char c = *--from;
+        *--to = c;
+        if (c == '"') {
+            *--to = '"';
+            --pending;
+        }
+    }
+    // What lies before the first quote moves up by one, for the opening quote.
+    std::memmove(base + 1, base, static_cast<std::size_t>(from - base));
+    *base = '"';
 }
 
 } // namespace CSVXML

@@ -104,7 +104,7 @@ public:
     // The current row's line, in `line` (emptied first), and which of its values are NULL.
     void readRow(std::string& line, std::vector<bool>& nulls) {
         line.clear();
-        nulls.assign(forms_.size(), false);
+        nulls.resize(forms_.size()); // every position is set below
         for (int i = 0; i < int(forms_.size()); ++i) {
             if (i > 0) {
                 line += ',';

@@ -1,5 +1,6 @@
 #include "ValueText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <system_error>
 
@@ -7,27 +8,95 @@ namespace ValueText {
 
 namespace {
 
-void appendDigits(std::string& out, std::int64_t value, int width) {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    const auto length = static_cast<int>(result.ptr - buffer);
-    if (length < width) {
-        out.append(static_cast<std::size_t>(width - length), '0');
-    }
-    out.append(buffer, result.ptr);
+// By length: the (first, last) form of append goes the long way, through replace.
+void appendRange(std::string& out, const char* first, const char* last) {
+    out.append(first, static_cast<std::size_t>(last - first));
 }
+
+// Writes `value` (0 <= value < 10^width) as exactly `width` digits, zeros in front.
+char* putFixed(char* out, std::uint32_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
+// At least `width` characters: zeros in front of the number's text (its sign included).
+char* putDigits(char* out, std::int64_t value, int width) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    for (auto length = static_cast<int>(result.ptr - digits); length < width; ++length) {
+        *out++ = '0';
+    }
+    return std::copy(static_cast<const char*>(digits), static_cast<const char*>(result.ptr), out);
+}
+
+// Components in the ranges the server's types hold (year 1-9999, month, day, hour...) take the
+// fixed-width form; anything else keeps the general one, so no value is ever cut.
+bool fitsFixed(int value, int width) {
+    return value >= 0 && value < (width == 4 ? 10000 : 100);
+}
+
+char* putPart(char* out, int value, int width) {
+    return fitsFixed(value, width) ? putFixed(out, static_cast<std::uint32_t>(value), width)
+                                   : putDigits(out, value, width);
+}
+
+char* putDate(char* out, int year, int month, int day) {
+    out = putPart(out, year, 4);
+    *out++ = '-';
+    out = putPart(out, month, 2);
+    *out++ = '-';
+    return putPart(out, day, 2);
+}
+
+char* putTime(char* out, int hour, int minute, int second, std::uint32_t nanoseconds,
+              int fractionDigits, bool roundToDigits) {
+    out = putPart(out, hour, 2);
+    *out++ = ':';
+    out = putPart(out, minute, 2);
+    *out++ = ':';
+    out = putPart(out, second, 2);
+    if (fractionDigits <= 0) {
+        return out;
+    }
+    fractionDigits = fractionDigits > 9 ? 9 : fractionDigits;
+    std::uint32_t unit = 1;
+    for (int i = fractionDigits; i < 9; ++i) {
+        unit *= 10;
+    }
+    std::uint32_t fraction = nanoseconds / unit;
+    if (roundToDigits && nanoseconds % unit >= unit / 2 && (fraction + 1) * unit < 1'000'000'000u) {
+        ++fraction;
+    }
+    *out++ = '.';
+    // A fraction past a second's worth (a driver's odd value) keeps all its digits.
+    std::uint32_t limit = 1;
+    for (int i = 0; i < fractionDigits; ++i) {
+        limit *= 10;
+    }
+    return fraction < limit ? putFixed(out, fraction, fractionDigits)
+                            : putDigits(out, fraction, fractionDigits);
+}
+
+// The longest date and time text: three parts of up to 20 characters (an int's sign and digits)
+// with their separators, then a fraction of up to 10 digits.
+constexpr std::size_t kDateTimeRoom = 3 * 21 + 3 * 21 + 12;
 
 template <typename T>
 void appendShortest(std::string& out, T value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+    appendRange(out, buffer, result.ptr);
 }
 
 } // namespace
 
 void appendInteger(std::string& out, std::int64_t value) {
-    appendDigits(out, value, 0);
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    appendRange(out, buffer, result.ptr);
 }
 
 void appendDouble(std::string& out, double value) {
@@ -39,41 +108,24 @@ void appendFloat(std::string& out, float value) {
 }
 
 void appendDate(std::string& out, int year, int month, int day) {
-    appendDigits(out, year, 4);
-    out.push_back('-');
-    appendDigits(out, month, 2);
-    out.push_back('-');
-    appendDigits(out, day, 2);
+    char buffer[kDateTimeRoom];
+    appendRange(out, buffer, putDate(buffer, year, month, day));
 }
 
 void appendTime(std::string& out, int hour, int minute, int second, std::uint32_t nanoseconds,
                 int fractionDigits, bool roundToDigits) {
-    appendDigits(out, hour, 2);
-    out.push_back(':');
-    appendDigits(out, minute, 2);
-    out.push_back(':');
-    appendDigits(out, second, 2);
-    if (fractionDigits <= 0) {
-        return;
-    }
-    fractionDigits = fractionDigits > 9 ? 9 : fractionDigits;
-    std::uint32_t unit = 1;
-    for (int i = fractionDigits; i < 9; ++i) {
-        unit *= 10;
-    }
-    std::uint32_t fraction = nanoseconds / unit;
-    if (roundToDigits && nanoseconds % unit >= unit / 2 && (fraction + 1) * unit < 1'000'000'000u) {
-        ++fraction;
-    }
-    out.push_back('.');
-    appendDigits(out, fraction, fractionDigits);
+    char buffer[kDateTimeRoom];
+    appendRange(out, buffer,
+                putTime(buffer, hour, minute, second, nanoseconds, fractionDigits, roundToDigits));
 }
 
 void appendDateTime(std::string& out, int year, int month, int day, int hour, int minute,
                     int second, std::uint32_t nanoseconds, int fractionDigits, bool roundToDigits) {
-    appendDate(out, year, month, day);
-    out.push_back('T');
-    appendTime(out, hour, minute, second, nanoseconds, fractionDigits, roundToDigits);
+    char buffer[kDateTimeRoom];
+    char* end = putDate(buffer, year, month, day);
+    *end++ = 'T';
+    end = putTime(end, hour, minute, second, nanoseconds, fractionDigits, roundToDigits);
+    appendRange(out, buffer, end);
 }
 
 void appendDecimal(std::string& out, std::string_view text) {
@@ -93,28 +145,34 @@ void appendGuid(std::string& out, const unsigned char (&b)[16]) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     // The first three groups are stored little-endian.
     static constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    char text[36];
+    char* o = text;
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10) {
-            out.push_back('-');
+            *o++ = '-';
         }
         const unsigned char byte = b[kOrder[i]];
-        out.push_back(kHex[byte >> 4]);
-        out.push_back(kHex[byte & 0xF]);
+        *o++ = kHex[byte >> 4];
+        *o++ = kHex[byte & 0xF];
     }
+    out.append(text, sizeof text);
 }
 
 void appendBase64(std::string& out, std::string_view bytes) {
     static constexpr char kAlphabet[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::size_t start = out.size();
+    out.resize(start + (bytes.size() + 2) / 3 * 4);
+    char* o = out.data() + start;
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const auto n = std::uint32_t(static_cast<unsigned char>(bytes[i])) << 16 |
                        std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8 |
                        std::uint32_t(static_cast<unsigned char>(bytes[i + 2]));
-        out.push_back(kAlphabet[n >> 18]);
-        out.push_back(kAlphabet[(n >> 12) & 63]);
-        out.push_back(kAlphabet[(n >> 6) & 63]);
-        out.push_back(kAlphabet[n & 63]);
+        *o++ = kAlphabet[n >> 18];
+        *o++ = kAlphabet[(n >> 12) & 63];
+        *o++ = kAlphabet[(n >> 6) & 63];
+        *o++ = kAlphabet[n & 63];
     }
     const std::size_t rest = bytes.size() - i;
     if (rest > 0) {
@@ -122,10 +180,10 @@ void appendBase64(std::string& out, std::string_view bytes) {
         if (rest == 2) {
             n |= std::uint32_t(static_cast<unsigned char>(bytes[i + 1])) << 8;
         }
-        out.push_back(kAlphabet[n >> 18]);
-        out.push_back(kAlphabet[(n >> 12) & 63]);
-        out.push_back(rest == 2 ? kAlphabet[(n >> 6) & 63] : '=');
-        out.push_back('=');
+        *o++ = kAlphabet[n >> 18];
+        *o++ = kAlphabet[(n >> 12) & 63];
+        *o++ = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+        *o++ = '=';
     }
 }
 

@@ -9,11 +9,19 @@
 #include <stdexcept>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace db {
 
 namespace {
 
 using detail::check;
+
+[[noreturn]] void throwAlreadyRead(int index) {
+    throw Error(QStringLiteral("column %1 of this row was already read").arg(index + 1));
+}
 
 // Long types report a size of 0 or of up to 2^31; reading them starts with this many characters
 // and grows. Everything shorter is read in one call.
@@ -92,17 +100,28 @@ ResultSet::ResultSet(std::shared_ptr<detail::ConnectionHandles> connection,
 void ResultSet::bindBlocks() {
     std::vector<Binding> bindings(columns_.size());
     std::size_t rowBytes = 0;
+    bool anyLong = false;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const auto [cType, width] = bindingOf(columns_[i]);
         if (width == 0) {
-            return; // the driver refuses SQLGetData on a block cursor: stay row by row
+            anyLong = true; // read with SQLGetData, which needs one row per fetch
+            bindings[i] = {cType, 0, 0};
+            continue;
         }
         // Each column's slot stays aligned for the structs and integers read out of it.
         bindings[i] = {cType, (width + 7) / 8 * 8, 0};
         rowBytes += std::size_t(bindings[i].width);
     }
-    const unsigned long rows = std::clamp<unsigned long>(
-        kBlockBytes / std::max<std::size_t>(rowBytes, 1), 1, kMaxBlockRows);
+    if (rowBytes == 0) {
+        return; // nothing to bind: every value comes from SQLGetData
+    }
+    // The driver refuses SQLGetData on a block cursor, so with a long column the rows still come
+    // one at a time; the other columns are bound all the same, which spares a driver call for
+    // each of their values.
+    const unsigned long rows =
+        anyLong ? 1
+                : std::clamp<unsigned long>(kBlockBytes / std::max<std::size_t>(rowBytes, 1), 1,
+                                            kMaxBlockRows);
     std::size_t offset = 0;
     for (Binding& b : bindings) {
         b.offset = offset;
@@ -120,6 +139,9 @@ void ResultSet::bindBlocks() {
     check(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, fetched_.get(), 0), SQL_HANDLE_STMT, stmt,
           "setting the fetched row count");
     for (std::size_t i = 0; i < bindings.size(); ++i) {
+        if (bindings[i].width == 0) {
+            continue;
+        }
         check(SQLBindCol(stmt, SQLUSMALLINT(i + 1), bindings[i].cType,
                          block_.data() + bindings[i].offset, bindings[i].width,
                          &indicators_[i * rows]),
@@ -127,6 +149,7 @@ void ResultSet::bindBlocks() {
     }
     bindings_ = std::move(bindings);
     blockRows_ = rows;
+    someUnbound_ = anyLong;
 }
 
 ResultSet::~ResultSet() {
@@ -151,6 +174,7 @@ ResultSet& ResultSet::operator=(ResultSet&& other) noexcept {
         rowStatus_ = std::move(other.rowStatus_);
         read_ = std::move(other.read_);
         blockRows_ = other.blockRows_;
+        someUnbound_ = other.someUnbound_;
         fetched_ = std::move(other.fetched_);
         current_ = other.current_;
     }
@@ -271,8 +295,29 @@ bool ResultSet::next() {
     return true;
 }
 
-const char* ResultSet::boundValue(int index, short cType, long* length) {
+inline bool ResultSet::fromBinding(int index, short cType) {
     checkIndex(index);
+    if (blockRows_ == 0) {
+        return false;
+    }
+    const auto i = std::size_t(index);
+    const Binding& b = bindings_[i];
+    if (b.width == 0) {
+        return false; // a long column
+    }
+    if (!someUnbound_ || b.cType == cType) {
+        return true; // boundValue checks the getter and the reads
+    }
+    // One row per fetch: the driver gives a bound column again in another type, once per row.
+    if (read_[i] != 0) {
+        throwAlreadyRead(index);
+    }
+    read_[i] = 1;
+    return false;
+}
+
+// Called only once fromBinding has said yes, which checked the index.
+const char* ResultSet::boundValue(int index, short cType, long* length) {
     const auto i = std::size_t(index);
     const Binding& b = bindings_[i];
     if (b.cType != cType) {
@@ -298,10 +343,6 @@ const char* ResultSet::boundValue(int index, short cType, long* length) {
 }
 
 namespace {
-
-[[noreturn]] void throwAlreadyRead(int index) {
-    throw Error(QStringLiteral("column %1 of this row was already read").arg(index + 1));
-}
 
 // Appends the value of column `index` to `out` (a QString read as SQL_C_WCHAR, or a QByteArray
 // read as SQL_C_BINARY), `chunk` units at first and then as much as the driver says is left.
@@ -345,8 +386,9 @@ bool appendInPieces(SQLHSTMT stmt, int index, SQLSMALLINT cType, qsizetype chunk
 
 } // namespace
 
-bool ResultSet::readFixed(int index, short cType, void* target, long targetSize) {
-    if (blockRows_ > 0) {
+// Inline, so that each getter copies its own fixed size.
+inline bool ResultSet::readFixed(int index, short cType, void* target, long targetSize) {
+    if (fromBinding(index, cType)) {
         long length = 0;
         const char* value = boundValue(index, cType, &length);
         if (value == nullptr) {
@@ -355,6 +397,10 @@ bool ResultSet::readFixed(int index, short cType, void* target, long targetSize)
         std::memcpy(target, value, std::size_t(std::min(length, targetSize)));
         return true;
     }
+    return readFixedFromDriver(index, cType, target, targetSize);
+}
+
+bool ResultSet::readFixedFromDriver(int index, short cType, void* target, long targetSize) {
     checkIndex(index);
     SQLHSTMT stmt = statement_->get();
     SQLLEN indicator = 0;
@@ -368,7 +414,7 @@ bool ResultSet::readFixed(int index, short cType, void* target, long targetSize)
 }
 
 bool ResultSet::appendText(int index, QString& out) {
-    if (blockRows_ > 0) {
+    if (fromBinding(index, SQL_C_WCHAR)) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_WCHAR, &length);
         if (value == nullptr) {
@@ -378,6 +424,10 @@ bool ResultSet::appendText(int index, QString& out) {
                                qsizetype(length / long(sizeof(SQLWCHAR)))));
         return true;
     }
+    return appendTextFromDriver(index, out);
+}
+
+bool ResultSet::appendTextFromDriver(int index, QString& out) {
     checkIndex(index);
     return appendInPieces(statement_->get(), index, SQL_C_WCHAR, textChunk_[std::size_t(index)],
                           out);
@@ -393,6 +443,19 @@ void appendAsUtf8(QStringView text, std::string& out) {
     out.resize(start + std::size_t(text.size()) * 3);
     char* o = out.data() + start;
     while (p != end) {
+#if defined(__SSE2__)
+        // Most text is ASCII: eight units at a time while they are.
+        if (end - p >= 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
+                p += 8;
+                o += 8;
+                continue;
+            }
+        }
+#endif
         char32_t c = *p++;
         if (c < 0x80) {
             *o++ = char(c);
@@ -423,7 +486,7 @@ void appendAsUtf8(QStringView text, std::string& out) {
 } // namespace
 
 bool ResultSet::appendUtf8(int index, std::string& out) {
-    if (blockRows_ > 0) {
+    if (fromBinding(index, SQL_C_WCHAR)) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_WCHAR, &length);
         if (value == nullptr) {
@@ -435,7 +498,7 @@ bool ResultSet::appendUtf8(int index, std::string& out) {
         return true;
     }
     scratch_.resize(0);
-    if (!appendText(index, scratch_)) {
+    if (!appendTextFromDriver(index, scratch_)) {
         return false;
     }
     appendAsUtf8(scratch_, out);
@@ -451,7 +514,7 @@ std::optional<QString> ResultSet::text(int index) {
 }
 
 bool ResultSet::appendBytes(int index, QByteArray& out) {
-    if (blockRows_ > 0) {
+    if (fromBinding(index, SQL_C_BINARY)) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_BINARY, &length);
         if (value == nullptr) {
@@ -502,7 +565,7 @@ std::optional<Timestamp> ResultSet::timestamp(int index) {
 }
 
 std::optional<QDate> ResultSet::date(int index) {
-    if (blockRows_ > 0) {
+    if (fromBinding(index, SQL_C_TYPE_TIMESTAMP)) {
         SQL_TIMESTAMP_STRUCT stamp{};
         if (!readFixed(index, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp)) {
             return std::nullopt;
@@ -510,14 +573,14 @@ std::optional<QDate> ResultSet::date(int index) {
         return QDate(stamp.year, stamp.month, stamp.day);
     }
     SQL_DATE_STRUCT value{};
-    if (!readFixed(index, SQL_C_TYPE_DATE, &value, sizeof value)) {
+    if (!readFixedFromDriver(index, SQL_C_TYPE_DATE, &value, sizeof value)) {
         return std::nullopt;
     }
     return QDate(value.year, value.month, value.day);
 }
 
 std::optional<QUuid> ResultSet::guid(int index) {
-    if (blockRows_ > 0) {
+    if (fromBinding(index, SQL_C_BINARY)) {
         // Bound as its 16 bytes, which travel as SQL Server lays them out.
         const std::optional<QByteArray> raw = bytes(index);
         if (!raw) {
@@ -533,7 +596,7 @@ std::optional<QUuid> ResultSet::guid(int index) {
                      b[12], b[13], b[14], b[15]);
     }
     SQLGUID value{};
-    if (!readFixed(index, SQL_C_GUID, &value, sizeof value)) {
+    if (!readFixedFromDriver(index, SQL_C_GUID, &value, sizeof value)) {
         return std::nullopt;
     }
     return QUuid(value.Data1, value.Data2, value.Data3, value.Data4[0], value.Data4[1],

@@ -50,7 +50,8 @@ enum class ReadMode {
     // is then read with the getter of its kind: the text forms for Text, Decimal, Time and
     // Other; int64 for Integer and Bit; real for Real; timestamp; date; the byte forms (or guid)
     // for Guid and Binary. Another getter throws Error. A result with a long column (max types,
-    // text, ntext, image, xml, or one too wide to bind) is read row by row all the same.
+    // text, ntext, image, xml, or one too wide to bind) is read row by row all the same: its
+    // other columns are still bound (one row at a time), and there every getter works.
     Blocks,
 };
 
@@ -103,7 +104,7 @@ public:
     void close() noexcept;
 
     // True when rows come in blocks (ReadMode::Blocks and no long column).
-    bool readsInBlocks() const { return blockRows_ > 0; }
+    bool readsInBlocks() const { return blockRows_ > 0 && !someUnbound_; }
 
 private:
     friend class Connection;
@@ -120,10 +121,14 @@ private:
     void describeColumns();
     void bindBlocks();
     // The current row's bound value of `index`, checked against the asked type; nullptr for NULL.
+    // Whether a getter of `cType` reads column `index` from the binding (else from the driver).
+    bool fromBinding(int index, short cType);
     const char* boundValue(int index, short cType, long* length);
     void checkIndex(int index) const;
     // Reads a fixed-size value; returns false for NULL.
     bool readFixed(int index, short cType, void* target, long targetSize);
+    bool readFixedFromDriver(int index, short cType, void* target, long targetSize);
+    bool appendTextFromDriver(int index, QString& out);
 
     // Declared first so that it is released last: the statement needs its connection.
     std::shared_ptr<detail::ConnectionHandles> connection_;
@@ -141,6 +146,7 @@ private:
     std::vector<unsigned short> rowStatus_;
     std::vector<unsigned char> read_; // columns of the current row already read
     unsigned long blockRows_ = 0;
+    bool someUnbound_ = false; // long columns read with SQLGetData, so one row per fetch
     // On the heap: the driver keeps its address, which must survive a move of the ResultSet.
     std::unique_ptr<unsigned long> fetched_ = std::make_unique<unsigned long>(0);
     unsigned long current_ = 0;

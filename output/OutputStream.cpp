@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #if defined(__linux__)
 #include <fcntl.h>
 #endif
@@ -69,20 +72,46 @@ void OutputStream::write(std::string_view bytes) {
 }
 
 void OutputStream::appendCrLf(std::string_view bytes) {
-    std::size_t start = 0;
-    while (start < bytes.size()) {
-        const std::size_t lf = bytes.find('\n', start);
-        if (lf == std::string_view::npos) {
-            break;
+    // The text goes into the buffer in as few pieces as there are lone LFs (in XML text, usually
+    // none): a look at every byte, but one copy of each run between them.
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    const char* runStart = begin;
+    const auto mendAt = [&](const char* lf) {
+        buffer_.append(runStart, static_cast<std::size_t>(lf - runStart));
+        buffer_.push_back('\r');
+        runStart = lf;
+    };
+    const char* p = begin;
+    if (p != end) {
+        if (*p == '\n' && !lastWasCr_) {
+            mendAt(p);
         }
-        const bool crBefore = lf > 0 ? bytes[lf - 1] == '\r' : lastWasCr_;
-        buffer_.append(bytes.substr(start, lf - start));
-        buffer_.append(crBefore ? "\n" : "\r\n");
-        start = lf + 1;
+        ++p;
     }
-    buffer_.append(bytes.substr(start));
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 1));
+        auto lone = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_andnot_si128(_mm_cmpeq_epi8(before, cr), _mm_cmpeq_epi8(here, lf))));
+        while (lone != 0) {
+            mendAt(p + __builtin_ctz(lone));
+            lone &= lone - 1;
+        }
+        p += 16;
+    }
+#endif
+    for (; p < end; ++p) {
+        if (*p == '\n' && p[-1] != '\r') {
+            mendAt(p);
+        }
+    }
+    buffer_.append(runStart, static_cast<std::size_t>(end - runStart));
     if (!bytes.empty()) {
-        lastWasCr_ = bytes.back() == '\r';
+        lastWasCr_ = end[-1] == '\r';
     }
 }
 

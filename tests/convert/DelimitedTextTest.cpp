@@ -59,17 +59,8 @@ TEST(FieldValue, UnquotesOnlyWholeQuotedFields) {
 }
 
 TEST(QuotedField, RoundTripsThroughSplitting) {
-    const Strings values = {"",
-                            "plain",
-                            "a,b",
-                            "\"",
-                            "\"\"",
-                            "x\r\ny",
-                            "\r",
-                            "\n",
-                            "end\"",
-                            ",",
-                            "née, \"Åsa\"\r\n<&>"};
+    const Strings values = {"",   "plain", "a,b",   "\"", "\"\"",           "x\r\ny",
+                            "\r", "\n",    "end\"", ",",  "\"a\"b\"\"c, d", "née, \"Åsa\"\r\n<&>"};
     std::string line;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (i) {
@@ -77,6 +68,17 @@ TEST(QuotedField, RoundTripsThroughSplitting) {
         }
         CSVXML::appendQuotedField(line, values[i]);
     }
+    // Quoting a value already in the line (in place) gives the same line.
+    std::string inPlace;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i) {
+            inPlace += ',';
+        }
+        const std::size_t start = inPlace.size();
+        inPlace += values[i];
+        CSVXML::quoteFieldFrom(inPlace, start);
+    }
+    EXPECT_EQ(inPlace, line);
     std::string text = line + "\r\n" + line;
     const auto split = lines(text);
     ASSERT_EQ(split.size(), 2u);

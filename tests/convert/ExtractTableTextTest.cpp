@@ -56,26 +56,39 @@ TEST(TableQuery, NamesAreBracketedWithClosingBracketsDoubled) {
               u("SELECT * FROM [a]]b].[x]]; DROP TABLE y; --];"));
 }
 
-// Locale-independent forms that XML readers expect, one per type.
+// Locale-independent forms that XML readers expect, one per type; the same with a long column
+// among them, which makes the other columns come one row at a time.
 TEST_F(ExtractTest, EachTypeHasItsTextForm) {
-    sql("CREATE TABLE T (I INT, B BIGINT, S SMALLINT, N NVARCHAR(20), D DECIMAL(12,2), "
+    const std::string columns =
+        "I INT, B BIGINT, S SMALLINT, N NVARCHAR(20), D DECIMAL(12,2), "
         "M MONEY, F FLOAT, R REAL, Flag BIT, Day DATE, Stamp DATETIME, Fine DATETIME2(3), "
-        "Small SMALLDATETIME, G UNIQUEIDENTIFIER, Raw VARBINARY(8), Tm TIME(3));"
-        "INSERT INTO T VALUES (-2147483648, 9223372036854775807, 7, 'plain', '-1234.5', "
-        "'12.34', 0.1, 0.1, 1, '2024-02-29', '2024-02-29 13:45:07.997', "
-        "'1999-12-31 23:59:59.123', '2001-01-01 10:20:00', "
-        "'6F9619FF-8B86-D011-B42D-00C04FC964FF', x'00ff10', '13:45:07.123');"
-        "INSERT INTO T VALUES (0, -1, 0, '', '0.5', '0', 1e20, 2.5, 0, '0001-01-01', "
-        "'1753-01-01 00:00:00', '9999-12-31 23:59:59.999', '1900-01-01 00:00:00', "
-        "'00000000-0000-0000-0000-000000000000', x'', '00:00:00');");
-    const std::string text = CSVXML::ExtractTableText(login(), dbo("T"));
-    EXPECT_EQ(text, "I,B,S,N,D,M,F,R,Flag,Day,Stamp,Fine,Small,G,Raw,Tm\r\n"
-                    "-2147483648,9223372036854775807,7,plain,-1234.50,12.3400,0.1,0.1,1,"
-                    "2024-02-29,2024-02-29T13:45:07.997,1999-12-31T23:59:59.123,"
-                    "2001-01-01T10:20:00,6F9619FF-8B86-D011-B42D-00C04FC964FF,AP8Q,13:45:07.123\r\n"
-                    "0,-1,0,,0.50,0.0000,1e+20,2.5,0,0001-01-01,1753-01-01T00:00:00.000,"
-                    "9999-12-31T23:59:59.999,1900-01-01T00:00:00,"
-                    "00000000-0000-0000-0000-000000000000,,00:00:00.000");
+        "Small SMALLDATETIME, G UNIQUEIDENTIFIER, Raw VARBINARY(8), Tm TIME(3)";
+    const std::string first = "-2147483648, 9223372036854775807, 7, 'plain', '-1234.5', "
+                              "'12.34', 0.1, 0.1, 1, '2024-02-29', '2024-02-29 13:45:07.997', "
+                              "'1999-12-31 23:59:59.123', '2001-01-01 10:20:00', "
+                              "'6F9619FF-8B86-D011-B42D-00C04FC964FF', x'00ff10', '13:45:07.123'";
+    const std::string second = "0, -1, 0, '', '0.5', '0', 1e20, 2.5, 0, '0001-01-01', "
+                               "'1753-01-01 00:00:00', '9999-12-31 23:59:59.999', "
+                               "'1900-01-01 00:00:00', '00000000-0000-0000-0000-000000000000', "
+                               "x'', '00:00:00'";
+    sql("CREATE TABLE T (" + columns + "); INSERT INTO T VALUES (" + first +
+        "); INSERT INTO T VALUES (" + second + ");" + "CREATE TABLE L (Body [NVARCHAR(MAX)], " +
+        columns + "); INSERT INTO L VALUES ('" + std::string(5000, 'x') + "', " + first +
+        "); INSERT INTO L VALUES (NULL, " + second + ");");
+    const std::string names = "I,B,S,N,D,M,F,R,Flag,Day,Stamp,Fine,Small,G,Raw,Tm";
+    const std::string values1 =
+        "-2147483648,9223372036854775807,7,plain,-1234.50,12.3400,0.1,0.1,1,"
+        "2024-02-29,2024-02-29T13:45:07.997,1999-12-31T23:59:59.123,"
+        "2001-01-01T10:20:00,6F9619FF-8B86-D011-B42D-00C04FC964FF,AP8Q,13:45:07.123";
+    const std::string values2 =
+        "0,-1,0,,0.50,0.0000,1e+20,2.5,0,0001-01-01,1753-01-01T00:00:00.000,"
+        "9999-12-31T23:59:59.999,1900-01-01T00:00:00,"
+        "00000000-0000-0000-0000-000000000000,,00:00:00.000";
+    EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("T")),
+              names + "\r\n" + values1 + "\r\n" + values2);
+    EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("L")), "Body," + names + "\r\n" +
+                                                               std::string(5000, 'x') + "," +
+                                                               values1 + "\r\n," + values2);
 }
 
 // A NULL is the empty text wherever it stands: first, between two values, last, alone.

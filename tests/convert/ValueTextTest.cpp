@@ -52,6 +52,10 @@ TEST(ValueText, DatesAndTimesAreIsoWithTheTypesFraction) {
               "2024-01-02T03:04:05.999");
     EXPECT_EQ(text([](auto& o) { ValueText::appendTime(o, 7, 8, 9, 500'000'000, 1); }),
               "07:08:09.5");
+    // Parts outside the types' ranges are written whole, never cut to their width.
+    EXPECT_EQ(text([](auto& o) { ValueText::appendDate(o, 12345, 123, -1); }), "12345-123--1");
+    EXPECT_EQ(text([](auto& o) { ValueText::appendTime(o, 1, 2, 3, 2'000'000'000u, 2); }),
+              "01:02:03.200");
 }
 
 TEST(ValueText, DecimalsHaveADigitBeforeThePoint) {
@@ -76,6 +80,10 @@ TEST(ValueText, BinaryIsBase64) {
     EXPECT_EQ(
         text([](auto& o) { ValueText::appendBase64(o, std::string_view("\xff\x00\xfe", 3)); }),
         "/wD+");
+    // Appended after what the line already holds.
+    std::string line = "a,";
+    ValueText::appendBase64(line, "fo");
+    EXPECT_EQ(line, "a,Zm8=");
 }
 
 } // namespace

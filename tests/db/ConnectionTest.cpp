@@ -246,7 +246,7 @@ TEST_F(ConnectionTest, BlockReadsGiveTheRowByRowValues) {
 }
 
 // A long column among fixed ones: the whole result is read row by row, and every getter still
-// works; in blocks, a getter of another kind and a second read are refused.
+// works, once per value; in blocks, a getter of another kind and a second read are refused.
 TEST_F(ConnectionTest, LongColumnsKeepTheRowByRowRead) {
     sql("CREATE TABLE T (A INT, Body [nvarchar(max)], B FLOAT);"
         "INSERT INTO T VALUES (1, 'long', 2.5); INSERT INTO T VALUES (NULL, NULL, NULL);"
@@ -261,6 +261,19 @@ TEST_F(ConnectionTest, LongColumnsKeepTheRowByRowRead) {
         ASSERT_TRUE(rows.next());
         EXPECT_EQ(rows.text(0), std::nullopt);
         EXPECT_EQ(rows.text(1), std::nullopt);
+        EXPECT_FALSE(rows.next());
+    }
+    {
+        // The fixed columns bound beside the long one: each is still read once per row.
+        db::ResultSet rows = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
+        ASSERT_TRUE(rows.next());
+        EXPECT_EQ(rows.int64(0), 1);
+        EXPECT_THROW((void)rows.text(0), db::Error);
+        EXPECT_EQ(rows.text(1), u("long"));
+        EXPECT_EQ(rows.text(2), u("2.5"));
+        EXPECT_THROW((void)rows.real(2), db::Error);
+        ASSERT_TRUE(rows.next());
+        EXPECT_EQ(rows.real(2), std::nullopt);
         EXPECT_FALSE(rows.next());
     }
     db::ResultSet rows = connection.query(u("SELECT * FROM [Fixed];"), db::ReadMode::Blocks);

@@ -141,6 +141,20 @@ TEST_F(Output, StreamKeepsCrLfAcrossPieces) {
     ASSERT_TRUE(out.commit()) << out.error().toStdString();
     EXPECT_EQ(readFile(path("s.xml")), QByteArray("a\r\nb\r\n\r\n"));
 
+    // Lone LFs, CR LFs and lone CRs at every offset of a long piece.
+    std::string mixed;
+    std::string wanted;
+    for (int i = 0; i < 60; ++i) {
+        const std::string run(std::size_t(i % 19), 'y');
+        mixed += run + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\r");
+        wanted += run + (i % 3 == 2 ? "\r" : "\r\n");
+    }
+    CSVXML::OutputStream mixedOut(path("m.xml"));
+    ASSERT_TRUE(mixedOut.open());
+    mixedOut.write(mixed);
+    ASSERT_TRUE(mixedOut.commit());
+    EXPECT_EQ(readFile(path("m.xml")), QByteArray::fromStdString(wanted));
+
     // One piece larger than the stream's buffer goes out in slices: a CR LF or a lone LF that
     // falls on a slice's edge is treated as anywhere else.
     const std::size_t mib = 1 << 20;
