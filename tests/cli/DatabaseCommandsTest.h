@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CliRunner.h"
+#include "TestBackend.h"
 #include "db/SettingsStore.h"
 
 #include <QTemporaryDir>
@@ -11,15 +12,20 @@ inline QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// The database commands against the test server, with their own settings folder so that the
-// wizard's stored login is whatever the test writes there.
+// The database commands against the test server (or a real one, under OnBothBackends), with
+// their own settings folder so that the wizard's stored login is whatever the test writes there.
 class DatabaseCommandsTest : public testing::Test {
 protected:
     void SetUp() override {
         server.addDatabase("shop", ":memory:");
         port = server.start();
+        backend.emplace(server, port);
+        seed();
     }
     void TearDown() override { server.stop(); }
+
+    // Creates the tables every case of the fixture reads, in whichever back end is in use.
+    virtual void seed() {}
 
     QString address() const { return QStringLiteral("127.0.0.1,%1").arg(port); }
 
@@ -32,15 +38,17 @@ protected:
         }
         return env;
     }
+    // With the back end's own password.
+    QProcessEnvironment environment() const {
+        return environment(backend->login().password.toUtf8().constData());
+    }
 
     QStringList loginArgs(const char* command) const {
-        return {u(command),
-                QStringLiteral("--server"),
-                address(),
-                QStringLiteral("--user=demo"),
-                QStringLiteral("--database"),
-                QStringLiteral("shop"),
-                QStringLiteral("--login-timeout=3")};
+        const db::ConnectionSettings& login = backend->login();
+        return {u(command),     QStringLiteral("--server"),
+                login.server,   QStringLiteral("--user"),
+                login.user,     QStringLiteral("--database"),
+                login.database, QStringLiteral("--login-timeout=5")};
     }
 
     void storeLogin(const db::ConnectionSettings& settings) {
@@ -51,4 +59,5 @@ protected:
     tdsserver::Server server;
     std::uint16_t port = 0;
     QTemporaryDir config;
+    std::optional<TestBackend> backend;
 };
