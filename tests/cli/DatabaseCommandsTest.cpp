@@ -75,9 +75,8 @@ TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
     EXPECT_EQ(r.err, QByteArray());
 }
 
+// Option errors beyond the general ones of CliProgram; none of them may reach the server.
 TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
-    EXPECT_EQ(runCli({u("tables"), u("--colour")}, {}, environment("demo")).exitCode, 2);
-    EXPECT_EQ(runCli({u("probe"), u("--server")}, {}, environment("demo")).exitCode, 2);
     EXPECT_EQ(runCli({u("probe"), u("--login-timeout=0")}, {}, environment("demo")).exitCode, 2);
     EXPECT_EQ(runCli(loginArgs("export"), {}, environment("demo")).exitCode, 2); // no --table
     // A conversion option means nothing to extract.
@@ -85,9 +84,6 @@ TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
                      environment("demo"))
                   .exitCode,
               2);
-    EXPECT_EQ(
-        runCli(loginArgs("export") << u("--table=T") << u("-o"), {}, environment("demo")).exitCode,
-        2);
     EXPECT_TRUE(server.logins().empty());
 }
 
