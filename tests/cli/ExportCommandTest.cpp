@@ -83,9 +83,6 @@ TEST_P(ExportOnBothBackends, ExportEqualsConvertingTheExtractedText) {
         }
         EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
     }
-    const CliResult plain = runCli(args("export"), {}, environment());
-    EXPECT_TRUE(plain.out.contains("  <Body>line\r\nfeed</Body>\r\n")) << plain.out.constData();
-    EXPECT_TRUE(plain.out.contains("<Body>&lt;&amp;&gt; \xC3\xA9</Body>"));
 }
 
 // Each value of the XML as "name=text", or "name nil" for an xsi:nil element, row by row; the

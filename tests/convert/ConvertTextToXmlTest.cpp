@@ -179,26 +179,6 @@ TEST(ConversionLimits, MoreThan32767ColumnsAreAllWritten) {
     EXPECT_NE(xml.find(" <c32767>32767</c32767>\r\n"), std::string::npos);
 }
 
-TEST(XmlConverter, StreamingLinesGivesTheSameTextAsTheWholeText) {
-    // The command line streams extracted lines; the wizard converts the joined text. Both must
-    // write the same bytes, also when a quoted value holds a line break.
-    const std::vector<std::string> lines = {"id,\"note, with comma\"", "1,\"a\r\nb\"",
-                                            "2,\"\"\"q\"\"\"", "3,"};
-    std::string joined;
-    for (const auto& line : lines) {
-        joined += (joined.empty() ? "" : "\r\n") + line;
-    }
-    for (const auto& options : {ConversionOptions{}, noHeader(), noRowTags()}) {
-        CSVXML::StringSink streamed;
-        CSVXML::XmlConverter converter(options, streamed);
-        for (const auto& line : lines) {
-            converter.addLine(line);
-        }
-        converter.finish();
-        EXPECT_EQ(streamed.text, convert(joined, options));
-    }
-}
-
 TEST(RefusedCharacters, BecomeReferencesAndTheFirstPlaceIsKept) {
     // Long values take the block path, short ones the byte path, a stray quote the plain path.
     const std::string longPlain(40, 'p');
