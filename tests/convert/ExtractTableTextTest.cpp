@@ -32,33 +32,45 @@ TEST(TableQuery, NamesAreBracketedWithClosingBracketsDoubled) {
 // records or faults.
 using ExtractOnBothBackends = OnBothBackends<ServerTest>;
 
-// Locale-independent forms that XML readers expect, one per type.
+// Locale-independent forms that XML readers expect, one per type; the same with a long column
+// among them, which makes the other columns come one row at a time.
 TEST_P(ExtractOnBothBackends, EachTypeHasItsTextForm) {
+    const std::string columns =
+        "I INT, B BIGINT, S SMALLINT, N NVARCHAR(20), D DECIMAL(12,2), "
+        "M MONEY, F FLOAT, R REAL, Flag BIT, Day DATE, Stamp DATETIME, Fine DATETIME2(3), "
+        "Small SMALLDATETIME, G UNIQUEIDENTIFIER, Raw VARBINARY(8), Tm TIME(3)";
+    const std::string first = "-2147483648, 9223372036854775807, 7, 'plain', '-1234.5', "
+                              "'12.34', 0.1, 0.1, 1, '2024-02-29', '2024-02-29 13:45:07.997', "
+                              "'1999-12-31 23:59:59.123', '2001-01-01 10:20:00', "
+                              "'6F9619FF-8B86-D011-B42D-00C04FC964FF', " +
+                              backend->bytes("00ff10") + ", '13:45:07.123'";
+    const std::string second = "0, -1, 0, '', '0.5', '0', 1e20, 2.5, 0, '0001-01-01', "
+                               "'1753-01-01 00:00:00', '9999-12-31 23:59:59.999', "
+                               "'1900-01-01 00:00:00', '00000000-0000-0000-0000-000000000000', " +
+                               backend->bytes("") + ", '00:00:00'";
     const std::string t = backend->table("Types");
+    const std::string l = backend->table("Long");
     backend->exec(
-        {"CREATE TABLE " + t +
-             " (I INT, B BIGINT, S SMALLINT, N NVARCHAR(20), D DECIMAL(12,2), "
-             "M MONEY, F FLOAT, R REAL, Flag BIT, Day DATE, Stamp DATETIME, Fine DATETIME2(3), "
-             "Small SMALLDATETIME, G UNIQUEIDENTIFIER, Raw VARBINARY(8), Tm TIME(3));",
-         "INSERT INTO " + t +
-             " VALUES (-2147483648, 9223372036854775807, 7, 'plain', '-1234.5', "
-             "'12.34', 0.1, 0.1, 1, '2024-02-29', '2024-02-29 13:45:07.997', "
-             "'1999-12-31 23:59:59.123', '2001-01-01 10:20:00', "
-             "'6F9619FF-8B86-D011-B42D-00C04FC964FF', " +
-             backend->bytes("00ff10") + ", '13:45:07.123');",
-         "INSERT INTO " + t +
-             " VALUES (0, -1, 0, '', '0.5', '0', 1e20, 2.5, 0, '0001-01-01', "
-             "'1753-01-01 00:00:00', '9999-12-31 23:59:59.999', '1900-01-01 00:00:00', "
-             "'00000000-0000-0000-0000-000000000000', " +
-             backend->bytes("") + ", '00:00:00');"});
-    const std::string text = CSVXML::ExtractTableText(backend->login(), dbo(t));
-    EXPECT_EQ(text, "I,B,S,N,D,M,F,R,Flag,Day,Stamp,Fine,Small,G,Raw,Tm\r\n"
-                    "-2147483648,9223372036854775807,7,plain,-1234.50,12.3400,0.1,0.1,1,"
-                    "2024-02-29,2024-02-29T13:45:07.997,1999-12-31T23:59:59.123,"
-                    "2001-01-01T10:20:00,6F9619FF-8B86-D011-B42D-00C04FC964FF,AP8Q,13:45:07.123\r\n"
-                    "0,-1,0,,0.50,0.0000,1e+20,2.5,0,0001-01-01,1753-01-01T00:00:00.000,"
-                    "9999-12-31T23:59:59.999,1900-01-01T00:00:00,"
-                    "00000000-0000-0000-0000-000000000000,,00:00:00.000");
+        {"CREATE TABLE " + t + " (" + columns + ");",
+         "INSERT INTO " + t + " VALUES (" + first + ");",
+         "INSERT INTO " + t + " VALUES (" + second + ");",
+         "CREATE TABLE " + l + " (Body " + backend->longText() + ", " + columns + ");",
+         "INSERT INTO " + l + " VALUES ('" + std::string(5000, 'x') + "', " + first + ");",
+         "INSERT INTO " + l + " VALUES (NULL, " + second + ");"});
+    const std::string names = "I,B,S,N,D,M,F,R,Flag,Day,Stamp,Fine,Small,G,Raw,Tm";
+    const std::string values1 =
+        "-2147483648,9223372036854775807,7,plain,-1234.50,12.3400,0.1,0.1,1,"
+        "2024-02-29,2024-02-29T13:45:07.997,1999-12-31T23:59:59.123,"
+        "2001-01-01T10:20:00,6F9619FF-8B86-D011-B42D-00C04FC964FF,AP8Q,13:45:07.123";
+    const std::string values2 =
+        "0,-1,0,,0.50,0.0000,1e+20,2.5,0,0001-01-01,1753-01-01T00:00:00.000,"
+        "9999-12-31T23:59:59.999,1900-01-01T00:00:00,"
+        "00000000-0000-0000-0000-000000000000,,00:00:00.000";
+    EXPECT_EQ(CSVXML::ExtractTableText(backend->login(), dbo(t)),
+              names + "\r\n" + values1 + "\r\n" + values2);
+    EXPECT_EQ(CSVXML::ExtractTableText(backend->login(), dbo(l)), "Body," + names + "\r\n" +
+                                                                      std::string(5000, 'x') + "," +
+                                                                      values1 + "\r\n," + values2);
 }
 
 TEST_P(ExtractOnBothBackends, EmptyTableGivesTheHeaderAloneAndTheRootTags) {
