@@ -59,20 +59,6 @@ TEST(ConvertCommand, FileInputAndOutputFile) {
     EXPECT_EQ(readFile(out), QByteArray("<XML>\r\n <row>\r\n  <k>v</k>\r\n </row>\r\n</XML>\r\n"));
 }
 
-TEST(ConvertCommand, UsageErrorsExitWithTwoAndOneLine) {
-    for (const auto& bad :
-         {args({"--bogus"}), args({"--separator"}), args({"a", "b"}), args({"--no-header=1"}),
-          QStringList{QStringLiteral("nosuch")}, QStringList{}}) {
-        const auto r = runCli(bad);
-        EXPECT_EQ(r.exitCode, 2) << bad.join(QLatin1Char(' ')).toStdString();
-        EXPECT_TRUE(r.out.isEmpty());
-        EXPECT_FALSE(r.err.isEmpty());
-        if (!bad.isEmpty()) {
-            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-        }
-    }
-}
-
 TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
     const auto missing = runCli(args({"/nonexistent/in.csv"}));
     EXPECT_EQ(missing.exitCode, 2);
@@ -84,11 +70,6 @@ TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
 }
 
 TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
-    const auto missingFolder = runCli(args({"-o", "/nonexistent-dir/out.xml"}), kInput);
-    EXPECT_EQ(missingFolder.exitCode, 1);
-    EXPECT_TRUE(missingFolder.err.contains("/nonexistent-dir/out.xml"));
-    EXPECT_FALSE(QFile::exists(QStringLiteral("/nonexistent-dir/out.xml")));
-
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString folderInTheWay = dir.filePath(QStringLiteral("taken"));
@@ -193,6 +174,10 @@ TEST(CliProgram, UnknownOptionsAndMissingValuesGiveOneLine) {
         {QStringLiteral("export"), QStringLiteral("--table")},
         {QStringLiteral("extract"), QStringLiteral("--table=T"), QStringLiteral("--nulls=nil")},
         {QStringLiteral("tables"), QStringLiteral("--password")},
+        {QStringLiteral("nosuch")},
+        {QStringLiteral("convert"), QStringLiteral("--separator")},
+        {QStringLiteral("convert"), QStringLiteral("a"), QStringLiteral("b")},
+        {QStringLiteral("convert"), QStringLiteral("--no-header=1")},
     };
     for (const QStringList& args : bad) {
         const auto r = runCli(args);
@@ -201,6 +186,7 @@ TEST(CliProgram, UnknownOptionsAndMissingValuesGiveOneLine) {
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
         EXPECT_TRUE(r.err.startsWith("tallowby-cli: ")) << r.err.constData();
     }
+    EXPECT_EQ(runCli({}).exitCode, 2);
 }
 
 } // namespace

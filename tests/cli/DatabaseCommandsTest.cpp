@@ -2,27 +2,30 @@
 
 namespace {
 
-TEST_F(DatabaseCommandsTest, ProbeSaysSuccessfulForAWorkingLogin) {
-    const CliResult r = runCli(loginArgs("probe"), {}, environment("demo"));
+using CommandsOnBothBackends = OnBothBackends<DatabaseCommandsTest>;
+
+TEST_P(CommandsOnBothBackends, ProbeTellsTheTestsMessageAndVerboseAddsTheDriversReason) {
+    CliResult r = runCli(loginArgs("probe"), {}, environment());
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(r.out, QByteArray("Connection successful.\n"));
     EXPECT_EQ(r.err, QByteArray());
-    ASSERT_EQ(server.logins().size(), 1u);
-    EXPECT_EQ(server.logins()[0].password, "demo");
-}
 
-TEST_F(DatabaseCommandsTest, ProbeFailureIsTheTestsMessageAndVerboseAddsTheDriversReason) {
-    CliResult r = runCli(loginArgs("probe"), {}, environment("wrong"));
+    const QByteArray wrong = (backend->login().password + u("-wrong")).toUtf8();
+    r = runCli(loginArgs("probe"), {}, environment(wrong.constData()));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
     EXPECT_EQ(r.err, QByteArray());
 
-    r = runCli(loginArgs("probe") << QStringLiteral("--verbose"), {}, environment("wrong"));
+    r = runCli(loginArgs("probe") << QStringLiteral("--verbose"), {},
+               environment(wrong.constData()));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
     EXPECT_TRUE(r.err.startsWith("tallowby-cli: connect failed: ")) << r.err.constData();
-    EXPECT_TRUE(r.err.contains("Login failed for user 'demo'")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("Login failed for user '" + backend->login().user.toUtf8() + "'"))
+        << r.err.constData();
 }
+
+TALLOWBY_ON_BOTH_BACKENDS(CommandsOnBothBackends);
 
 // The wizard's last login works from the command line as it stands, password included, and an
 // option replaces just its own value. Standard input is no terminal here, so nothing is asked.
@@ -72,18 +75,15 @@ TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
     EXPECT_EQ(r.err, QByteArray());
 }
 
-TEST_F(DatabaseCommandsTest, TablesFailureTellsTheDriversMessage) {
-    const CliResult r = runCli(loginArgs("tables"), {}, environment("wrong"));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, QByteArray());
-    EXPECT_TRUE(r.err.startsWith("tallowby-cli: connect failed: ")) << r.err.constData();
-    EXPECT_TRUE(r.err.contains("Login failed for user 'demo'")) << r.err.constData();
-}
-
+// Option errors beyond the general ones of CliProgram; none of them may reach the server.
 TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
-    EXPECT_EQ(runCli({u("tables"), u("--colour")}, {}, environment("demo")).exitCode, 2);
-    EXPECT_EQ(runCli({u("probe"), u("--server")}, {}, environment("demo")).exitCode, 2);
     EXPECT_EQ(runCli({u("probe"), u("--login-timeout=0")}, {}, environment("demo")).exitCode, 2);
+    EXPECT_EQ(runCli(loginArgs("export"), {}, environment("demo")).exitCode, 2); // no --table
+    // A conversion option means nothing to extract.
+    EXPECT_EQ(runCli(loginArgs("extract") << u("--table=T") << u("--no-row-tags"), {},
+                     environment("demo"))
+                  .exitCode,
+              2);
     EXPECT_TRUE(server.logins().empty());
 }
 

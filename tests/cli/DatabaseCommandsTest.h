@@ -1,25 +1,74 @@
 #pragma once
 
 #include "CliRunner.h"
+#include "TestBackend.h"
 #include "db/SettingsStore.h"
 
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <gtest/gtest.h>
+#include <string>
 #include <tdsserver/server.h>
+#include <vector>
 
 inline QString u(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// The database commands against the test server, with their own settings folder so that the
-// wizard's stored login is whatever the test writes there.
+// Each value of the XML as "name=text", or "name nil" for an xsi:nil element, row by row; the
+// root must declare the xsi namespace exactly when `nilDeclared`.
+inline std::vector<std::vector<std::string>> readValues(const QByteArray& xml, bool nilDeclared) {
+    const QString xsi = QStringLiteral("http://www.w3.org/2001/XMLSchema-instance");
+    std::vector<std::vector<std::string>> rows;
+    QXmlStreamReader reader(xml);
+    reader.setNamespaceProcessing(true);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isEndElement()) {
+            --depth;
+        }
+        if (!reader.isStartElement()) {
+            continue;
+        }
+        ++depth;
+        if (depth == 1) {
+            bool declared = false;
+            for (const QXmlStreamNamespaceDeclaration& d : reader.namespaceDeclarations()) {
+                declared =
+                    declared || (d.prefix() == QLatin1String("xsi") && d.namespaceUri() == xsi);
+            }
+            EXPECT_EQ(declared, nilDeclared);
+        } else if (depth == 2) {
+            rows.emplace_back();
+        } else {
+            const std::string name = reader.name().toString().toStdString();
+            const bool nil =
+                reader.attributes().value(xsi, QStringLiteral("nil")) == QLatin1String("true");
+            const QString text = reader.readElementText();
+            --depth;
+            EXPECT_TRUE(!nil || text.isEmpty());
+            rows.back().push_back(nil ? name + " nil" : name + "=" + text.toStdString());
+        }
+    }
+    EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+    return rows;
+}
+
+// The database commands against the test server (or a real one, under OnBothBackends), with
+// their own settings folder so that the wizard's stored login is whatever the test writes there.
 class DatabaseCommandsTest : public testing::Test {
 protected:
     void SetUp() override {
         server.addDatabase("shop", ":memory:");
         port = server.start();
+        backend.emplace(server, port);
+        seed();
     }
     void TearDown() override { server.stop(); }
+
+    // Creates the tables every case of the fixture reads, in whichever back end is in use.
+    virtual void seed() {}
 
     QString address() const { return QStringLiteral("127.0.0.1,%1").arg(port); }
 
@@ -32,15 +81,17 @@ protected:
         }
         return env;
     }
+    // With the back end's own password.
+    QProcessEnvironment environment() const {
+        return environment(backend->login().password.toUtf8().constData());
+    }
 
     QStringList loginArgs(const char* command) const {
-        return {u(command),
-                QStringLiteral("--server"),
-                address(),
-                QStringLiteral("--user=demo"),
-                QStringLiteral("--database"),
-                QStringLiteral("shop"),
-                QStringLiteral("--login-timeout=3")};
+        const db::ConnectionSettings& login = backend->login();
+        return {u(command),     QStringLiteral("--server"),
+                login.server,   QStringLiteral("--user"),
+                login.user,     QStringLiteral("--database"),
+                login.database, QStringLiteral("--login-timeout=5")};
     }
 
     void storeLogin(const db::ConnectionSettings& settings) {
@@ -51,4 +102,5 @@ protected:
     tdsserver::Server server;
     std::uint16_t port = 0;
     QTemporaryDir config;
+    std::optional<TestBackend> backend;
 };

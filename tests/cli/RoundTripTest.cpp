@@ -4,14 +4,10 @@
 #include "DatabaseCommandsTest.h"
 #include "convert/ConvertTextToXml.h"
 #include "convert/ExtractTableText.h"
-#include "db/Connection.h"
-#include "db/ConnectionString.h"
 #include "output/SaveTextToFile.h"
 
 #include <QFile>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QXmlStreamReader>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,52 +16,14 @@ namespace {
 
 using Table = std::vector<std::vector<std::string>>; // rows of values; "" for NULL
 
-// The names as the table holds them, and as an SQLite statement writes them.
+// The names as the table holds them.
 const std::vector<std::string> kNames = {"Id",     "First Name",        "a:b", "1st",
                                          "x]y\"z", "\xC3\xA9t\xC3\xA9", "Note"};
 
-// SQLite's literals for the test server; T-SQL's (N'...') for a real server.
-bool tsql = false;
-
-std::string sqlText(const std::string& value) {
-    std::string out = tsql ? "N'" : "'";
-    for (const char c : value) {
-        out += c == '\'' ? std::string("''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
-std::string sqlName(const std::string& name) {
-    std::string out = "\"";
-    for (const char c : name) {
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return out + "\"";
-}
-
-// The login of a real SQL Server for the database tests, from TALLOWBY_TEST_SQLSERVER
-// ("server=host,port;user=NAME;database=NAME") and TALLOWBY_TEST_SQLSERVER_PASSWORD.
-std::optional<db::ConnectionSettings> realServer() {
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const QString named = env.value(QStringLiteral("TALLOWBY_TEST_SQLSERVER"));
-    if (named.isEmpty()) {
-        return std::nullopt;
-    }
-    db::ConnectionSettings settings;
-    settings.password = env.value(QStringLiteral("TALLOWBY_TEST_SQLSERVER_PASSWORD"));
-    for (const QString& part : named.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString key = part.section(QLatin1Char('='), 0, 0).trimmed().toLower();
-        const QString value = part.section(QLatin1Char('='), 1);
-        (key == QLatin1String("server") ? settings.server
-         : key == QLatin1String("user") ? settings.user
-                                        : settings.database) = value;
-    }
-    return settings;
-}
-
 // Several hundred rows built from pieces that the splitting, the escaping and the line breaks
 // each have to get right, in many combinations and lengths.
-Table awkwardRows(std::vector<std::string>& statements) {
+Table awkwardRows(TestBackend& backend, const std::string& table,
+                  std::vector<std::string>& statements) {
     const std::vector<std::string> pieces = {",",
                                              "\"",
                                              "\"\"",
@@ -94,7 +52,7 @@ Table awkwardRows(std::vector<std::string>& statements) {
     };
     for (int r = 0; r < 400; ++r) {
         std::vector<std::string> row{std::to_string(r)};
-        std::string sql = "INSERT INTO TallowbyRoundTrip VALUES (" + std::to_string(r);
+        std::string sql = "INSERT INTO " + table + " VALUES (" + std::to_string(r);
         for (std::size_t c = 1; c < kNames.size(); ++c) {
             std::string value;
             const std::uint32_t shape = next() % 10;
@@ -105,7 +63,7 @@ Table awkwardRows(std::vector<std::string>& statements) {
                 for (std::size_t i = 0; i < length; ++i) {
                     value += pieces[next() % pieces.size()];
                 }
-                sql += ", " + sqlText(value); // shape 1 with length 0: the empty text
+                sql += ", " + backend.text(value); // shape 1 with length 0: the empty text
             }
             row.push_back(value);
         }
@@ -130,110 +88,35 @@ std::string decodeName(const QString& name) {
     return (out + name.mid(from)).toStdString();
 }
 
-// The file as a strict reader gives it back: the names of the first row, and every value.
-void readBack(const QByteArray& xml, std::vector<std::string>& names, Table& rows) {
-    QXmlStreamReader reader(xml);
-    int depth = 0;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement()) {
-            ++depth;
-            if (depth == 2) {
-                rows.emplace_back();
-            } else if (depth == 3) {
-                if (rows.size() == 1) {
-                    names.push_back(decodeName(reader.name().toString()));
-                }
-                rows.back().push_back(reader.readElementText().toStdString());
-                --depth;
-            }
-        } else if (reader.isEndElement()) {
-            --depth;
-        }
-    }
-    ASSERT_FALSE(reader.hasError()) << reader.errorString().toStdString();
-}
-
 struct Keep final : CSVXML::OverwriteQuestion {
     bool confirm(const QString&) override { return true; }
 };
 
-enum class Backend { TestServer, SqlServer };
-
-std::string backendName(Backend b) {
-    return b == Backend::TestServer ? "TestServer" : "SqlServer";
-}
-
 // One body, two back ends: the project's test server always, a real SQL Server when
 // TALLOWBY_TEST_SQLSERVER names one.
-class RoundTrip : public DatabaseCommandsTest, public testing::WithParamInterface<Backend> {
-protected:
-    void SetUp() override {
-        DatabaseCommandsTest::SetUp();
-        tsql = GetParam() == Backend::SqlServer;
-        if (!tsql) {
-            login = {address(), u("demo"), u("demo"), u("shop")};
-            return;
-        }
-        const std::optional<db::ConnectionSettings> real = realServer();
-        if (!real) {
-            GTEST_SKIP()
-                << "TALLOWBY_TEST_SQLSERVER is not set: no real SQL Server to test against";
-        }
-        login = *real;
-    }
-
-    // Runs the statements where the table is to be.
-    void run(const std::vector<std::string>& statements) {
-        if (!tsql) {
-            std::string all;
-            for (const std::string& statement : statements) {
-                all += statement;
-            }
-            server.execSql("shop", all);
-            return;
-        }
-        db::Connection connection =
-            db::Connection::open(db::connectionString(login, db::ConnectionStringForm::UpperCase),
-                                 std::chrono::seconds(10));
-        for (const std::string& statement : statements) {
-            connection.query(QString::fromStdString(statement));
-        }
-    }
-
-    QStringList exportArgs(const QString& file) const {
-        return {u("export"),  u("--server"),          login.server,   u("--user"),
-                login.user,   u("--database"),        login.database, u("--login-timeout=10"),
-                u("--table"), u("TallowbyRoundTrip"), u("-o"),        file};
-    }
-
-    db::ConnectionSettings login;
-};
+using RoundTrip = OnBothBackends<DatabaseCommandsTest>;
 
 TEST_P(RoundTrip, EveryValueAndNameComesBackByBothPaths) {
-    std::vector<std::string> sql;
-    if (tsql) {
-        sql.push_back("IF OBJECT_ID('dbo.TallowbyRoundTrip') IS NOT NULL "
-                      "DROP TABLE dbo.TallowbyRoundTrip;");
-    }
-    std::string create = "CREATE TABLE TallowbyRoundTrip (" + sqlName(kNames[0]) + " INT";
+    const std::string table = backend->table("TallowbyRoundTrip");
+    std::string create = "CREATE TABLE " + table + " (" + backend->quoted(kNames[0]) + " INT";
     for (std::size_t c = 1; c < kNames.size(); ++c) {
-        create += ", " + sqlName(kNames[c]) + " [NVARCHAR(MAX)]"; // brackets: SQLite reads no (MAX)
+        create += ", " + backend->quoted(kNames[c]) + " " + backend->longText();
     }
-    sql.push_back(create + ");");
-    const Table table = awkwardRows(sql);
-    run(sql);
+    std::vector<std::string> sql = {create + ");"};
+    const Table rowsHeld = awkwardRows(*backend, table, sql);
+    backend->exec(sql);
 
     QTemporaryDir work;
     const QString cliFile = work.filePath(QStringLiteral("cli.xml"));
-    const CliResult r =
-        runCli(exportArgs(cliFile), {}, environment(login.password.toUtf8().constData()));
+    const CliResult r = runCli(loginArgs("export") << u("--table") << QString::fromStdString(table)
+                                                   << u("-o") << cliFile,
+                               {}, environment());
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_TRUE(r.err.isEmpty()) << r.err.constData();
 
     // The wizard's path: the options page's text, its preview, and the output page's save.
-    const std::string text = CSVXML::ExtractTableText(login, {u("dbo"), u("TallowbyRoundTrip")},
-                                                      std::chrono::seconds(10));
+    const std::string text = CSVXML::ExtractTableText(
+        backend->login(), {u("dbo"), QString::fromStdString(table)}, std::chrono::seconds(10));
     CSVXML::StringSink preview;
     CSVXML::ConvertTextToXml(text, {}, preview);
     const QString wizardFile = work.filePath(QStringLiteral("wizard.xml"));
@@ -247,19 +130,24 @@ TEST_P(RoundTrip, EveryValueAndNameComesBackByBothPaths) {
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         std::vector<std::string> names;
         Table rows;
-        readBack(file.readAll(), names, rows);
+        for (const std::vector<std::string>& row : readValues(file.readAll(), false)) {
+            rows.emplace_back();
+            for (const std::string& cell : row) {
+                const std::size_t equals = cell.find('='); // an encoded name holds none
+                if (rows.size() == 1) {
+                    names.push_back(decodeName(QString::fromStdString(cell.substr(0, equals))));
+                }
+                rows.back().push_back(cell.substr(equals + 1));
+            }
+        }
         EXPECT_EQ(names, kNames);
-        ASSERT_EQ(rows.size(), table.size());
+        ASSERT_EQ(rows.size(), rowsHeld.size());
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            ASSERT_EQ(rows[i], table[i]) << "row " << i;
+            ASSERT_EQ(rows[i], rowsHeld[i]) << "row " << i;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, RoundTrip,
-                         testing::Values(Backend::TestServer, Backend::SqlServer),
-                         [](const testing::TestParamInfo<Backend>& param) {
-                             return backendName(param.param);
-                         });
+TALLOWBY_ON_BOTH_BACKENDS(RoundTrip);
 
 } // namespace

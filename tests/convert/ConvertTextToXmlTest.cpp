@@ -63,8 +63,6 @@ const std::vector<Case> kCases = {
     {"WorkedExampleWithoutHeader", "id,name\r\n1,Ann", noHeader(),
      "<XML>\r\n <row>\r\n  <header1>id</header1>\r\n  <header2>name</header2>\r\n </row>\r\n"
      " <row>\r\n  <header1>1</header1>\r\n  <header2>Ann</header2>\r\n </row>\r\n</XML>"},
-    {"NoHeaderNoRowTags", "a,b", noHeader(false),
-     "<XML>\r\n <header1>a</header1>\r\n <header2>b</header2>\r\n</XML>"},
     {"TagsUsedAsTyped", "a\r\n1",
      [] {
          ConversionOptions o;
@@ -79,12 +77,9 @@ const std::vector<Case> kCases = {
      "<XML>\r\n <a>1</a>\r\n <b></b>\r\n</XML>"},
     {"HeaderLineOnly", "a,b", {}, "<XML>\r\n</XML>"},
     {"EmptyText", "", {}, "<XML>\r\n</XML>"},
-    {"EmptyTextWithoutHeader", "", noHeader(), "<XML>\r\n</XML>"},
     {"EmptyFirstLineWithoutHeaderGivesRowTagsOnly", "\r\nx,y", noHeader(),
      "<XML>\r\n <row>\r\n </row>\r\n <row>\r\n </row>\r\n</XML>"},
     {"EmptyFirstLineWithoutHeaderOrRowTags", "\r\nx,y", noHeader(false), "<XML>\r\n</XML>"},
-    {"RowWithoutSeparatorIsOneValue", "name\r\nAnn\r\nBob", noRowTags(),
-     "<XML>\r\n <name>Ann</name>\r\n <name>Bob</name>\r\n</XML>"},
     {"EmptyRowIsPadded", "a,b\r\n\r\n1,2", noRowTags(),
      "<XML>\r\n <a></a>\r\n <b></b>\r\n <a>1</a>\r\n <b>2</b>\r\n</XML>"},
     {"TrailingLineBreakGivesEmptyRow", "a\r\n1\r\n", noRowTags(),
@@ -111,12 +106,9 @@ const std::vector<Case> kCases = {
      "<XML>\r\n <a>say \"hi\"</a>\r\n <b></b>\r\n</XML>"},
     {"QuotedHeaderName", "\"a,b\",c\r\n1,2", noRowTags(),
      "<XML>\r\n <a_x002C_b>1</a_x002C_b>\r\n <c>2</c>\r\n</XML>"},
-    {"QuotedOneColumnValue", "a\r\n\"x,y\"", noRowTags(), "<XML>\r\n <a>x,y</a>\r\n</XML>"},
     {"QuotedValueWithMultiCharSeparator", "a||b\r\n\"1||2\"||3", withSeparator("||"),
      "<XML>\r\n <row>\r\n  <a>1||2</a>\r\n  <b>3</b>\r\n </row>\r\n</XML>"},
     {"LoneQuoteIsKept", "a,b\r\n\",2", noRowTags(), "<XML>\r\n <a>\",2</a>\r\n <b></b>\r\n</XML>"},
-    {"QuotedValueEscaped", "a\r\n\"<&>,\"", noRowTags(),
-     "<XML>\r\n <a>&lt;&amp;&gt;,</a>\r\n</XML>"},
     {"NonAsciiPassesUnchanged", "名前,Größe\r\nÅsa,€", noRowTags(),
      "<XML>\r\n <名前>Åsa</名前>\r\n <Größe>€</Größe>\r\n</XML>"},
 };
@@ -191,26 +183,6 @@ TEST(ConversionLimits, MoreThan32767ColumnsAreAllWritten) {
     EXPECT_NE(xml.find(" <c32767>32767</c32767>\r\n"), std::string::npos);
 }
 
-TEST(XmlConverter, StreamingLinesGivesTheSameTextAsTheWholeText) {
-    // The command line streams extracted lines; the wizard converts the joined text. Both must
-    // write the same bytes, also when a quoted value holds a line break.
-    const std::vector<std::string> lines = {"id,\"note, with comma\"", "1,\"a\r\nb\"",
-                                            "2,\"\"\"q\"\"\"", "3,"};
-    std::string joined;
-    for (const auto& line : lines) {
-        joined += (joined.empty() ? "" : "\r\n") + line;
-    }
-    for (const auto& options : {ConversionOptions{}, noHeader(), noRowTags()}) {
-        CSVXML::StringSink streamed;
-        CSVXML::XmlConverter converter(options, streamed);
-        for (const auto& line : lines) {
-            converter.addLine(line);
-        }
-        converter.finish();
-        EXPECT_EQ(streamed.text, convert(joined, options));
-    }
-}
-
 TEST(RefusedCharacters, BecomeReferencesAndTheFirstPlaceIsKept) {
     // Long values take the block path, short ones the byte path, a stray quote the plain path.
     const std::string longPlain(40, 'p');
@@ -233,12 +205,6 @@ TEST(RefusedCharacters, BecomeReferencesAndTheFirstPlaceIsKept) {
     const CSVXML::RefusedCharacters none = CSVXML::ConvertTextToXml("a\r\n\t\n", {}, sink);
     EXPECT_EQ(none.count, 0);
     EXPECT_EQ(none.firstRow, 0);
-}
-
-TEST(Indent, GivesSpacesOrNothing) {
-    EXPECT_EQ(CSVXML::Indent(2), "  ");
-    EXPECT_EQ(CSVXML::Indent(0), "");
-    EXPECT_EQ(CSVXML::Indent(-3), "");
 }
 
 } // namespace

@@ -65,13 +65,6 @@ TEST(ValueText, DecimalsHaveADigitBeforeThePoint) {
     EXPECT_EQ(text([](auto& o) { ValueText::appendDecimal(o, "7"); }), "7");
 }
 
-TEST(ValueText, GuidsAreUpperCaseInSqlServerOrder) {
-    const unsigned char bytes[16] = {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66,
-                                     0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
-    EXPECT_EQ(text([&](auto& o) { ValueText::appendGuid(o, bytes); }),
-              "00112233-4455-6677-8899-AABBCCDDEEFF");
-}
-
 TEST(ValueText, BinaryIsBase64) {
     EXPECT_EQ(text([](auto& o) { ValueText::appendBase64(o, ""); }), "");
     EXPECT_EQ(text([](auto& o) { ValueText::appendBase64(o, "f"); }), "Zg==");

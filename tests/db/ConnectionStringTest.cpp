@@ -53,10 +53,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "Pwd=a}b{c;",
                    "DRIVER={SQL Server};SERVER= db1,1433 ;DATABASE=Größe ✓;UID=us=er;"
                    "PWD=a}b{c;"},
-        StringCase{"SemicolonBraced",
-                   {u("srv"), u("sa"), u("a;b"), u("db")},
-                   "Driver={SQL Server};Server=srv;Database=db;Uid=sa;Pwd={a;b};",
-                   "DRIVER={SQL Server};SERVER=srv;DATABASE=db;UID=sa;PWD={a;b};"},
         StringCase{"InjectionAttemptStaysInsideTheValue",
                    {u("srv"), u("sa"), u("x;Trusted_Connection=yes"), u("db")},
                    "Driver={SQL Server};Server=srv;Database=db;Uid=sa;"

@@ -16,33 +16,6 @@ QString u(const char* utf8) {
 
 using ProbeTest = ServerTest;
 
-TEST_F(ProbeTest, WorkingLoginReachesTheServerAsTyped) {
-    EXPECT_TRUE(MSSQL::CanConnect(login(), kShortTimeout));
-    const auto logins = server.logins();
-    ASSERT_EQ(logins.size(), 1u);
-    EXPECT_EQ(logins[0].user, "demo");
-    EXPECT_EQ(logins[0].password, "demo");
-    EXPECT_EQ(logins[0].database, "shop");
-    EXPECT_TRUE(logins[0].accepted);
-}
-
-TEST_F(ProbeTest, RefusedLoginsAreFalse) {
-    db::ConnectionSettings wrongPassword = login();
-    wrongPassword.password = u("Demo");
-    EXPECT_FALSE(MSSQL::CanConnect(wrongPassword, kShortTimeout));
-
-    db::ConnectionSettings wrongUser = login();
-    wrongUser.user = u("nobody");
-    EXPECT_FALSE(MSSQL::CanConnect(wrongUser, kShortTimeout));
-
-    db::ConnectionSettings unknownDatabase = login();
-    unknownDatabase.database = u("nosuchdb");
-    EXPECT_FALSE(MSSQL::CanConnect(unknownDatabase, kShortTimeout));
-
-    server.refuseLogins(true);
-    EXPECT_FALSE(MSSQL::CanConnect(login(), kShortTimeout));
-}
-
 TEST_F(ProbeTest, EmptyValuesAreFalseNotAnError) {
     EXPECT_FALSE(MSSQL::CanConnect({}, kShortTimeout));
 }
@@ -55,20 +28,32 @@ TEST_F(ProbeTest, NothingListeningIsFalseWithinTheTimeOut) {
     EXPECT_LT(Clock::now() - started, kShortTimeout + std::chrono::seconds(2));
 }
 
-TEST_F(ProbeTest, ConnectionTestTellsOneOfItsTwoMessages) {
-    const db::ConnectionTestResult good = db::testConnection(login(), kShortTimeout);
-    EXPECT_TRUE(good.ok);
+using ProbeOnBothBackends = OnBothBackends<ServerTest>;
+
+TEST_P(ProbeOnBothBackends, WorkingLoginSucceedsAndEachWrongValueFails) {
+    const db::ConnectionTestResult good = db::testConnection(backend->login(), kShortTimeout);
+    EXPECT_TRUE(good.ok) << good.diagnostic.toStdString();
     EXPECT_EQ(good.message, u("Connection successful."));
     EXPECT_EQ(good.diagnostic, QString());
+    EXPECT_TRUE(MSSQL::CanConnect(backend->login(), kShortTimeout));
 
-    db::ConnectionSettings wrong = login();
-    wrong.password = u("wrong");
-    const db::ConnectionTestResult bad = db::testConnection(wrong, kShortTimeout);
+    db::ConnectionSettings wrongPassword = backend->login();
+    wrongPassword.password += u("-wrong");
+    const db::ConnectionTestResult bad = db::testConnection(wrongPassword, kShortTimeout);
     EXPECT_FALSE(bad.ok);
     EXPECT_EQ(bad.message, u("Could not connect. Please check with your administrator."));
     // The driver's words are kept for whoever wants them, with the server's own reason.
     EXPECT_TRUE(bad.diagnostic.contains(u("Login failed"))) << bad.diagnostic.toStdString();
+
+    db::ConnectionSettings wrongUser = backend->login();
+    wrongUser.user = u("tallowby_nobody");
+    EXPECT_FALSE(MSSQL::CanConnect(wrongUser, kShortTimeout));
+    db::ConnectionSettings unknownDatabase = backend->login();
+    unknownDatabase.database = u("tallowby_no_such_db");
+    EXPECT_FALSE(MSSQL::CanConnect(unknownDatabase, kShortTimeout));
 }
+
+TALLOWBY_ON_BOTH_BACKENDS(ProbeOnBothBackends);
 
 // Values that hold ";" or start with "{" travel in braces: the server receives them whole, and
 // the login with them works.
@@ -99,17 +84,6 @@ INSTANTIATE_TEST_SUITE_P(Values, BracedValueTest,
                                          "x;y}", ";", "a}b",
                                          "p\xC3\xA4ss\xE2\x9C\x93\xF0\x9F\x98\x80", " spaced "));
 
-TEST_F(ProbeTest, UserAndDatabaseReachTheServerWholeToo) {
-    db::ConnectionSettings settings = login();
-    settings.user = u("od;d");
-    settings.database = u("{sh;op");
-    EXPECT_FALSE(MSSQL::CanConnect(settings, kShortTimeout));
-    const auto logins = server.logins();
-    ASSERT_EQ(logins.size(), 1u);
-    EXPECT_EQ(logins[0].user, "od;d");
-    EXPECT_EQ(logins[0].database, "{sh;op");
-}
-
 // "};" would end a braced value early: such a login fails before anything reaches the server,
 // so no cut-down password is ever tried.
 TEST_F(ProbeTest, ValueHoldingBraceSemicolonFailsWithoutSendingAnything) {
@@ -122,18 +96,6 @@ TEST_F(ProbeTest, ValueHoldingBraceSemicolonFailsWithoutSendingAnything) {
     EXPECT_EQ(test.diagnostic,
               u("The password contains \"};\", which the ODBC driver cannot be given."));
     EXPECT_TRUE(server.logins().empty());
-}
-
-TEST(HelpMessageTest, PiecesInOrderWithBareCarriageReturns) {
-    EXPECT_EQ(db::helpMessage(),
-              u("If you cannot establish connection to your MS SQL Server database with this "
-                "program, please go to: \r\r"
-                "https://www.sqlmanager.net/products/mssql/manager/download\r\r"
-                "Download and install the EMS SQL Manager 2005 Lite for SQL Server. Try to "
-                "connect to the same database (with the same login information you are using "
-                "here). This will determine if the login you are using is correct.\r\r"
-                "If you are using Microsoft SQL Server Express Edition and connecting locally, "
-                "you may need to use\r\rlocalhost\\SQLEXPRESS\r\rfor example, for Server."));
 }
 
 } // namespace

@@ -159,16 +159,4 @@ TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnceAndIgnored) {
         << reports[0].toStdString();
 }
 
-TEST(SettingsStoreLocation, UserStoreLivesInTheXdgConfigurationFolder) {
-    QTemporaryDir home;
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path()));
-    EXPECT_EQ(db::SettingsStore::defaultFilePath(), home.filePath(QStringLiteral("Quorvane.conf")));
-    if (saved.isNull()) {
-        qunsetenv("XDG_CONFIG_HOME");
-    } else {
-        qputenv("XDG_CONFIG_HOME", saved);
-    }
-}
-
 } // namespace

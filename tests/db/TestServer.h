@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestBackend.h"
 #include "db/ConnectionSettings.h"
 
 #include <chrono>
@@ -9,6 +10,7 @@
 
 // The project's TDS server on 127.0.0.1 with one database, "shop", and the login for it. Every
 // test gets a fresh server, so records and faults never leak from one test into the next.
+// Tests that use only `backend` can run on a real server too (OnBothBackends<ServerTest>).
 class ServerTest : public testing::Test {
 protected:
     static constexpr std::chrono::seconds kShortTimeout{3};
@@ -18,7 +20,10 @@ protected:
     void SetUp() override {
         server.addDatabase("shop", ":memory:");
         port = server.start();
+        backend.emplace(server, port);
+        seed();
     }
+    virtual void seed() {}
     void TearDown() override { server.stop(); }
 
     QString address() const { return QStringLiteral("127.0.0.1,%1").arg(port); }
@@ -33,4 +38,5 @@ protected:
 
     tdsserver::Server server;
     std::uint16_t port = 0;
+    std::optional<TestBackend> backend; // the test server's, or a real one under OnBothBackends
 };

@@ -64,12 +64,6 @@ TEST_F(Output, NewFileGetsTextThenCrLfWithoutAsking) {
               QByteArray("<XML>\r\n <a>\xC3\x85sa \xE2\x82\xAC</a>\r\n</XML>\r\n"));
 }
 
-TEST_F(Output, CrLfInTheTextIsNotDoubled) {
-    Answer answer(true);
-    CSVXML::SaveTextToFile(QStringLiteral("a\r\nb\nc"), path("t.xml"), answer);
-    EXPECT_EQ(readFile(path("t.xml")), QByteArray("a\r\nb\r\nc\r\n"));
-}
-
 TEST_F(Output, DeclinedOverwriteLeavesTheFile) {
     writeFile(path("old.xml"), "old content");
     Answer answer(false);
