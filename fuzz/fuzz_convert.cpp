@@ -8,8 +8,8 @@
 #include <QString>
 #include <QXmlStreamReader>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
