@@ -22,6 +22,7 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/Host.h"
+#include "app/LargePages.h"
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
 #include "app/Wizard.h"
@@ -801,6 +802,8 @@ std::optional<Options> parse(const QStringList& arguments) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Started as the wizard starts, so that its memory behaves as the wizard's does.
+    Main::restartWithLargePages(argv);
     // Offscreen unless told otherwise, the driver through the build's own registration.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("ODBCSYSINI", TALLOWBY_ODBCSYSINI, 0);
