@@ -92,8 +92,7 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
     EXPECT_EQ(read(path("out.xml")), expectedFile());
     EXPECT_TRUE(read(path("out.xml")).endsWith("<!-- edited -->\r\n"));
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
-    EXPECT_TRUE(host.messages.empty());
-    EXPECT_TRUE(host.questions.empty());
+    EXPECT_TRUE(host.messages.empty() && host.questions.empty());
     EXPECT_EQ(p.pointer().setting(), look::Default);
     EXPECT_EQ(host.ends, 0);
 
