@@ -72,10 +72,6 @@ TEST_F(PageDesign, AHiddenControlWithTheFocusReceivesTyping) {
     options.hide();
 }
 
-look::PagePointer& pointerOf(QWidget& page) {
-    return dynamic_cast<app::Page&>(page).pointer();
-}
-
 void moveOver(QWidget& page, const char* name) {
     QPoint at(3, 3); // the background: no control there on any page
     if (name) {
@@ -104,7 +100,7 @@ TEST_F(PageDesign, ButtonsTakeTheHandAndTheBoxesAndTheBackgroundTheDefault) {
         QWidget& page = *pages[p];
         page.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
-        look::PagePointer& pointer = pointerOf(page);
+        look::PagePointer& pointer = dynamic_cast<app::Page&>(page).pointer();
         moveOver(page, nullptr); // the mouse enters the window first
         pointer.setSetting(look::Default);
         moveOver(page, kPages[p].button);

@@ -1,5 +1,6 @@
 #include "Fixture.h"
 
+#include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/PushCheckBox.h"
 
@@ -72,10 +73,21 @@ void WizardTest::press(QWidget* button) {
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
-void WizardTest::exportTable(const QString& table) {
+void WizardTest::fillIn(app::Form1& page, const db::ConnectionSettings& settings) {
+    page.Text1->setText(settings.server);
+    page.Text2->setText(settings.user);
+    page.Text3->setText(settings.password);
+    page.Text4->setText(settings.database);
+}
+
+app::Form2& WizardTest::startOnTables() {
     storeLogin(login());
     start();
-    app::Form2& tables = wizard->form2();
+    return wizard->form2();
+}
+
+void WizardTest::exportTable(const QString& table) {
+    app::Form2& tables = startOnTables();
     const QList<QListWidgetItem*> found = tables.List1->findItems(table, Qt::MatchExactly);
     ASSERT_FALSE(found.isEmpty()) << table.toStdString();
     tables.List1->setCurrentItem(found.constFirst());

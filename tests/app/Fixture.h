@@ -14,6 +14,10 @@
 #include <vector>
 
 class QWidget;
+namespace app {
+class Form1;
+class Form2;
+} // namespace app
 
 // Answers every question of the wizard and records what it was shown.
 class RecordingHost final : public app::Host {
@@ -54,6 +58,10 @@ protected:
     app::Wizard& start();
     // Presses a button the way a user does.
     static void press(QWidget* button);
+    // Types the login into the connection page's boxes.
+    static void fillIn(app::Form1& page, const db::ConnectionSettings& settings);
+    // Start-up with a stored login that works: the table page.
+    app::Form2& startOnTables();
     // Start-up on the table page, then "Next >" with `table` selected.
     void exportTable(const QString& table);
     QString storePath() const;

@@ -1,5 +1,4 @@
 #include "Fixture.h"
-#include "app/Design.h"
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
@@ -12,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QProgressBar>
-#include <QTextBlock>
 #include <QTimer>
 
 namespace {
@@ -40,9 +38,7 @@ protected:
 };
 
 TEST_F(LongOperation, OtherPressesDuringAnExportAreIgnored) {
-    storeLogin(login());
-    start();
-    app::Form2& tables = wizard->form2();
+    app::Form2& tables = startOnTables();
     tables.List1->setCurrentRow(0); // Big
     ASSERT_EQ(tables.List1->currentItem()->text(), QStringLiteral("Big"));
     int pointerDuring = -1;
@@ -67,9 +63,7 @@ TEST_F(LongOperation, OtherPressesDuringAnExportAreIgnored) {
 }
 
 TEST_F(LongOperation, CancelDuringAnExportEndsTheProgramAtOnce) {
-    storeLogin(login());
-    start();
-    app::Form2& tables = wizard->form2();
+    app::Form2& tables = startOnTables();
     whileRunning([&] { press(tables.Check1); });
     press(tables.Check3);
     EXPECT_TRUE(ranDuringOperation);
@@ -85,18 +79,13 @@ TEST_F(LongOperation, CancelDuringAnExportEndsTheProgramAtOnce) {
 }
 
 TEST_F(LongOperation, ClosingAPageDuringTheListingEndsTheProgram) {
-    sql("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
-        " SELECT i FROM n;");
     std::vector<tdsserver::CatalogEntry> many;
     for (int i = 0; i < 20000; ++i)
         many.push_back({"dbo", "T" + std::to_string(i)});
     server.setCatalog("shop", many);
     wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
     app::Form1& connection = wizard->form1();
-    connection.Text1->setText(login().server);
-    connection.Text2->setText(login().user);
-    connection.Text3->setText(login().password);
-    connection.Text4->setText(login().database);
+    fillIn(connection, login());
     whileRunning([&] {
         QCloseEvent close;
         QApplication::sendEvent(&connection, &close);
@@ -110,9 +99,7 @@ TEST_F(LongOperation, ClosingAPageDuringTheListingEndsTheProgram) {
 }
 
 TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLeaveIt) {
-    storeLogin(login());
-    start();
-    app::Form2& tables = wizard->form2();
+    app::Form2& tables = startOnTables();
     press(tables.Check3);
     app::Form3& o = wizard->form3();
     const std::string whole(o.previewText());

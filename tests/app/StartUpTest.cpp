@@ -1,5 +1,4 @@
 #include "Fixture.h"
-#include "app/Design.h"
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/Form3.h"

@@ -20,12 +20,6 @@ QFont editorFont() {
     return font;
 }
 
-// Typing a character that QTest has no key for.
-void type(QWidget& widget, const QString& text) {
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
-    QApplication::sendEvent(&widget, &press);
-}
-
 // Values that plain-text widgets are known to change: lone LF and CR, the Unicode line and
 // paragraph separators, a non-breaking space, a character outside the BMP.
 const std::string kAwkward = "<XML>\r\n <v>a\nb</v>\r\n <v>c\rd</v>\r\n <v>\u2028\u2029</v>\r\n"
@@ -38,7 +32,9 @@ TEST(TextEditor, HoldsTheBytesExactlyAndTypesCrLfForEnter) {
         EXPECT_EQ(editor.bytes(), kAwkward);
         editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
         QTest::keyClick(&editor, Qt::Key_Return);
-        type(editor, QStringLiteral("\u00E9\U0001F600"));
+        // Characters that QTest has no key for.
+        QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("\u00E9\U0001F600"));
+        QApplication::sendEvent(&editor, &typed);
         EXPECT_EQ(editor.bytes(), kAwkward + "\r\n\u00E9\U0001F600");
     }
 }

@@ -20,8 +20,8 @@ QByteArray handBytes() {
 
 class CursorFileTest : public ::testing::Test {
 protected:
-    QString write(const QByteArray& bytes, const QString& name = QStringLiteral("HAND-M.CUR")) {
-        const QString path = dir_.filePath(name);
+    QString write(const QByteArray& bytes) {
+        const QString path = dir_.filePath(QStringLiteral("HAND-M.CUR"));
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
@@ -46,10 +46,8 @@ TEST_F(CursorFileTest, TheHandIsACursorFileWithItsHotSpotAtTheFingerTip) {
     EXPECT_EQ(image.pixel(5, 1), qRgba(0, 0, 0, 255));
     EXPECT_EQ(image.pixel(6, 1), qRgba(255, 255, 255, 255));
     EXPECT_EQ(image.pixel(10, 12), qRgba(255, 255, 255, 255));
-    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(20, 5)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(31, 31)), 0);
-    EXPECT_EQ(qAlpha(image.pixel(8, 25)), 0);
+    for (const QPoint around : {QPoint(0, 0), QPoint(20, 5), QPoint(31, 31), QPoint(8, 25)})
+        EXPECT_EQ(qAlpha(image.pixel(around)), 0) << around.x() << "," << around.y();
 }
 
 TEST_F(CursorFileTest, TheHotSpotComesFromTheFile) {
@@ -70,33 +68,24 @@ TEST_F(CursorFileTest, TheHotSpotComesFromTheFile) {
 TEST_F(CursorFileTest, WhatCannotBeLoadedCountsAsMissing) {
     const QByteArray bytes = handBytes();
     ASSERT_GT(bytes.size(), 100);
-
-    EXPECT_FALSE(look::loadCursorFile(dir_.filePath(QStringLiteral("nothing.cur"))));
-    EXPECT_FALSE(look::loadCursorFile(QString()));
-    EXPECT_FALSE(look::loadCursorFile(write(QByteArray())));
-    EXPECT_FALSE(look::loadCursorFile(write(bytes.left(21))));
-    EXPECT_FALSE(look::loadCursorFile(write(bytes.left(100))));
-    EXPECT_FALSE(look::loadCursorFile(write(bytes.chopped(1))));
-    EXPECT_FALSE(look::loadCursorFile(write(QByteArray(4286, 'x'))));
-    EXPECT_FALSE(look::loadCursorFile(write(QByteArray("GIF89a not a cursor at all"))));
-
-    // An icon file has the same layout but no hot spot.
-    QByteArray icon = bytes;
+    // An icon file has the same layout but no hot spot; a directory may lie beyond the end of the
+    // file; a sound directory may lead to a garbage image.
+    QByteArray icon = bytes, badOffset = bytes, badImage = bytes;
     icon[2] = 1;
-    EXPECT_FALSE(look::loadCursorFile(write(icon)));
-
-    // A directory that lies beyond the end of the file.
-    QByteArray badOffset = bytes;
     badOffset.replace(18, 4, QByteArray::fromHex("00100000"));
-    EXPECT_FALSE(look::loadCursorFile(write(badOffset)));
-
-    // A sound directory, but the image itself is garbage.
-    QByteArray badImage = bytes;
     badImage.replace(22, 40, QByteArray(40, '\xff'));
-    EXPECT_FALSE(look::loadCursorFile(write(badImage)));
+    int row = 0;
+    for (const QByteArray& broken :
+         {QByteArray(), bytes.left(21), bytes.left(100), bytes.chopped(1), QByteArray(4286, 'x'),
+          QByteArray("GIF89a not a cursor at all"), icon, badOffset, badImage}) {
+        EXPECT_FALSE(look::loadCursorFile(write(broken))) << "row " << row;
+        ++row;
+    }
 
     ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("folder.cur")));
-    EXPECT_FALSE(look::loadCursorFile(dir_.filePath(QStringLiteral("folder.cur"))));
+    for (const QString& path : {QString(), dir_.filePath(QStringLiteral("nothing.cur")),
+                                dir_.filePath(QStringLiteral("folder.cur"))})
+        EXPECT_FALSE(look::loadCursorFile(path)) << path.toStdString();
 }
 
 } // namespace

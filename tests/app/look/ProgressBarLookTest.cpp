@@ -10,7 +10,6 @@ namespace {
 // What the user sees: the empty part of the bar white, the filled part in the style's colour.
 TEST(WhiteBackground, TheEmptyPartIsWhiteAndTheFilledPartKeepsItsColour) {
     QProgressBar bar;
-    bar.setRange(0, 100);
     bar.setTextVisible(false);
     bar.resize(377, 25);
     // A desktop whose windows are grey.
