@@ -25,8 +25,9 @@ protected:
     }
 
     QString file(const char* name) const { return work.filePath(u(name)); }
-    QStringList forcedExport(const QString& out) const {
-        return args("export") << QStringLiteral("-o") << out << QStringLiteral("--force");
+    QStringList forcedExport(const QString& out) const { return forcedExport(out, notes); }
+    QStringList forcedExport(const QString& out, const std::string& table) const {
+        return args("export", table) << QStringLiteral("-o") << out << QStringLiteral("--force");
     }
 
     QTemporaryDir work;
@@ -148,9 +149,7 @@ TEST_P(ExportOnBothBackends, CharactersXmlCannotHoldWarnOrFail) {
     const QString out = file("ctl.xml");
     ASSERT_TRUE(writeFile(out, "old"));
     CliResult r =
-        runCli(args("export", ctl) << QStringLiteral("--strict-xml") << QStringLiteral("-o") << out
-                                   << QStringLiteral("--force"),
-               {}, environment());
+        runCli(forcedExport(out, ctl) << QStringLiteral("--strict-xml"), {}, environment());
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.err.contains("row 2, column 'Odd Name'")) << r.err.constData();
     EXPECT_EQ(readFile(out), QByteArray("old"));
