@@ -145,22 +145,17 @@ TEST_F(ExtractTest, FailuresCarryTheDriversTextAndGiveNoText) {
     sql("CREATE TABLE T (A INT);"
         "INSERT INTO T VALUES (1); INSERT INTO T VALUES (2); INSERT INTO T VALUES (3);"
         "INSERT INTO T VALUES (4); INSERT INTO T VALUES (5);");
-    {
-        SCOPED_TRACE("missing table");
-        try {
-            CSVXML::ExtractTableText(login(), dbo("Nowhere"));
-            FAIL() << "no error";
-        } catch (const db::Error& e) {
-            EXPECT_NE(std::string(e.what()).find("Nowhere"), std::string::npos) << e.what();
-        }
+    try {
+        CSVXML::ExtractTableText(login(), dbo("Nowhere"));
+        ADD_FAILURE() << "no error for a missing table";
+    } catch (const db::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Nowhere"), std::string::npos) << e.what();
     }
-    {
-        SCOPED_TRACE("connection dropped mid-table");
-        server.dropAfterRows(2);
-        std::string text = "untouched";
-        EXPECT_THROW(text = CSVXML::ExtractTableText(login(), dbo("T"), kShortTimeout), db::Error);
-        EXPECT_EQ(text, "untouched");
-    }
+    // The connection dropped mid-table.
+    server.dropAfterRows(2);
+    std::string text = "untouched";
+    EXPECT_THROW(text = CSVXML::ExtractTableText(login(), dbo("T"), kShortTimeout), db::Error);
+    EXPECT_EQ(text, "untouched");
 }
 
 } // namespace

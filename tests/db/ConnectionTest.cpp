@@ -205,19 +205,9 @@ TEST_F(ConnectionTest, LongColumnsKeepTheRowByRowRead) {
         "CREATE TABLE Fixed (A INT, B FLOAT); INSERT INTO Fixed VALUES (1, 2.5);");
     db::Connection connection = open();
     {
-        db::ResultSet rows = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
-        EXPECT_FALSE(rows.readsInBlocks());
-        ASSERT_TRUE(rows.next());
-        EXPECT_EQ(rows.text(0), u("1"));
-        EXPECT_EQ(rows.text(1), u("long"));
-        ASSERT_TRUE(rows.next());
-        EXPECT_EQ(rows.text(0), std::nullopt);
-        EXPECT_EQ(rows.text(1), std::nullopt);
-        EXPECT_FALSE(rows.next());
-    }
-    {
         // The fixed columns bound beside the long one: each is still read once per row.
         db::ResultSet rows = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
+        EXPECT_FALSE(rows.readsInBlocks());
         ASSERT_TRUE(rows.next());
         EXPECT_EQ(rows.int64(0), 1);
         EXPECT_THROW((void)rows.text(0), db::Error);
@@ -225,6 +215,8 @@ TEST_F(ConnectionTest, LongColumnsKeepTheRowByRowRead) {
         EXPECT_EQ(rows.text(2), u("2.5"));
         EXPECT_THROW((void)rows.real(2), db::Error);
         ASSERT_TRUE(rows.next());
+        EXPECT_EQ(rows.int64(0), std::nullopt);
+        EXPECT_EQ(rows.text(1), std::nullopt);
         EXPECT_EQ(rows.real(2), std::nullopt);
         EXPECT_FALSE(rows.next());
     }

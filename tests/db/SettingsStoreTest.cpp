@@ -120,11 +120,10 @@ TEST_F(SettingsStoreTest, FileIsOwnerOnlyFromTheFirstWrite) {
 }
 
 TEST_F(SettingsStoreTest, ExistingReadableFileIsNarrowedBeforeItIsWritten) {
-    {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[Brisklet]\nMyServer=old\n");
-    }
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Brisklet]\nMyServer=old\n");
+    file.close();
     ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0644), 0);
     db::SettingsStore store(path());
     EXPECT_EQ(store.value(SettingKey::Server), u("old"));
