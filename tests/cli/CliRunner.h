@@ -11,5 +11,9 @@ struct CliResult {
     QByteArray err;
 };
 
+// A file's bytes, or "<unreadable>"; and writing one, true when every byte went out.
+QByteArray readFile(const QString& path);
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 CliResult runCli(const QStringList& args, const QByteArray& input = {},
                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());

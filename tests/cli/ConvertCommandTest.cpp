@@ -8,7 +8,7 @@
 
 namespace {
 
-const QByteArray kInput = "id,name\r\n1,Ann\r\n2,\"B, ob\"";
+const QByteArray kInput = "id,name\r\n1,\"B, ob\"";
 
 QStringList args(std::initializer_list<const char*> list) {
     QStringList out{QStringLiteral("convert")};
@@ -18,22 +18,11 @@ QStringList args(std::initializer_list<const char*> list) {
     return out;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 TEST(ConvertCommand, StandardInputToStandardOutputEndsWithCrLf) {
     const auto r = runCli(args({}), kInput);
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_EQ(r.out, QByteArray("<XML>\r\n <row>\r\n  <id>1</id>\r\n  <name>Ann</name>\r\n </row>"
-                                "\r\n <row>\r\n  <id>2</id>\r\n  <name>B, ob</name>\r\n </row>\r\n"
-                                "</XML>\r\n"));
+    EXPECT_EQ(r.out, QByteArray("<XML>\r\n <row>\r\n  <id>1</id>\r\n  <name>B, ob</name>\r\n"
+                                " </row>\r\n</XML>\r\n"));
     EXPECT_TRUE(r.err.isEmpty());
 }
 
@@ -83,10 +72,6 @@ TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
               QStringList{QStringLiteral("taken")});
 }
 
-} // namespace
-
-namespace {
-
 // A value XML 1.0 cannot hold is written as a reference with one warning line, or with
 // --strict-xml refused, leaving the old file.
 TEST(ConvertCommand, CharactersXmlCannotHoldWarnOrFail) {
@@ -121,20 +106,12 @@ TEST(ConvertCommand, CharactersXmlCannotHoldWarnOrFail) {
     EXPECT_TRUE(clean.err.isEmpty()) << clean.err.constData();
 }
 
-} // namespace
-
-namespace {
-
 TEST(ConvertCommand, ByteOrderMarkAtTheStartIsDropped) {
     const auto r = runCli(args({"--no-row-tags"}), "\xEF\xBB\xBFid\r\n\xEF\xBB\xBF");
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     // Only the first one is a mark; inside the text U+FEFF is a character like any other.
     EXPECT_EQ(r.out, QByteArray("<XML>\r\n <id>\xEF\xBB\xBF</id>\r\n</XML>\r\n"));
 }
-
-} // namespace
-
-namespace {
 
 // The program's own options, and each command's --help, which the manual page is checked
 // against.
@@ -166,22 +143,12 @@ TEST(CliProgram, VersionAndHelpGoToStandardOutput) {
 }
 
 TEST(CliProgram, UnknownOptionsAndMissingValuesGiveOneLine) {
-    const QStringList bad[] = {
-        {QStringLiteral("--bogus")},
-        {QStringLiteral("--version=2")},
-        {QStringLiteral("probe"), QStringLiteral("--bogus")},
-        {QStringLiteral("tables"), QStringLiteral("stray")},
-        {QStringLiteral("export"), QStringLiteral("--table")},
-        {QStringLiteral("extract"), QStringLiteral("--table=T"), QStringLiteral("--nulls=nil")},
-        {QStringLiteral("tables"), QStringLiteral("--password")},
-        {QStringLiteral("nosuch")},
-        {QStringLiteral("convert"), QStringLiteral("--separator")},
-        {QStringLiteral("convert"), QStringLiteral("a"), QStringLiteral("b")},
-        {QStringLiteral("convert"), QStringLiteral("--no-header=1")},
-    };
-    for (const QStringList& args : bad) {
-        const auto r = runCli(args);
-        EXPECT_EQ(r.exitCode, 2) << args.join(u' ').toStdString();
+    for (const char* line :
+         {"--bogus", "--version=2", "probe --bogus", "tables stray", "export --table",
+          "extract --table=T --nulls=nil", "tables --password", "nosuch", "convert --separator",
+          "convert a b", "convert --no-header=1"}) {
+        const auto r = runCli(QString::fromLatin1(line).split(u' '));
+        EXPECT_EQ(r.exitCode, 2) << line;
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
         EXPECT_TRUE(r.err.startsWith("tallowby-cli: ")) << r.err.constData();

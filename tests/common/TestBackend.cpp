@@ -9,22 +9,25 @@
 
 namespace {
 
-std::string bracketed(const std::string& name) {
-    std::string out = "[";
-    for (const char c : name) {
-        out += c == ']' ? std::string("]]") : std::string(1, c);
+// `text` between `open` and `close`, with every `close` inside doubled.
+std::string enclosed(const std::string& text, const std::string& open, char close) {
+    std::string out = open;
+    for (const char c : text) {
+        out += c == close ? std::string(2, c) : std::string(1, c);
     }
-    return out + "]";
+    return out + close;
+}
+
+std::string bracketed(const std::string& name) {
+    return enclosed(name, "[", ']');
 }
 
 // A table or a view of that name, if there is one.
 std::string dropStatement(const std::string& name) {
-    std::string object = "dbo." + bracketed(name), literal;
-    for (const char c : object) {
-        literal += c == '\'' ? std::string("''") : std::string(1, c);
-    }
-    return "IF OBJECT_ID(N'" + literal + "', N'V') IS NOT NULL DROP VIEW " + object +
-           "; IF OBJECT_ID(N'" + literal + "', N'U') IS NOT NULL DROP TABLE " + object + ";";
+    const std::string object = "dbo." + bracketed(name);
+    const std::string literal = enclosed(object, "N'", '\'');
+    return "IF OBJECT_ID(" + literal + ", N'V') IS NOT NULL DROP VIEW " + object +
+           "; IF OBJECT_ID(" + literal + ", N'U') IS NOT NULL DROP TABLE " + object + ";";
 }
 
 } // namespace
@@ -108,26 +111,12 @@ void TestBackend::exec(const std::vector<std::string>& statements) {
 }
 
 std::string TestBackend::text(const std::string& utf8) const {
-    std::string out = isTsql() ? "N'" : "'";
-    for (const char c : utf8) {
-        out += c;
-        if (c == '\'') {
-            out += '\'';
-        }
-    }
-    return out + "'";
+    return enclosed(utf8, isTsql() ? "N'" : "'", '\'');
 }
 
 std::string TestBackend::quoted(const std::string& name) const {
-    if (isTsql()) {
-        return bracketed(name);
-    }
     // SQLite's brackets have no escape for "]".
-    std::string out = "\"";
-    for (const char c : name) {
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    }
-    return out + "\"";
+    return isTsql() ? bracketed(name) : enclosed(name, "\"", '"');
 }
 
 std::string TestBackend::bytes(const std::string& hex) const {

@@ -16,24 +16,8 @@ std::string convert(std::string_view text, const ConversionOptions& options = {}
     return sink.text;
 }
 
-ConversionOptions withSeparator(std::string separator) {
-    ConversionOptions options;
-    options.separator = std::move(separator);
-    return options;
-}
-
-ConversionOptions noHeader(bool rowTags = true) {
-    ConversionOptions options;
-    options.headerRow = false;
-    options.useRowTags = rowTags;
-    return options;
-}
-
-ConversionOptions noRowTags() {
-    ConversionOptions options;
-    options.useRowTags = false;
-    return options;
-}
+const ConversionOptions kNoRowTags{.useRowTags = false};
+const ConversionOptions kNoHeader{.headerRow = false};
 
 struct Case {
     const char* name;
@@ -58,58 +42,63 @@ const std::vector<Case> kCases = {
      {},
      "<XML>\r\n <row>\r\n  <id>1</id>\r\n  <name>Ann</name>\r\n </row>\r\n"
      " <row>\r\n  <id>2</id>\r\n  <name>Bob</name>\r\n </row>\r\n</XML>"},
-    {"WorkedExampleWithoutRowTags", "id,name\r\n1,Ann\r\n2,Bob", noRowTags(),
+    {"WorkedExampleWithoutRowTags", "id,name\r\n1,Ann\r\n2,Bob", kNoRowTags,
      "<XML>\r\n <id>1</id>\r\n <name>Ann</name>\r\n <id>2</id>\r\n <name>Bob</name>\r\n</XML>"},
-    {"WorkedExampleWithoutHeader", "id,name\r\n1,Ann", noHeader(),
+    {"WorkedExampleWithoutHeader", "id,name\r\n1,Ann", kNoHeader,
      "<XML>\r\n <row>\r\n  <header1>id</header1>\r\n  <header2>name</header2>\r\n </row>\r\n"
      " <row>\r\n  <header1>1</header1>\r\n  <header2>Ann</header2>\r\n </row>\r\n</XML>"},
-    {"TagsUsedAsTyped", "a\r\n1",
-     [] {
-         ConversionOptions o;
-         o.xmlTag = "my root";
-         o.rowTag = "";
-         return o;
-     }(),
+    {"TagsUsedAsTyped",
+     "a\r\n1",
+     {.rowTag = "", .xmlTag = "my root"},
      "<my root>\r\n <>\r\n  <a>1</a>\r\n </>\r\n</my root>"},
-    {"ShortRowPaddedLongRowCut", "a,b,c\r\n1\r\n1,2,3,4", noRowTags(),
+    {"ShortRowPaddedLongRowCut", "a,b,c\r\n1\r\n1,2,3,4", kNoRowTags,
      "<XML>\r\n <a>1</a>\r\n <b></b>\r\n <c></c>\r\n <a>1</a>\r\n <b>2</b>\r\n <c>3</c>\r\n</XML>"},
-    {"TrailingSeparatorIsEmptyValue", "a,b\r\n1,", noRowTags(),
+    {"TrailingSeparatorIsEmptyValue", "a,b\r\n1,", kNoRowTags,
      "<XML>\r\n <a>1</a>\r\n <b></b>\r\n</XML>"},
     {"HeaderLineOnly", "a,b", {}, "<XML>\r\n</XML>"},
     {"EmptyText", "", {}, "<XML>\r\n</XML>"},
-    {"EmptyFirstLineWithoutHeaderGivesRowTagsOnly", "\r\nx,y", noHeader(),
+    {"EmptyFirstLineWithoutHeaderGivesRowTagsOnly", "\r\nx,y", kNoHeader,
      "<XML>\r\n <row>\r\n </row>\r\n <row>\r\n </row>\r\n</XML>"},
-    {"EmptyFirstLineWithoutHeaderOrRowTags", "\r\nx,y", noHeader(false), "<XML>\r\n</XML>"},
-    {"EmptyRowIsPadded", "a,b\r\n\r\n1,2", noRowTags(),
+    {"EmptyFirstLineWithoutHeaderOrRowTags", "\r\nx,y",
+     ConversionOptions{.headerRow = false, .useRowTags = false}, "<XML>\r\n</XML>"},
+    {"EmptyRowIsPadded", "a,b\r\n\r\n1,2", kNoRowTags,
      "<XML>\r\n <a></a>\r\n <b></b>\r\n <a>1</a>\r\n <b>2</b>\r\n</XML>"},
-    {"TrailingLineBreakGivesEmptyRow", "a\r\n1\r\n", noRowTags(),
+    {"TrailingLineBreakGivesEmptyRow", "a\r\n1\r\n", kNoRowTags,
      "<XML>\r\n <a>1</a>\r\n <a></a>\r\n</XML>"},
-    {"MultiCharacterSeparator", "a::b\r\n1::2:3", withSeparator("::"),
+    {"MultiCharacterSeparator",
+     "a::b\r\n1::2:3",
+     {.separator = "::"},
      "<XML>\r\n <row>\r\n  <a>1</a>\r\n  <b>2:3</b>\r\n </row>\r\n</XML>"},
-    {"SeparatorIsCaseSensitive", "aXb\r\n1x2", withSeparator("X"),
+    {"SeparatorIsCaseSensitive",
+     "aXb\r\n1x2",
+     {.separator = "X"},
      "<XML>\r\n <row>\r\n  <a>1x2</a>\r\n  <b></b>\r\n </row>\r\n</XML>"},
-    {"EmptySeparatorMakesLineOneValue", "a,b\r\n1,2", withSeparator(""),
+    {"EmptySeparatorMakesLineOneValue",
+     "a,b\r\n1,2",
+     {.separator = ""},
      "<XML>\r\n <row>\r\n  <a_x002C_b>1,2</a_x002C_b>\r\n </row>\r\n</XML>"},
-    {"LoneCrAndLfStayInLine", "a,b\r\nx\ny,1\r2", noRowTags(),
+    {"LoneCrAndLfStayInLine", "a,b\r\nx\ny,1\r2", kNoRowTags,
      "<XML>\r\n <a>x\ny</a>\r\n <b>1&#xD;2</b>\r\n</XML>"},
-    {"ValuesAreEscaped", "a\r\n<b> & \"c\" 'd'", noRowTags(),
+    {"ValuesAreEscaped", "a\r\n<b> & \"c\" 'd'", kNoRowTags,
      "<XML>\r\n <a>&lt;b&gt; &amp; \"c\" 'd'</a>\r\n</XML>"},
-    {"HeaderNamesAreMadeValid", "First Name,1st,,ok\r\n1,2,3,4", noRowTags(),
+    {"HeaderNamesAreMadeValid", "First Name,1st,,ok\r\n1,2,3,4", kNoRowTags,
      "<XML>\r\n <First_x0020_Name>1</First_x0020_Name>\r\n <_x0031_st>2</_x0031_st>\r\n"
      " <_>3</_>\r\n <ok>4</ok>\r\n</XML>"},
     // Quoted fields, as the table extraction writes them.
-    {"QuotedSeparatorStaysInValue", "a,b,c\r\n\"x,y\",2,3", noRowTags(),
+    {"QuotedSeparatorStaysInValue", "a,b,c\r\n\"x,y\",2,3", kNoRowTags,
      "<XML>\r\n <a>x,y</a>\r\n <b>2</b>\r\n <c>3</c>\r\n</XML>"},
-    {"QuotedLineBreakStaysInValue", "a,b\r\n\"line1\r\nline2\",2\r\n3,4", noRowTags(),
+    {"QuotedLineBreakStaysInValue", "a,b\r\n\"line1\r\nline2\",2\r\n3,4", kNoRowTags,
      "<XML>\r\n <a>line1&#xD;\nline2</a>\r\n <b>2</b>\r\n <a>3</a>\r\n <b>4</b>\r\n</XML>"},
-    {"DoubledQuotesBecomeOne", "a,b\r\n\"say \"\"hi\"\"\",\"\"", noRowTags(),
+    {"DoubledQuotesBecomeOne", "a,b\r\n\"say \"\"hi\"\"\",\"\"", kNoRowTags,
      "<XML>\r\n <a>say \"hi\"</a>\r\n <b></b>\r\n</XML>"},
-    {"QuotedHeaderName", "\"a,b\",c\r\n1,2", noRowTags(),
+    {"QuotedHeaderName", "\"a,b\",c\r\n1,2", kNoRowTags,
      "<XML>\r\n <a_x002C_b>1</a_x002C_b>\r\n <c>2</c>\r\n</XML>"},
-    {"QuotedValueWithMultiCharSeparator", "a||b\r\n\"1||2\"||3", withSeparator("||"),
+    {"QuotedValueWithMultiCharSeparator",
+     "a||b\r\n\"1||2\"||3",
+     {.separator = "||"},
      "<XML>\r\n <row>\r\n  <a>1||2</a>\r\n  <b>3</b>\r\n </row>\r\n</XML>"},
-    {"LoneQuoteIsKept", "a,b\r\n\",2", noRowTags(), "<XML>\r\n <a>\",2</a>\r\n <b></b>\r\n</XML>"},
-    {"NonAsciiPassesUnchanged", "名前,Größe\r\nÅsa,€", noRowTags(),
+    {"LoneQuoteIsKept", "a,b\r\n\",2", kNoRowTags, "<XML>\r\n <a>\",2</a>\r\n <b></b>\r\n</XML>"},
+    {"NonAsciiPassesUnchanged", "名前,Größe\r\nÅsa,€", kNoRowTags,
      "<XML>\r\n <名前>Åsa</名前>\r\n <Größe>€</Größe>\r\n</XML>"},
 };
 
@@ -132,7 +121,7 @@ struct RecordingSink final : CSVXML::ConversionSink, db::Progress {
 
 TEST(ConversionSink, GetsOnePiecePerRowThenTheClosingTag) {
     RecordingSink sink;
-    CSVXML::ConvertTextToXml("id\r\n1\r\n2\r\n3\r\n4", noRowTags(), sink, sink);
+    CSVXML::ConvertTextToXml("id\r\n1\r\n2\r\n3\r\n4", kNoRowTags, sink, sink);
     EXPECT_EQ(sink.events, (std::vector<std::string>{"begin", "finish"}));
     ASSERT_EQ(sink.pieces.size(), 5u);
     EXPECT_EQ(sink.pieces[0], "<XML>\r\n <id>1</id>\r\n");
@@ -141,20 +130,17 @@ TEST(ConversionSink, GetsOnePiecePerRowThenTheClosingTag) {
     EXPECT_EQ(sink.percents, (std::vector<float>{25.0f, 50.0f, 75.0f, 100.0f, 0.0f}));
 }
 
-TEST(ConversionSink, ProgressIsStoredInSinglePrecision) {
-    RecordingSink sink;
-    CSVXML::ConvertTextToXml("1\r\n2\r\n3", noHeader(), sink, sink);
-    ASSERT_EQ(sink.percents.size(), 4u);
-    EXPECT_EQ(sink.percents[0], static_cast<float>(1.0 / 3.0 * 100.0));
-    EXPECT_EQ(sink.percents[1], static_cast<float>(2.0 / 3.0 * 100.0));
-    EXPECT_EQ(sink.percents[2], 100.0f);
-}
-
-TEST(ConversionSink, NoRowsGivesOpeningAndClosingInOnePiece) {
-    RecordingSink sink;
-    CSVXML::ConvertTextToXml("a,b", {}, sink, sink);
-    EXPECT_EQ(sink.pieces, (std::vector<std::string>{"<XML>\r\n</XML>"}));
-    EXPECT_EQ(sink.percents, (std::vector<float>{0.0f}));
+// Three steps give thirds as floats, not as doubles cut down; no rows give one piece.
+TEST(ConversionSink, ProgressIsSinglePrecisionAndNoRowsIsOnePiece) {
+    RecordingSink thirds;
+    CSVXML::ConvertTextToXml("1\r\n2\r\n3", kNoHeader, thirds, thirds);
+    EXPECT_EQ(thirds.percents,
+              (std::vector<float>{static_cast<float>(1.0 / 3.0 * 100.0),
+                                  static_cast<float>(2.0 / 3.0 * 100.0), 100.0f, 0.0f}));
+    RecordingSink none;
+    CSVXML::ConvertTextToXml("a,b", {}, none, none);
+    EXPECT_EQ(none.pieces, (std::vector<std::string>{"<XML>\r\n</XML>"}));
+    EXPECT_EQ(none.percents, (std::vector<float>{0.0f}));
 }
 
 TEST(ConversionLimits, MoreThan32767RowsAreAllWritten) {
@@ -164,7 +150,7 @@ TEST(ConversionLimits, MoreThan32767RowsAreAllWritten) {
         text += "\r\n" + std::to_string(r);
     }
     RecordingSink sink;
-    CSVXML::ConvertTextToXml(text, noRowTags(), sink, sink);
+    CSVXML::ConvertTextToXml(text, kNoRowTags, sink, sink);
     ASSERT_EQ(sink.pieces.size(), std::size_t(kRows) + 1);
     EXPECT_EQ(sink.pieces[kRows - 1], " <n>39999</n>\r\n");
     EXPECT_EQ(sink.percents[kRows - 1], 100.0f);
@@ -178,7 +164,7 @@ TEST(ConversionLimits, MoreThan32767ColumnsAreAllWritten) {
         header += (c ? ",c" : "c") + std::to_string(c);
         row += (c ? "," : "") + std::to_string(c);
     }
-    const std::string xml = convert(header + "\r\n" + row, noRowTags());
+    const std::string xml = convert(header + "\r\n" + row, kNoRowTags);
     EXPECT_NE(xml.find(" <c39999>39999</c39999>\r\n</XML>"), std::string::npos);
     EXPECT_NE(xml.find(" <c32767>32767</c32767>\r\n"), std::string::npos);
 }
@@ -190,7 +176,7 @@ TEST(RefusedCharacters, BecomeReferencesAndTheFirstPlaceIsKept) {
                              "\x01\r\n3,\"a\"\"\x0B\"\r\n4,x\"\x7F\x0C\xEF\xBF\xBF\xEF\xBB\xBF" +
                              std::string(1, '\0');
     CSVXML::StringSink sink;
-    const CSVXML::RefusedCharacters refused = CSVXML::ConvertTextToXml(text, noRowTags(), sink);
+    const CSVXML::RefusedCharacters refused = CSVXML::ConvertTextToXml(text, kNoRowTags, sink);
     EXPECT_NE(sink.text.find("<First_x0020_Name>" + longPlain + "&#x1A;" + longPlain +
                              "&#x1;</First_x0020_Name>"),
               std::string::npos);
@@ -206,10 +192,6 @@ TEST(RefusedCharacters, BecomeReferencesAndTheFirstPlaceIsKept) {
     EXPECT_EQ(none.count, 0);
     EXPECT_EQ(none.firstRow, 0);
 }
-
-} // namespace
-
-namespace {
 
 // The rules written out plainly: split, unquote, escape, pad, drop.
 std::string referenceRow(std::string_view line, std::size_t columns) {
@@ -231,29 +213,16 @@ TEST(XmlConverter, EveryLineFollowsThePlainRules) {
     // converter's fast paths must agree with the plain rules on each.
     // Control characters, U+FFFE/U+FFFF and their pieces ride along so that the fast path's
     // references and byte counts are checked against the plain ones too.
-    const std::vector<std::string> alphabet = {"a",
-                                               ",",
-                                               "\"",
-                                               "<",
-                                               "&",
-                                               "\r",
-                                               "\n",
-                                               ">",
-                                               "x",
-                                               "\t",
-                                               std::string(1, '\0'),
-                                               "\x01",
-                                               "\x1F",
-                                               "\xEF\xBF\xBF",
-                                               "\xEF\xBF\xBE",
-                                               "\xEF\xBF",
-                                               "\xEF\xBB\xBF"};
+    using namespace std::string_literals;
+    const std::vector<std::string> alphabet = {
+        "a",           ",",  "\"",  "<",    "&",    "\r",           "\n",           ">",
+        "x",           "\t", "\0"s, "\x01", "\x1F", "\xEF\xBF\xBF", "\xEF\xBF\xBE", "\xEF\xBF",
+        "\xEF\xBB\xBF"};
     std::uint32_t state = 12345;
     auto next = [&state] {
         state = state * 1664525u + 1013904223u;
         return state >> 8;
     };
-    ConversionOptions options = noRowTags();
     for (int round = 0; round < 20000; ++round) {
         std::string line;
         const std::size_t length = next() % 40;
@@ -262,7 +231,7 @@ TEST(XmlConverter, EveryLineFollowsThePlainRules) {
         }
         const std::size_t columns = 1 + next() % 4;
         CSVXML::StringSink sink;
-        CSVXML::XmlConverter converter(options, sink);
+        CSVXML::XmlConverter converter(kNoRowTags, sink);
         std::string header;
         for (std::size_t i = 0; i < columns; ++i) {
             header += (i ? ",c" : "c") + std::to_string(i);

@@ -61,22 +61,14 @@ TEST(FieldValue, UnquotesOnlyWholeQuotedFields) {
 TEST(QuotedField, RoundTripsThroughSplitting) {
     const Strings values = {"",   "plain", "a,b",   "\"", "\"\"",           "x\r\ny",
                             "\r", "\n",    "end\"", ",",  "\"a\"b\"\"c, d", "née, \"Åsa\"\r\n<&>"};
+    // Quoting a value already in the line (in place) gives what appending it quoted gives.
     std::string line;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i) {
-            line += ',';
-        }
-        CSVXML::appendQuotedField(line, values[i]);
-    }
-    // Quoting a value already in the line (in place) gives the same line.
     std::string inPlace;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i) {
-            inPlace += ',';
-        }
-        const std::size_t start = inPlace.size();
-        inPlace += values[i];
-        CSVXML::quoteFieldFrom(inPlace, start);
+        line += i ? "," : "";
+        CSVXML::appendQuotedField(line, values[i]);
+        inPlace += (i ? "," : "") + values[i];
+        CSVXML::quoteFieldFrom(inPlace, inPlace.size() - values[i].size());
     }
     EXPECT_EQ(inPlace, line);
     std::string text = line + "\r\n" + line;

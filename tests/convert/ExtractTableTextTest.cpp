@@ -11,10 +11,6 @@
 
 namespace {
 
-QString u(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 db::TableEntry dbo(const std::string& name) {
     return {u("dbo"), QString::fromStdString(name)};
 }
@@ -122,53 +118,44 @@ struct CountingProgress final : db::Progress {
     bool ended = false;
 };
 
-// The rows are read until the driver says they end, and the progress is served before each read.
-TEST_F(ExtractTest, ServesBeforeEveryRowAndQueriesOnce) {
+// A progress that throws (the user ended the program) abandons the extraction cleanly, and the
+// next one reads the rows until the driver says they end, serving the progress before each read.
+TEST_F(ExtractTest, ServesBeforeEveryRowAndAThrowAbandonsTheExtraction) {
     sql("CREATE TABLE T (A INT);"
         "INSERT INTO T VALUES (1); INSERT INTO T VALUES (2); INSERT INTO T VALUES (3);");
+    CountingProgress stopping(2);
+    CSVXML::JoinedString abandoned;
+    EXPECT_THROW(CSVXML::ExtractTableText(login(), dbo("T"), abandoned, stopping),
+                 CountingProgress::Stop);
+    EXPECT_FALSE(stopping.ended);
+
     server.clearRecords();
     CountingProgress progress;
     CSVXML::JoinedString joined;
     CSVXML::ExtractTableText(login(), dbo("T"), joined, progress);
     EXPECT_EQ(joined.text, "A\r\n1\r\n2\r\n3");
-    EXPECT_EQ(progress.serves,
-              4); // before each of the three rows, and before learning there is no fourth
+    // before each of the three rows, and before learning there is no fourth
+    EXPECT_EQ(progress.serves, 4);
     EXPECT_EQ(progress.steps, 3);
     EXPECT_TRUE(progress.ended);
     EXPECT_EQ(server.batches().size(), 1u);
-}
-
-// A progress that throws (the user ended the program) abandons the extraction cleanly.
-TEST_F(ExtractTest, ThrowingProgressAbandonsTheExtraction) {
-    sql("CREATE TABLE T (A INT); INSERT INTO T VALUES (1); INSERT INTO T VALUES (2);");
-    CountingProgress progress(2);
-    CSVXML::JoinedString joined;
-    EXPECT_THROW(CSVXML::ExtractTableText(login(), dbo("T"), joined, progress),
-                 CountingProgress::Stop);
-    EXPECT_FALSE(progress.ended);
-    EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("T")), "A\r\n1\r\n2"); // server still fine
 }
 
 TEST_F(ExtractTest, FailuresCarryTheDriversTextAndGiveNoText) {
     sql("CREATE TABLE T (A INT);"
         "INSERT INTO T VALUES (1); INSERT INTO T VALUES (2); INSERT INTO T VALUES (3);"
         "INSERT INTO T VALUES (4); INSERT INTO T VALUES (5);");
-    {
-        SCOPED_TRACE("missing table");
-        try {
-            CSVXML::ExtractTableText(login(), dbo("Nowhere"));
-            FAIL() << "no error";
-        } catch (const db::Error& e) {
-            EXPECT_NE(std::string(e.what()).find("Nowhere"), std::string::npos) << e.what();
-        }
+    try {
+        CSVXML::ExtractTableText(login(), dbo("Nowhere"));
+        ADD_FAILURE() << "no error for a missing table";
+    } catch (const db::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Nowhere"), std::string::npos) << e.what();
     }
-    {
-        SCOPED_TRACE("connection dropped mid-table");
-        server.dropAfterRows(2);
-        std::string text = "untouched";
-        EXPECT_THROW(text = CSVXML::ExtractTableText(login(), dbo("T"), kShortTimeout), db::Error);
-        EXPECT_EQ(text, "untouched");
-    }
+    // The connection dropped mid-table.
+    server.dropAfterRows(2);
+    std::string text = "untouched";
+    EXPECT_THROW(text = CSVXML::ExtractTableText(login(), dbo("T"), kShortTimeout), db::Error);
+    EXPECT_EQ(text, "untouched");
 }
 
 } // namespace

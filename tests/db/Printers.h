@@ -5,6 +5,10 @@
 #include <QString>
 #include <ostream>
 
+inline QString u(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
 // Lets GoogleTest show our values as text in its failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';

@@ -15,10 +15,6 @@ namespace {
 
 using db::SettingKey;
 
-QString u(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 class SettingsStoreTest : public testing::Test {
 protected:
     QString path() const { return dir.filePath(QStringLiteral("Quorvane.conf")); }
@@ -57,11 +53,10 @@ TEST_F(SettingsStoreTest, EachKeyInItsPlaceUnderApplicationAndSection) {
         store.save({u("srv"), u("usr"), u("pw"), u("dbase")});
     }
     const QByteArray text = fileContents();
-    EXPECT_TRUE(text.contains("[Brisklet]\n")) << text.constData();
-    EXPECT_TRUE(text.contains("\nMyServer=srv\n")) << text.constData();
-    EXPECT_TRUE(text.contains("\nMyUser=usr\n")) << text.constData();
-    EXPECT_TRUE(text.contains("\nMyPassword=pw\n")) << text.constData();
-    EXPECT_TRUE(text.contains("\nMyDatabase=dbase\n")) << text.constData();
+    for (const char* line : {"[Brisklet]\n", "\nMyServer=srv\n", "\nMyUser=usr\n",
+                             "\nMyPassword=pw\n", "\nMyDatabase=dbase\n"}) {
+        EXPECT_TRUE(text.contains(line)) << text.constData();
+    }
     EXPECT_EQ(loadFromDisk("copy.conf"),
               (db::ConnectionSettings{u("srv"), u("usr"), u("pw"), u("dbase")}));
 }
@@ -125,11 +120,10 @@ TEST_F(SettingsStoreTest, FileIsOwnerOnlyFromTheFirstWrite) {
 }
 
 TEST_F(SettingsStoreTest, ExistingReadableFileIsNarrowedBeforeItIsWritten) {
-    {
-        QFile file(path());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("[Brisklet]\nMyServer=old\n");
-    }
+    QFile file(path());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Brisklet]\nMyServer=old\n");
+    file.close();
     ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0644), 0);
     db::SettingsStore store(path());
     EXPECT_EQ(store.value(SettingKey::Server), u("old"));
@@ -142,10 +136,7 @@ TEST_F(SettingsStoreTest, ExistingReadableFileIsNarrowedBeforeItIsWritten) {
 // as anyone else. The program goes on; the failure is told once, not once per keystroke.
 TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnceAndIgnored) {
     const QString blocker = dir.filePath(QStringLiteral("blocker"));
-    {
-        QFile file(blocker);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    ASSERT_TRUE(QFile(blocker).open(QIODevice::WriteOnly));
     const QString unwritable = blocker + QLatin1String("/Quorvane.conf");
     db::SettingsStore store(unwritable);
     QStringList reports;

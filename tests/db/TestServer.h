@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Printers.h"
 #include "TestBackend.h"
 #include "db/ConnectionSettings.h"
 
