@@ -37,7 +37,7 @@ Form1::Form1(Wizard& wizard)
     Text3 = design::textBox<SelectAllLineEdit>(this, QStringLiteral("Text3"), QString(),
                                                twips(1320, 1440, 4455, 330));
     Text3->setEchoMode(QLineEdit::Password);
-    // One "*" per character, as the password box has always shown it.
+    // One "*" per character, whatever the style's own mask character is.
     Text3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     Text3->setAttribute(Qt::WA_InputMethodEnabled, false);
     Label3 = design::label(this, QStringLiteral("Label3"), QStringLiteral("Database:"),
@@ -94,7 +94,7 @@ void Form1::load() {
 void Form1::visitHomePageByChance() {
     const int n = static_cast<int>(wizard_.host().randomUnit() * 100) + 1;
     if (n == 7)
-        wizard_.host().openUrl(QUrl(QString::fromUtf16(db::kMakerHomePage)));
+        wizard_.host().openUrl(QUrl(QString::fromUtf8(kHomePage)));
 }
 
 db::ConnectionSettings Form1::settings() const {

@@ -10,6 +10,11 @@ namespace app {
 
 class SelectAllLineEdit;
 
+// Our own home page, which the connection page opens now and then at start-up: a build setting
+// (TALLOWBY_HOME_PAGE), by default the documentation that the installation puts beside the
+// programs.
+inline constexpr char kHomePage[] = TALLOWBY_HOME_PAGE;
+
 // The connection page: the four login boxes, the connection test, help, and the way on to the
 // table page. The boxes are the only copy of the login; every database operation reads them.
 class Form1 : public Page {

@@ -40,8 +40,6 @@ ConnectionTestResult testConnection(const ConnectionSettings& settings,
 // Where the help message sends a user whose login fails: the download page of the tool it names.
 inline constexpr char16_t kHelpDownloadAddress[] =
     u"https://www.sqlmanager.net/products/mssql/manager/download";
-// Our own home page, which the wizard opens now and then at start-up.
-inline constexpr char16_t kMakerHomePage[] = u"https://www.quorvane.com/";
 
 // The text of the help message. Its line breaks are single carriage returns.
 QString helpMessage();

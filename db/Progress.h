@@ -20,8 +20,8 @@ public:
     // The work has come to its end; not called when it failed or was abandoned.
     virtual void end() {}
 
-    // `done` of `steps` as a percentage, in single precision: a bar truncating it shows the
-    // figures it has always shown (2/3 as 66, 29/100 as 29).
+    // `done` of `steps` as a percentage, in single precision, so that a bar truncating it shows
+    // the figure a person expects (2/3 as 66, and 29/100 as 29 rather than 28).
     static float percent(std::int64_t done, std::int64_t steps) {
         return steps > 0 ? static_cast<float>(static_cast<double>(done) /
                                               static_cast<double>(steps) * 100.0)

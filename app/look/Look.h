@@ -28,7 +28,7 @@ void CenterOnScreen(QWidget& page);
 
 namespace look {
 
-// The page's pointer setting (its MousePointer); other values show the default pointer.
+// The page's pointer setting; other values show the default pointer.
 enum Pointer : int { Default = 0, Busy = 11, Custom = 99 };
 
 // The page pointer of one page. The setting decides what the mouse shows over the page:

@@ -90,7 +90,7 @@ TEST_F(StartUp, TheHomePageIsVisitedOnlyWhenTheDrawGivesSeven) {
         start();
         if (c.visit) {
             ASSERT_EQ(host.opened.size(), 1u);
-            EXPECT_EQ(host.opened[0], QUrl(QString::fromUtf16(db::kMakerHomePage)));
+            EXPECT_EQ(host.opened[0], QUrl(QString::fromUtf8(app::kHomePage)));
         } else {
             EXPECT_TRUE(host.opened.empty());
         }
