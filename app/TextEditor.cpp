@@ -4,6 +4,9 @@
 #include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QToolTip>
+#include <Qsci/qscicommandset.h>
+#include <algorithm>
+#include <array>
 
 namespace app {
 
@@ -28,6 +31,54 @@ QAccessibleInterface* plainAccessible(const QString& className, QObject* object)
     return nullptr;
 }
 
+// The keys of a plain text box: moving (alone, with Shift to select, with Ctrl by words or to
+// the ends), the clipboard, undo and redo, deleting a character or a word, and Enter. Every
+// other binding of Scintilla's own map goes: it holds keys that change the text behind the
+// user's back (Ctrl+U lower-cases the selection, Ctrl+L deletes the line, Ctrl+D duplicates it,
+// Ctrl+T swaps two lines).
+bool isTextBoxKey(int key) {
+    const int modifiers = key & int(Qt::KeyboardModifierMask);
+    const int bare = key & ~int(Qt::KeyboardModifierMask);
+    constexpr int shift = int(Qt::SHIFT);
+    constexpr int ctrl = int(Qt::CTRL);
+    constexpr std::array moves{Qt::Key_Left, Qt::Key_Right, Qt::Key_Up,     Qt::Key_Down,
+                               Qt::Key_Home, Qt::Key_End,   Qt::Key_PageUp, Qt::Key_PageDown};
+    if (std::find(moves.begin(), moves.end(), bare) != moves.end())
+        return modifiers == 0 || modifiers == shift || modifiers == ctrl ||
+               modifiers == (ctrl | shift);
+    switch (bare) {
+    case Qt::Key_A:
+    case Qt::Key_C:
+    case Qt::Key_X:
+    case Qt::Key_V:
+    case Qt::Key_Y:
+        return modifiers == ctrl;
+    case Qt::Key_Z:
+        return modifiers == ctrl || modifiers == (ctrl | shift);
+    case Qt::Key_Insert: // Ctrl+Insert copies, Shift+Insert pastes
+        return modifiers == ctrl || modifiers == shift;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete: // Shift+Delete cuts
+        return modifiers == 0 || modifiers == ctrl || modifiers == shift;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return modifiers == 0 || modifiers == shift;
+    case Qt::Key_Escape:
+        return modifiers == 0;
+    default:
+        return false;
+    }
+}
+
+void keepTextBoxKeys(QsciCommandSet& commands) {
+    for (QsciCommand* command : commands.commands()) {
+        if (!isTextBoxKey(command->key()))
+            command->setKey(0);
+        if (!isTextBoxKey(command->alternateKey()))
+            command->setAlternateKey(0);
+    }
+}
+
 } // namespace
 
 TextEditor::TextEditor(QWidget* parent, Kind kind, const QFont& font)
@@ -45,6 +96,7 @@ TextEditor::TextEditor(QWidget* parent, Kind kind, const QFont& font)
     setMarginWidth(1, 0);
     setMarginLineNumbers(1, false);
     SendScintilla(SCI_SETMODEVENTMASK, 0ul);
+    keepTextBoxKeys(*standardCommands());
     // Lines are laid out as they are shown, not all at once.
     SendScintilla(SCI_SETLAYOUTCACHE, static_cast<unsigned long>(SC_CACHE_CARET));
     // Let the width of the longest line shown so far set the horizontal scroll range, rather

@@ -63,6 +63,42 @@ TEST(TextEditor, ChangesAreSeenWithoutModificationNotifications) {
     EXPECT_EQ(notifications, 0);
 }
 
+TEST(TextEditor, OnlyTheKeysOfATextBoxEdit) {
+    const std::string xml = "<XML>\r\n <row>\r\n  <a>b</a>\r\n </row>\r\n</XML>";
+    TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
+    editor.setBytes(xml);
+    // Scintilla's own map would lower- or upper-case the selection, delete, duplicate, swap or
+    // move lines, or cut a whole line.
+    const std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> foreign{
+        {Qt::Key_U, Qt::ControlModifier},
+        {Qt::Key_U, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_L, Qt::ControlModifier},
+        {Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_D, Qt::ControlModifier},
+        {Qt::Key_T, Qt::ControlModifier},
+        {Qt::Key_Up, Qt::AltModifier | Qt::ShiftModifier},
+        {Qt::Key_Delete, Qt::ControlModifier | Qt::ShiftModifier},
+        {Qt::Key_Insert, Qt::NoModifier},
+    };
+    for (const auto& [key, modifiers] : foreign) {
+        editor.SendScintilla(QsciScintillaBase::SCI_SETSEL, 0l, 12l); // "<XML>\r\n <row>"
+        QTest::keyClick(&editor, key, modifiers);
+        QTest::keyClicks(&editor, QStringLiteral("r")); // overtype would eat a character
+        editor.SendScintilla(QsciScintillaBase::SCI_UNDO);
+        EXPECT_EQ(editor.bytes(), xml) << QKeySequence(key | modifiers).toString().toStdString();
+    }
+    // The text box's own keys still work.
+    editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
+    QTest::keyClick(&editor, Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(editor.bytes(), xml.substr(0, xml.size() - 1)); // ">" is a word of its own
+    QTest::keyClick(&editor, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&editor, Qt::Key_Delete);
+    EXPECT_TRUE(editor.isEmptyText());
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(editor.bytes(), xml);
+}
+
 TEST(TextEditor, LargeTextsArePlainAndSmallOnesHighlighted) {
     TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
     editor.setBytes(kAwkward);
