@@ -184,6 +184,8 @@ INSTANTIATE_TEST_SUITE_P(
     Documents, XmlCheckCases,
     testing::Values(
         CheckCase{"WellFormed", kAwkward, 0, ""},
+        // Tags are used as typed, so a prefix need not be declared: the mark is for XML 1.0.
+        CheckCase{"UndeclaredPrefix", "<ns:XML>\r\n <a:row x:y=\"1\"/>\r\n</ns:XML>", 0, ""},
         CheckCase{"References", "<X>\r\n <v>&amp;&lt;&#xD;&#x10FFFF;</v>\r\n</X>", 0, ""},
         CheckCase{"MismatchedTag", "<X>\r\n <a>1</a>\r\n <b>2</c>\r\n</X>", 3, "mismatch"},
         CheckCase{"ControlCharacterReference", "<X>\r\n <v>&#x1;</v>\r\n</X>", 2, "character"},
