@@ -159,6 +159,10 @@ Form3::Form3(Wizard& wizard)
         pointer_->bind(control, look::Default);
     for (QWidget* box : {Text3, Text4, Text5})
         pointer_->keepOwnPointer(box);
+    connect(pointer_, &look::PagePointer::settingChanged, this, [this](int setting) {
+        RichTextBox1->setBusy(setting == look::Busy);
+        Text1->setBusy(setting == look::Busy);
+    });
 }
 
 void Form3::buildFrame() {

@@ -241,6 +241,11 @@ void TextEditor::setBytes(std::string_view utf8) {
     endFill();
 }
 
+void TextEditor::setBusy(bool busy) {
+    SendScintilla(SCI_SETCURSOR,
+                  static_cast<unsigned long>(busy ? SC_CURSORWAIT : SC_CURSORNORMAL));
+}
+
 void TextEditor::userChanged() {
     if (filling_)
         return;

@@ -55,6 +55,10 @@ public:
     void append(std::string_view utf8);
     void endFill();
 
+    // While busy the editor shows the wait cursor wherever the mouse moves over it, margins
+    // included; Scintilla otherwise picks the I-beam or the arrow itself on every move.
+    void setBusy(bool busy);
+
     // Replaces the whole text (a fill of one piece).
     void setBytes(std::string_view utf8);
 

@@ -66,6 +66,11 @@ public:
     // The box shows the I-beam whatever the page's setting.
     void keepOwnPointer(QWidget* textBox);
 
+Q_SIGNALS:
+    // For controls that choose their pointer themselves on every move (a Scintilla editor): they
+    // follow the page's setting through this.
+    void settingChanged(int setting);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -50,6 +50,7 @@ void PagePointer::setSetting(int value) {
         return;
     setting_ = value;
     apply();
+    Q_EMIT settingChanged(setting_);
 }
 
 void PagePointer::bind(QWidget* control, int value) {

@@ -72,6 +72,24 @@ TEST_F(Export, TheOptionsPagesNextIsEnabledExactlyWhileThePreviewHoldsText) {
     EXPECT_FALSE(o.isVisible());
 }
 
+TEST_F(Export, WhileThePageIsBusyThePreviewShowsTheWaitCursorMarginIncluded) {
+    exportTable(QStringLiteral("Products"));
+    app::Form3& o = options();
+    QWidget* view = o.RichTextBox1->viewport();
+    const auto moveOver = [view](QPoint at) {
+        QTest::mouseMove(view, at + QPoint(1, 0));
+        QTest::mouseMove(view, at);
+        return view->cursor().shape();
+    };
+    const QPoint text(view->width() / 2, 5);
+    const QPoint margin(3, 5); // the fold margin
+    o.pointer().setSetting(look::Busy);
+    EXPECT_EQ(moveOver(text), Qt::WaitCursor);
+    EXPECT_EQ(moveOver(margin), Qt::WaitCursor);
+    o.pointer().setSetting(look::Default);
+    EXPECT_EQ(moveOver(text), Qt::IBeamCursor);
+}
+
 TEST_F(Export, RefreshConvertsAgainWithTheOptionsAsTheyStandAndClearEmptiesTheText) {
     exportTable(QStringLiteral("Customers"));
     app::Form3& o = options();
