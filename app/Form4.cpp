@@ -83,8 +83,10 @@ void Form4::finish() {
     pointer_->setSetting(look::Busy);
     wizard_.serve(); // the hourglass shows before the wait
     AskHost question(wizard_.host(), this);
+    // The preview's buffer is taken after the overwrite question, which runs an event loop of
+    // its own.
     const CSVXML::SaveResult result =
-        CSVXML::SaveTextToFile(wizard_.form3().previewText(), path, question);
+        CSVXML::SaveTextToFile([this] { return wizard_.form3().previewText(); }, path, question);
     pointer_->setSetting(look::Default);
     if (result.status == CSVXML::SaveResult::Status::Failed) {
         // The caption stays "Finish": the user can correct the path and press again.

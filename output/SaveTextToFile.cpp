@@ -115,9 +115,15 @@ SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQue
 }
 
 SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question) {
+    return SaveTextToFile([utf8] { return utf8; }, path, question);
+}
+
+SaveResult SaveTextToFile(const std::function<std::string_view()>& text, const QString& path,
+                          OverwriteQuestion& question) {
     if (declined(path, question)) {
         return declinedResult();
     }
+    const std::string_view utf8 = text();
     if (systemIsUtf8()) {
         return writeBytes(utf8, path);
     }

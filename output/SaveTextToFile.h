@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string_view>
 
 namespace CSVXML {
@@ -32,6 +33,11 @@ SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQue
 // The same for a text already in UTF-8 (the preview's buffer), written without a copy where the
 // system's encoding is UTF-8.
 SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question);
+
+// The same, with the text taken only once the question is answered: a buffer that belongs to a
+// window (the preview's) may be moved about while the question is on screen.
+SaveResult SaveTextToFile(const std::function<std::string_view()>& utf8, const QString& path,
+                          OverwriteQuestion& question);
 
 // The first character of `text` that the system's encoding cannot represent, described for a
 // message ("U+D800 at line 3, column 7"); empty when there is none.

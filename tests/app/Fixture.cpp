@@ -16,6 +16,8 @@ void RecordingHost::showMessage(QWidget* parent, const QString& text) {
 
 bool RecordingHost::askYesNo(QWidget*, const QString& text) {
     questions.push_back(text);
+    if (duringQuestion)
+        duringQuestion();
     return answerYes;
 }
 

@@ -39,7 +39,8 @@ public:
     double random = 0.5;
     std::vector<QUrl> opened;
     int ends = 0;
-    std::function<void()> duringMessage; // runs while a message is "on screen"
+    std::function<void()> duringMessage;  // runs while a message is "on screen"
+    std::function<void()> duringQuestion; // runs while a question is "on screen"
 };
 
 // A wizard over a settings store in a temporary folder, and a test server on 127.0.0.1 with
