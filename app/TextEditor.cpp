@@ -247,6 +247,7 @@ void TextEditor::setBusy(bool busy) {
 }
 
 void TextEditor::userChanged() {
+    ++edits_;
     if (filling_)
         return;
     // The next change must leave the save point again to be seen; it is set again once
@@ -262,11 +263,15 @@ void TextEditor::userChanged() {
 }
 
 void TextEditor::rearm() {
-    if (SendScintilla(SCI_GETMODIFY) != 0)
+    if (SendScintilla(SCI_GETMODIFY) != 0) {
+        ++edits_;
         SendScintilla(SCI_SETSAVEPOINT);
+    }
 }
 
 void TextEditor::startCheck() {
+    // A change not yet seen through the save point is seen now, before the buffer is read.
+    rearm();
     delayTimer_.stop();
     check_.reset();
     if (isEmptyText()) {
@@ -274,12 +279,21 @@ void TextEditor::startCheck() {
         return;
     }
     check_ = std::make_unique<XmlCheck>(bytes());
+    checkedEdits_ = edits_;
     stepTimer_.start();
 }
 
 void TextEditor::checkStep() {
     if (!check_) {
         stepTimer_.stop();
+        return;
+    }
+    // The view the check reads is the buffer as it was when the check began: after any change
+    // since, it may point into memory the editor has moved or freed.
+    if (edits_ != checkedEdits_ || SendScintilla(SCI_GETMODIFY) != 0) {
+        stepTimer_.stop();
+        check_.reset();
+        delayTimer_.start();
         return;
     }
     if (!check_->step(kCheckSlice))

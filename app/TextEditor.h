@@ -4,6 +4,7 @@
 #include "app/XmlCheck.h"
 
 #include <QTimer>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -99,6 +100,10 @@ private:
     QTimer delayTimer_;
     QTimer stepTimer_;
     std::unique_ptr<XmlCheck> check_;
+    // Every change the editor sees counts here; a check reads the buffer only while the count is
+    // the one it began with and the text is still at its save point.
+    std::uint64_t edits_ = 0;
+    std::uint64_t checkedEdits_ = 0;
     QString markMessage_;
 };
 
