@@ -46,6 +46,17 @@ TEST(ConvertCommand, FileInputAndOutputFile) {
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_EQ(readFile(out), QByteArray("<XML>\r\n <row>\r\n  <k>v</k>\r\n </row>\r\n</XML>\r\n"));
+
+    // An existing file is the overwrite question's "No" unless --force answers "Yes".
+    ASSERT_TRUE(writeFile(in, "k\r\nw"));
+    const auto kept = runCli({QStringLiteral("convert"), in, QStringLiteral("-o"), out});
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_TRUE(kept.err.contains("exists and was kept")) << kept.err.constData();
+    EXPECT_TRUE(readFile(out).contains("<k>v</k>"));
+    const auto forced = runCli({QStringLiteral("convert"), in, QStringLiteral("--output"), out,
+                                QStringLiteral("--force")});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err.constData();
+    EXPECT_TRUE(readFile(out).contains("<k>w</k>"));
 }
 
 TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
@@ -89,8 +100,8 @@ TEST(ConvertCommand, CharactersXmlCannotHoldWarnOrFail) {
     const QString out = dir.filePath(QStringLiteral("out.xml"));
     ASSERT_TRUE(writeFile(in, input));
     ASSERT_TRUE(writeFile(out, "old"));
-    const auto strict = runCli(
-        {QStringLiteral("convert"), QStringLiteral("--strict-xml"), in, QStringLiteral("-o"), out});
+    const auto strict = runCli({QStringLiteral("convert"), QStringLiteral("--strict-xml"), in,
+                                QStringLiteral("-o"), out, QStringLiteral("--force")});
     EXPECT_EQ(strict.exitCode, 1);
     EXPECT_TRUE(strict.err.contains("row 2, column 'Note Text'")) << strict.err.constData();
     EXPECT_EQ(readFile(out), QByteArray("old"));

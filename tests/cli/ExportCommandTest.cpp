@@ -58,7 +58,7 @@ TEST_P(ExportOnBothBackends, ExportEqualsConvertingTheExtractedText) {
     const QStringList variants[] = {
         {},
         {QStringLiteral("--no-row-tags"), QStringLiteral("--xml-tag=Notes")},
-        {QStringLiteral("--row-tag"), QStringLiteral("note"), QStringLiteral("--no-header")},
+        {QStringLiteral("--row-tag"), QStringLiteral("note")},
     };
     for (const QStringList& options : variants) {
         SCOPED_TRACE(options.join(QLatin1Char(' ')).toStdString());
