@@ -163,6 +163,23 @@ private:
     CSVXML::XmlConverter converter_;
 };
 
+// Told like the characters XML 1.0 cannot hold: a warning, or with `strict` a failure. Returns
+// false when the output must not be kept.
+bool reportLoneSurrogates(const CSVXML::ExtractResult& result, bool strict, bool toFile) {
+    if (result.loneSurrogates == 0) {
+        return true;
+    }
+    if (strict) {
+        printError(CSVXML::loneSurrogatesMessage(result) +
+                   (toFile ? QStringLiteral("; no file was written (--strict-xml)")
+                           : QStringLiteral("; what standard output got is not the table's text "
+                                            "(--strict-xml)")));
+        return false;
+    }
+    printError(QStringLiteral("warning: ") + CSVXML::loneSurrogatesMessage(result));
+    return true;
+}
+
 int runTableCommand(const QStringList& arguments, Mode mode) {
     TableArgs args;
     if (const std::optional<int> status = parse(arguments, mode, args)) {
@@ -189,17 +206,25 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             printError(out.error());
             return 1;
         }
+        const bool toFile = !args.output.isEmpty();
         if (mode == Mode::Extract) {
             TextSink sink(out);
-            CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
-                                     args.login.loginTimeout, args.login.queryTimeout);
+            reportLoneSurrogates(CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+                                                          args.login.loginTimeout,
+                                                          args.login.queryTimeout),
+                                 false, toFile);
         } else {
             XmlSink sink(args.options, out);
-            CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
-                                     args.login.loginTimeout, args.login.queryTimeout);
+            const CSVXML::ExtractResult extracted =
+                CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+                                         args.login.loginTimeout, args.login.queryTimeout);
             sink.close();
+            // Both are told, each on its line, before a failure keeps the file from being kept.
+            const bool surrogatesKept =
+                reportLoneSurrogates(extracted, args.options.strictXml, toFile);
             if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml,
-                                         !args.output.isEmpty())) {
+                                         toFile) ||
+                !surrogatesKept) {
                 return 1; // not committed: the new file is dropped and an old one stays
             }
         }

@@ -160,6 +160,33 @@ TEST_P(ExportOnBothBackends, CharactersXmlCannotHoldWarnOrFail) {
     EXPECT_TRUE(r.err.contains("warning: 1 ")) << r.err.constData();
 }
 
+// A lone surrogate, which UTF-8 cannot hold, is told like them: U+FFFD and a warning, or with
+// --strict-xml no file.
+TEST_P(ExportOnBothBackends, LoneSurrogatesWarnOrFail) {
+    const std::string halves = backend->table("Halves");
+    backend->exec({"CREATE TABLE " + halves + " (Id INT, Body NVARCHAR(10));",
+                   "INSERT INTO " + halves + " VALUES (1, 'x');",
+                   "INSERT INTO " + halves + " VALUES (2, " + backend->loneSurrogate() + ");"});
+    const QString out = file("halves.xml");
+    ASSERT_TRUE(writeFile(out, "old"));
+    CliResult r =
+        runCli(forcedExport(out, halves) << QStringLiteral("--strict-xml"), {}, environment());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("row 2, column 'Body'; no file was written")) << r.err.constData();
+    EXPECT_EQ(readFile(out), QByteArray("old"));
+
+    for (const char* command : {"export", "extract"}) {
+        r = runCli(args(command, halves), {}, environment());
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_TRUE(r.out.contains("a\xEF\xBF\xBD"
+                                   "b"))
+            << r.out.constData();
+        EXPECT_TRUE(r.err.startsWith("tallowby-cli: warning: 1 lone UTF-16 surrogates"))
+            << r.err.constData();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+    }
+}
+
 // An existing file is the overwrite question's "No" unless --force answers "Yes".
 TEST_F(ExportCommandTest, ExistingFileIsKeptUnlessForced) {
     const QString out = file("notes.xml");
