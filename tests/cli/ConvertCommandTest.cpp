@@ -75,9 +75,11 @@ TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
     const QString folderInTheWay = dir.filePath(QStringLiteral("taken"));
     ASSERT_TRUE(QDir().mkdir(folderInTheWay));
     ASSERT_TRUE(writeFile(folderInTheWay + QStringLiteral("/keep"), "old"));
-    const auto r =
-        runCli({QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay}, kInput);
+    const auto r = runCli({QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay,
+                           QStringLiteral("--force")},
+                          kInput);
     EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(folderInTheWay.toUtf8())) << r.err.constData();
     EXPECT_EQ(readFile(folderInTheWay + QStringLiteral("/keep")), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{QStringLiteral("taken")});
@@ -136,21 +138,15 @@ TEST(CliProgram, VersionAndHelpGoToStandardOutput) {
     r = runCli({QStringLiteral("--help")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.err.isEmpty());
-    const std::pair<const char*, const char*> commands[] = {{"convert", "--separator"},
-                                                            {"extract", "--table"},
-                                                            {"export", "--nulls"},
-                                                            {"probe", "--verbose"},
-                                                            {"tables", "--query-timeout"}};
-    for (const auto& [command, option] : commands) {
+    // Which options each --help lists is the manual page's check (package.man_options).
+    for (const char* command : {"convert", "extract", "export", "probe", "tables"}) {
         EXPECT_TRUE(r.out.contains(QByteArray("\n  ") + command + ' ')) << command;
-        const auto sub = runCli({QString::fromLatin1(command), QStringLiteral("--help")});
+        const auto sub = runCli({QString::fromLatin1(command), QStringLiteral("-h")});
         EXPECT_EQ(sub.exitCode, 0) << command;
         EXPECT_TRUE(sub.err.isEmpty()) << command;
-        EXPECT_TRUE(sub.out.startsWith(QByteArray("Usage: tallowby-cli ") + command)) << command;
-        EXPECT_TRUE(sub.out.contains(option)) << command;
+        EXPECT_TRUE(sub.out.startsWith(QByteArray("Usage: tallowby-cli ") + command + ' '))
+            << sub.out.constData();
     }
-    EXPECT_FALSE(
-        runCli({QStringLiteral("extract"), QStringLiteral("-h")}).out.contains("  --nulls"));
 }
 
 TEST(CliProgram, UnknownOptionsAndMissingValuesGiveOneLine) {

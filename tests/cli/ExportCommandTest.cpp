@@ -205,16 +205,6 @@ TEST_F(ExportCommandTest, ExistingFileIsKeptUnlessForced) {
     EXPECT_FALSE(now.contains("xxx")); // nothing of the old content remains
 }
 
-TEST_F(ExportCommandTest, ReadOnlyFileIsNotReplaced) {
-    const QString locked = file("locked.xml");
-    ASSERT_TRUE(writeFile(locked, "old"));
-    ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::ReadOwner));
-    const CliResult r = runCli(forcedExport(locked), {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("read-only")) << r.err.constData();
-    EXPECT_EQ(readFile(locked), QByteArray("old"));
-}
-
 // A failure of the database after rows have been written leaves the old file as it was and no
 // stray temporary file beside it.
 TEST_F(ExportCommandTest, DatabaseFailuresLeaveTheOldFile) {
