@@ -93,8 +93,6 @@ TEST_P(ExportOnBothBackends, NullFormsReadBackAsTheyAreMeant) {
     using Rows = std::vector<std::vector<std::string>>;
     const QByteArray plain = exportAs(nullptr);
     EXPECT_EQ(exportAs("empty"), plain);
-    const CliResult extracted = runCli(args("extract", gaps), {}, environment());
-    EXPECT_EQ(runCli({u("convert")}, extracted.out, environment(nullptr)).out, plain);
     EXPECT_EQ(readValues(plain, false), (Rows{{"A=", "B=x", "C=1"},
                                               {"A=2", "B=", "C=3"},
                                               {"A=4", "B=", "C="},
