@@ -106,9 +106,10 @@ void Form2::exportTable() {
                                chosen.constFirst()->text()};
     // The whole text first: a failure leaves the options page as it was.
     CSVXML::JoinedString text;
+    CSVXML::ExtractResult extracted;
     try {
-        CSVXML::ExtractTableText(wizard_.connectionSettings(), table, text, *this,
-                                 wizard_.loginTimeout());
+        extracted = CSVXML::ExtractTableText(wizard_.connectionSettings(), table, text, *this,
+                                             wizard_.loginTimeout());
     } catch (const db::Error& error) {
         pointer_->setSetting(look::Default);
         wizard_.host().showMessage(this, error.message());
@@ -120,6 +121,9 @@ void Form2::exportTable() {
     options.convert(*ProgressBar1, *pointer_);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);
+    if (extracted.loneSurrogates > 0) {
+        wizard_.host().showMessage(&options, CSVXML::loneSurrogatesMessage(extracted));
+    }
 }
 
 } // namespace app

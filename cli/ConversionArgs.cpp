@@ -1,6 +1,7 @@
 #include "ConversionArgs.h"
 
 #include "commands.h"
+#include "output/FileExists.h"
 
 #include <cstdio>
 
@@ -8,20 +9,51 @@ namespace cli {
 
 namespace {
 
-QCommandLineOption valued(const char* name, const char* valueName) {
-    return QCommandLineOption(QString::fromLatin1(name), QString(), QString::fromLatin1(valueName));
+QCommandLineOption valued(const char* name, const char* about, const char* valueName) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(about),
+                              QString::fromLatin1(valueName));
 }
 
-QCommandLineOption flag(const char* name) {
-    return QCommandLineOption(QString::fromLatin1(name));
+QCommandLineOption flag(const char* name, const char* about) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(about));
 }
+
+// Each reading option, and why a command that reads a table cannot take it.
+struct TextOption {
+    const char* name;
+    const char* about;
+    const char* valueName;
+    const char* refusal;
+};
+
+constexpr TextOption kTextOptions[] = {
+    {"separator", "the separator between values (default \",\")", "TEXT",
+     "its values are always joined by \",\""},
+    {"no-header", "the first line holds data, not column names", nullptr,
+     "its first line always holds the column names"},
+};
 
 } // namespace
 
 void addConversionOptions(QCommandLineParser& parser) {
-    parser.addOptions({valued("separator", "TEXT"), valued("xml-tag", "TEXT"),
-                       valued("row-tag", "TEXT"), flag("no-row-tags"), flag("no-header"),
-                       flag("strict-xml")});
+    parser.addOptions(
+        {valued("xml-tag", "the root element's name (default \"XML\")", "TEXT"),
+         valued("row-tag", "the row element's name (default \"row\")", "TEXT"),
+         flag("no-row-tags", "write no row elements"),
+         flag("strict-xml", "fail, writing no file, when a value holds a character that XML 1.0 "
+                            "cannot hold (otherwise it is written as a reference, with a "
+                            "warning)")});
+}
+
+void addTextOptions(QCommandLineParser& parser, TextInput input) {
+    for (const TextOption& o : kTextOptions) {
+        QCommandLineOption option =
+            o.valueName != nullptr ? valued(o.name, o.about, o.valueName) : flag(o.name, o.about);
+        if (input == TextInput::Refused) {
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+        }
+        parser.addOption(option);
+    }
 }
 
 void readConversionOptions(const QCommandLineParser& parser, CSVXML::ConversionOptions& options) {
@@ -30,16 +62,53 @@ void readConversionOptions(const QCommandLineParser& parser, CSVXML::ConversionO
             target = parser.value(QString::fromLatin1(name)).toStdString();
         }
     };
-    take("separator", options.separator);
     take("xml-tag", options.xmlTag);
     take("row-tag", options.rowTag);
     options.useRowTags = !parser.isSet(QStringLiteral("no-row-tags"));
-    options.headerRow = !parser.isSet(QStringLiteral("no-header"));
     options.strictXml = parser.isSet(QStringLiteral("strict-xml"));
 }
 
+bool readTextOptions(const QCommandLineParser& parser, TextInput input, const char* command,
+                     CSVXML::ConversionOptions& options) {
+    if (input == TextInput::Refused) {
+        for (const TextOption& o : kTextOptions) {
+            if (parser.isSet(QString::fromLatin1(o.name))) {
+                printError(QStringLiteral("--%1 is for convert: %2 reads the table itself, and %3")
+                               .arg(QString::fromLatin1(o.name), QString::fromLatin1(command),
+                                    QString::fromUtf8(o.refusal)));
+                return false;
+            }
+        }
+        return true;
+    }
+    if (parser.isSet(QStringLiteral("separator"))) {
+        options.separator = parser.value(QStringLiteral("separator")).toStdString();
+    }
+    options.headerRow = !parser.isSet(QStringLiteral("no-header"));
+    return true;
+}
+
+void addOutputOptions(QCommandLineParser& parser) {
+    parser.addOptions(
+        {QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")},
+                            QStringLiteral("write to FILE instead of standard output; FILE is "
+                                           "replaced only once everything has been written, so a "
+                                           "failure leaves an old FILE untouched"),
+                            QStringLiteral("FILE")),
+         flag("force", "replace FILE when it exists (without it an existing FILE is kept and the "
+                       "command fails)")});
+}
+
+bool outputMayBeWritten(const QString& path, bool force) {
+    if (!path.isEmpty() && !force && FileExists(path)) {
+        printError(QStringLiteral("%1 exists and was kept (--force replaces it)").arg(path));
+        return false;
+    }
+    return true;
+}
+
 std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& args,
-                                  const std::string& help) {
+                                  const Help& help) {
     // Refused before parsing, so that even "--password" without a value gets the reason.
     for (const QString& arg : args) {
         if (arg == QLatin1String("--")) {
@@ -54,14 +123,22 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
             }
         }
     }
-    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("print this help"));
     parser.addOption(helpOption);
     if (!parser.parse(QStringList{QStringLiteral("tallowby-cli")} + args)) {
         printError(parser.errorText() + QStringLiteral(" (try --help)"));
         return 2;
     }
     if (parser.isSet(helpOption)) {
-        std::fputs(help.c_str(), stdout);
+        parser.setApplicationDescription(u'\n' + QString::fromUtf8(help.about));
+        // The parser's own usage line names the program but not the command.
+        QString text = parser.helpText();
+        text.replace(0, text.indexOf(u'\n'), QString::fromUtf8(help.usage));
+        if (help.after != nullptr) {
+            text += u'\n' + QString::fromUtf8(help.after);
+        }
+        std::fputs(text.toLocal8Bit().constData(), stdout);
         return 0;
     }
     return std::nullopt;
@@ -90,52 +167,6 @@ bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool stri
                               "is at %2")
                    .arg(refused.count)
                    .arg(place));
-    return true;
-}
-
-bool isValidUtf8(std::string_view bytes, std::size_t& badOffset) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t extra = 0;
-        unsigned int lo = 0x80;
-        unsigned int hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            extra = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            extra = 2;
-            lo = c == 0xE0 ? 0xA0 : 0x80; // no overlong forms
-            hi = c == 0xED ? 0x9F : 0xBF; // no surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            extra = 3;
-            lo = c == 0xF0 ? 0x90 : 0x80;
-            hi = c == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            badOffset = i;
-            return false;
-        }
-        if (i + extra >= n) {
-            badOffset = i;
-            return false;
-        }
-        if (p[i + 1] < lo || p[i + 1] > hi) {
-            badOffset = i;
-            return false;
-        }
-        for (std::size_t k = 2; k <= extra; ++k) {
-            if ((p[i + k] & 0xC0u) != 0x80u) {
-                badOffset = i;
-                return false;
-            }
-        }
-        i += extra + 1;
-    }
     return true;
 }
 

@@ -62,14 +62,21 @@ std::optional<QString> promptPassword(QString& error) {
 } // namespace
 
 void addLoginOptions(QCommandLineParser& parser) {
-    for (const char* name : {"server", "user", "database"}) {
-        parser.addOption(
-            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("NAME")));
-    }
-    for (const char* name : {"login-timeout", "query-timeout"}) {
-        parser.addOption(
-            QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("SEC")));
-    }
+    const auto option = [](const char* name, const char* about, const char* valueName) {
+        return QCommandLineOption(QString::fromLatin1(name), QString::fromUtf8(about),
+                                  QString::fromLatin1(valueName));
+    };
+    parser.addOptions(
+        {option("server",
+                "the server, as the wizard takes it (\"host\", \"host,port\", "
+                "\"host\\instance\")",
+                "NAME"),
+         option("user", "the user name", "NAME"), option("database", "the database", "NAME"),
+         option("login-timeout", "how long to wait for the server to log us in (default 15)",
+                "SEC"),
+         option("query-timeout",
+                "how long the server may send nothing before the command fails (default 30)",
+                "SEC")});
 }
 
 bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login) {
@@ -122,34 +129,17 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
     return settings;
 }
 
-std::optional<int> parseLoginCommand(const QStringList& args, const char* usage, LoginArgs& login,
-                                     std::initializer_list<std::pair<const char*, bool*>> flags) {
-    // The parser's names go without their dashes.
-    const auto bare = [](const char* name) {
-        QString text = QString::fromLatin1(name);
-        while (text.startsWith(u'-')) {
-            text.remove(0, 1);
-        }
-        return text;
-    };
-    QCommandLineParser parser;
+std::optional<int> parseLoginCommand(QCommandLineParser& parser, const QStringList& args, Help help,
+                                     LoginArgs& login) {
     addLoginOptions(parser);
-    for (const auto& flag : flags) {
-        parser.addOption(QCommandLineOption(bare(flag.first)));
-    }
-    if (const std::optional<int> status =
-            parseArguments(parser, args, std::string(usage) + kLoginOptionsHelp)) {
+    help.after = kLoginHelp;
+    if (const std::optional<int> status = parseArguments(parser, args, help)) {
         return status;
     }
     if (!parser.positionalArguments().isEmpty()) {
         printError(QStringLiteral("unknown argument '%1' (try --help)")
                        .arg(parser.positionalArguments().constFirst()));
         return 2;
-    }
-    for (const auto& [name, value] : flags) {
-        if (parser.isSet(bare(name))) {
-            *value = true;
-        }
     }
     return readLoginOptions(parser, login) ? std::nullopt : std::optional<int>(2);
 }

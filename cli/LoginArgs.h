@@ -6,9 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
-#include <initializer_list>
 #include <optional>
-#include <utility>
 
 namespace db {
 class SettingsStore;
@@ -16,16 +14,8 @@ class SettingsStore;
 
 namespace cli {
 
-// The login options shared by the commands that reach the database.
-inline constexpr const char* kLoginOptionsHelp =
-    "  --server NAME         the server, as the wizard takes it (\"host\", \"host,port\",\n"
-    "                        \"host\\instance\")\n"
-    "  --user NAME           the user name\n"
-    "  --database NAME       the database\n"
-    "  --login-timeout SEC   how long to wait for the server to log us in (default 15)\n"
-    "  --query-timeout SEC   how long the server may send nothing before the command fails\n"
-    "                        (default 30)\n"
-    "\n"
+// What --help tells after the options of a command that reaches the database.
+inline constexpr const char* kLoginHelp =
     "A login value not given is the wizard's last one, from its settings. The password is never\n"
     "taken from the command line: it comes from the environment variable TALLOWBY_PASSWORD when\n"
     "that is set; otherwise, when --server or --user names another login and standard input is\n"
@@ -52,11 +42,11 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
 // resolveLogin with the user's own store; an error is printed.
 std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login);
 
-// Parses the arguments of a command that takes the login options, --help (which prints `usage`
-// and the login options' help) and the switches in `flags`, each setting its bool. Returns the
-// exit status when the command ends here: 0 after --help, 2 after a usage error.
-std::optional<int>
-parseLoginCommand(const QStringList& args, const char* usage, LoginArgs& login,
-                  std::initializer_list<std::pair<const char*, bool*>> flags = {});
+// Parses the arguments of a command that reaches the database: the login options are added to
+// the command's own options in `parser`, --help prints `help` with kLoginHelp after the options,
+// and any argument that is no option is refused. Returns the exit status when the command ends
+// here: 0 after --help, 2 after a usage error.
+std::optional<int> parseLoginCommand(QCommandLineParser& parser, const QStringList& args, Help help,
+                                     LoginArgs& login);
 
 } // namespace cli

@@ -5,6 +5,7 @@
 #include "output/XmlFile.h"
 
 #include <QFile>
+#include <QUtf8StringView>
 #include <cstdio>
 #include <string>
 
@@ -12,15 +13,11 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tallowby-cli convert [OPTIONS] [INPUT]\n"
-    "\n"
+constexpr Help kHelp{
+    "Usage: tallowby-cli convert [OPTIONS] [INPUT]",
     "Converts delimited text (UTF-8, lines separated by CR LF, fields optionally quoted with\n"
-    "'\"') from INPUT, or standard input, to XML, and writes it followed by CR LF.\n"
-    "\n"
-    "Options:\n";
-
-// Streams the converter's output to the destination and remembers the first failure.
+    "'\"') from INPUT, or standard input, to XML, and writes it followed by CR LF.",
+};
 
 bool readAll(const QString& path, std::string& text, QString& error) {
     if (path.isEmpty() || path == QLatin1String("-")) {
@@ -55,16 +52,17 @@ int runConvert(const QStringList& args) {
     CSVXML::ConversionOptions options;
     QString error;
     QCommandLineParser parser;
+    addTextOptions(parser, TextInput::Read);
     addConversionOptions(parser);
-    parser.addOption(QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QString(),
-                                        QStringLiteral("FILE")));
-    parser.addPositionalArgument(QStringLiteral("INPUT"), QString());
-    if (const std::optional<int> status =
-            parseArguments(parser, args,
-                           std::string(kUsage) + kConversionOptionsHelp +
-                               "  -o FILE            write to FILE instead of standard output\n")) {
+    addOutputOptions(parser);
+    parser.addPositionalArgument(QStringLiteral("INPUT"),
+                                 QStringLiteral("the delimited text; standard input when it is "
+                                                "missing or \"-\""),
+                                 QStringLiteral("[INPUT]"));
+    if (const std::optional<int> status = parseArguments(parser, args, kHelp)) {
         return *status;
     }
+    readTextOptions(parser, TextInput::Read, "convert", options);
     readConversionOptions(parser, options);
     const QString output = parser.value(QStringLiteral("output"));
     const QStringList positional = parser.positionalArguments();
@@ -74,6 +72,9 @@ int runConvert(const QStringList& args) {
     }
     const bool inputGiven = !positional.isEmpty();
     const QString input = inputGiven ? positional.constFirst() : QString();
+    if (!outputMayBeWritten(output, parser.isSet(QStringLiteral("force")))) {
+        return 1;
+    }
 
     std::string text;
     if (!readAll(input, text, error)) {
@@ -86,11 +87,9 @@ int runConvert(const QStringList& args) {
     if (text.starts_with("\xEF\xBB\xBF")) {
         text.erase(0, 3);
     }
-    std::size_t bad = 0;
-    if (!isValidUtf8(text, bad)) {
-        printError(QStringLiteral("%1 is not UTF-8 text (bad byte at offset %2)")
-                       .arg(inputGiven ? input : QStringLiteral("standard input"))
-                       .arg(bad));
+    if (!QUtf8StringView(text).isValidUtf8()) {
+        printError(QStringLiteral("%1 is not UTF-8 text")
+                       .arg(inputGiven ? input : QStringLiteral("standard input")));
         return 2;
     }
 

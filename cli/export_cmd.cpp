@@ -5,7 +5,6 @@
 #include "convert/ExtractTableText.h"
 #include "db/Error.h"
 #include "db/TableCatalogue.h"
-#include "output/FileExists.h"
 #include "output/OutputStream.h"
 #include "output/XmlFile.h"
 
@@ -19,41 +18,23 @@ namespace {
 
 enum class Mode { Extract, Export };
 
-constexpr const char* kExtractUsage =
-    "Usage: tallowby-cli extract --table NAME [--schema NAME] [OPTIONS]\n"
-    "\n"
+constexpr Help kExtractHelp{
+    "Usage: tallowby-cli extract --table NAME [--schema NAME] [OPTIONS]",
     "Reads the whole table and writes it as delimited text, exactly as the wizard's options page\n"
     "holds it: the column names, then one line per row, values joined by \",\" (quoted with '\"'\n"
     "when they hold a comma, a quote or a line break), CR LF between lines and none after the\n"
     "last.\n"
     "\n"
     "Delimited text cannot tell a NULL from an empty value: both are written as nothing. To keep\n"
-    "them apart, use export and its NULL forms (see 'tallowby-cli export --help').\n"
-    "\n"
-    "Options:\n";
+    "them apart, use export and its NULL forms (see 'tallowby-cli export --help').",
+};
 
-constexpr const char* kExportUsage =
-    "Usage: tallowby-cli export --table NAME [--schema NAME] [OPTIONS]\n"
-    "\n"
+constexpr Help kExportHelp{
+    "Usage: tallowby-cli export --table NAME [--schema NAME] [OPTIONS]",
     "Reads the whole table and writes its XML followed by CR LF, byte for byte what the wizard's\n"
     "\"Finish\" writes for an unedited preview. The rows stream from the database to the file,\n"
-    "so memory stays flat however large the table.\n"
-    "\n"
-    "Options:\n";
-
-constexpr const char* kNullsOptionHelp =
-    "  --nulls FORM       how a NULL value is written: empty (an empty element, as for an empty\n"
-    "                     text; the default and what the wizard writes), omit (no element) or\n"
-    "                     nil (<name xsi:nil=\"true\"/>, the xsi namespace declared on the root)\n";
-
-constexpr const char* kTableOptionsHelp =
-    "  --table NAME       the table, as the wizard's table page lists it; the first listed\n"
-    "                     table of that name unless --schema is given\n"
-    "  --schema NAME      the table's schema (the table is then read without a catalogue look-up)\n"
-    "  -o FILE            write to FILE instead of standard output; FILE is replaced only once\n"
-    "                     everything has been written, so a failure leaves an old FILE untouched\n"
-    "  --force            replace FILE when it exists (without it an existing FILE is kept and\n"
-    "                     the command fails)\n";
+    "so memory stays flat however large the table.",
+};
 
 struct TableArgs {
     QString table;
@@ -79,34 +60,36 @@ std::optional<CSVXML::NullForm> nullFormNamed(const QString& name) {
 
 // Parses the arguments; returns an exit status when the command ends here (help, usage error).
 std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
+    const char* const command = mode == Mode::Extract ? "extract" : "export";
     QCommandLineParser parser;
-    addLoginOptions(parser);
     parser.addOptions({
-        QCommandLineOption(QStringLiteral("table"), QString(), QStringLiteral("NAME")),
-        QCommandLineOption(QStringLiteral("schema"), QString(), QStringLiteral("NAME")),
-        QCommandLineOption({QStringLiteral("o"), QStringLiteral("output")}, QString(),
-                           QStringLiteral("FILE")),
-        QCommandLineOption(QStringLiteral("force")),
+        QCommandLineOption(QStringLiteral("table"),
+                           QStringLiteral("the table, as the wizard's table page lists it; the "
+                                          "first listed table of that name unless --schema is "
+                                          "given"),
+                           QStringLiteral("NAME")),
+        QCommandLineOption(QStringLiteral("schema"),
+                           QStringLiteral("the table's schema (the table is then read without a "
+                                          "catalogue look-up)"),
+                           QStringLiteral("NAME")),
     });
-    std::string help = mode == Mode::Extract ? kExtractUsage : kExportUsage;
-    help += kTableOptionsHelp;
+    addOutputOptions(parser);
+    addTextOptions(parser, TextInput::Refused);
     if (mode == Mode::Export) {
         addConversionOptions(parser);
-        parser.addOption(
-            QCommandLineOption(QStringLiteral("nulls"), QString(), QStringLiteral("FORM")));
-        help += kConversionOptionsHelp;
-        help += kNullsOptionHelp;
+        parser.addOption(QCommandLineOption(
+            QStringLiteral("nulls"),
+            QStringLiteral("how a NULL value is written: empty (an empty element, as for an empty "
+                           "text; the default and what the wizard writes), omit (no element) or "
+                           "nil (<name xsi:nil=\"true\"/>, the xsi namespace declared on the "
+                           "root)"),
+            QStringLiteral("FORM")));
     }
-    help += kLoginOptionsHelp;
-    if (const std::optional<int> status = parseArguments(parser, args, help)) {
+    if (const std::optional<int> status = parseLoginCommand(
+            parser, args, mode == Mode::Extract ? kExtractHelp : kExportHelp, out.login)) {
         return status;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        printError(QStringLiteral("unknown option or argument '%1' (try --help)")
-                       .arg(parser.positionalArguments().constFirst()));
-        return 2;
-    }
-    if (!readLoginOptions(parser, out.login)) {
+    if (!readTextOptions(parser, TextInput::Refused, command, out.options)) {
         return 2;
     }
     out.table = parser.value(QStringLiteral("table"));
@@ -180,6 +163,23 @@ private:
     CSVXML::XmlConverter converter_;
 };
 
+// Told like the characters XML 1.0 cannot hold: a warning, or with `strict` a failure. Returns
+// false when the output must not be kept.
+bool reportLoneSurrogates(const CSVXML::ExtractResult& result, bool strict, bool toFile) {
+    if (result.loneSurrogates == 0) {
+        return true;
+    }
+    if (strict) {
+        printError(CSVXML::loneSurrogatesMessage(result) +
+                   (toFile ? QStringLiteral("; no file was written (--strict-xml)")
+                           : QStringLiteral("; what standard output got is not the table's text "
+                                            "(--strict-xml)")));
+        return false;
+    }
+    printError(QStringLiteral("warning: ") + CSVXML::loneSurrogatesMessage(result));
+    return true;
+}
+
 int runTableCommand(const QStringList& arguments, Mode mode) {
     TableArgs args;
     if (const std::optional<int> status = parse(arguments, mode, args)) {
@@ -189,9 +189,7 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
     if (!settings) {
         return 2;
     }
-    // The command line's answer to the overwrite question, asked before any work is done.
-    if (!args.output.isEmpty() && !args.force && FileExists(args.output)) {
-        printError(QStringLiteral("%1 exists and was kept (--force replaces it)").arg(args.output));
+    if (!outputMayBeWritten(args.output, args.force)) {
         return 1;
     }
 
@@ -208,17 +206,25 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             printError(out.error());
             return 1;
         }
+        const bool toFile = !args.output.isEmpty();
         if (mode == Mode::Extract) {
             TextSink sink(out);
-            CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
-                                     args.login.loginTimeout, args.login.queryTimeout);
+            reportLoneSurrogates(CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+                                                          args.login.loginTimeout,
+                                                          args.login.queryTimeout),
+                                 false, toFile);
         } else {
             XmlSink sink(args.options, out);
-            CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
-                                     args.login.loginTimeout, args.login.queryTimeout);
+            const CSVXML::ExtractResult extracted =
+                CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+                                         args.login.loginTimeout, args.login.queryTimeout);
             sink.close();
+            // Both are told, each on its line, before a failure keeps the file from being kept.
+            const bool surrogatesKept =
+                reportLoneSurrogates(extracted, args.options.strictXml, toFile);
             if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml,
-                                         !args.output.isEmpty())) {
+                                         toFile) ||
+                !surrogatesKept) {
                 return 1; // not committed: the new file is dropped and an old one stays
             }
         }

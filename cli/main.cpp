@@ -15,18 +15,22 @@ constexpr std::array kCommands{
     cli::Command{"tables", "list the database's user tables", &cli::runTables},
 };
 
-void printUsage(std::FILE* to) {
-    std::fputs("Usage: tallowby-cli COMMAND [OPTIONS]\n\nCommands:\n", to);
+// The commands, for the program's own --help.
+QString commandList() {
+    QString text = QStringLiteral("\nCommands:\n");
     for (const auto& command : kCommands) {
-        std::fprintf(to, "  %-10.*s %.*s\n", static_cast<int>(command.name.size()),
-                     command.name.data(), static_cast<int>(command.summary.size()),
-                     command.summary.data());
+        text += QStringLiteral("  %1 %2\n")
+                    .arg(QLatin1String(command.name.data(), qsizetype(command.name.size())), -10)
+                    .arg(QLatin1String(command.summary.data(), qsizetype(command.summary.size())));
     }
-    std::fputs("\nOptions:\n"
-               "  -h, --help   print this help\n"
-               "  --version    print the program's version\n"
-               "\nRun 'tallowby-cli COMMAND --help' for the options of a command.\n",
-               to);
+    return text + QStringLiteral("\nRun 'tallowby-cli COMMAND --help' for the options of a "
+                                 "command.");
+}
+
+void printUsage(const QCommandLineParser& parser, std::FILE* to) {
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(u'\n'), QStringLiteral("Usage: tallowby-cli COMMAND [OPTIONS]"));
+    std::fputs(text.toLocal8Bit().constData(), to);
 }
 
 } // namespace
@@ -39,24 +43,26 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallowby-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALLOWBY_VERSION));
-    QStringList args = QCoreApplication::arguments();
-    if (args.size() < 2) {
-        printUsage(stderr);
-        return 2;
-    }
+    const QStringList args = QCoreApplication::arguments();
     // Only the options before the command are the program's own; the rest are the command's.
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringLiteral("version"));
+    parser.setApplicationDescription(commandList());
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("print this help"));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("print the program's version"));
     parser.addOptions({help, version});
-    parser.addPositionalArgument(QStringLiteral("COMMAND"), QString());
+    if (args.size() < 2) {
+        printUsage(parser, stderr);
+        return 2;
+    }
     if (!parser.parse(args)) {
         cli::printError(parser.errorText() + QStringLiteral(" (try --help)"));
         return 2;
     }
     if (parser.isSet(help)) {
-        printUsage(stdout);
+        printUsage(parser, stdout);
         return 0;
     }
     if (parser.isSet(version)) {
@@ -65,7 +71,7 @@ int main(int argc, char** argv) {
     }
     QStringList rest = parser.positionalArguments();
     if (rest.isEmpty()) {
-        printUsage(stderr);
+        printUsage(parser, stderr);
         return 2;
     }
     const QString name = rest.takeFirst();

@@ -8,23 +8,23 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tallowby-cli probe [OPTIONS]\n"
-    "\n"
+constexpr Help kHelp{
+    "Usage: tallowby-cli probe [OPTIONS]",
     "Tests a login as the wizard's \"Test Connection\" button does, and prints its answer:\n"
     "\"Connection successful.\" (exit status 0) or \"Could not connect. Please check with your\n"
-    "administrator.\" (exit status 1).\n"
-    "\n"
-    "Options:\n"
-    "  --verbose             on failure, also print the driver's diagnostic on standard error\n";
+    "administrator.\" (exit status 1).",
+};
 
 } // namespace
 
 int runProbe(const QStringList& args) {
     LoginArgs login;
-    bool verbose = false;
-    if (const std::optional<int> status =
-            parseLoginCommand(args, kUsage, login, {{"--verbose", &verbose}, {"-v", &verbose}})) {
+    QCommandLineParser parser;
+    const QCommandLineOption verbose(
+        {QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("on failure, also print the driver's diagnostic on standard error"));
+    parser.addOption(verbose);
+    if (const std::optional<int> status = parseLoginCommand(parser, args, kHelp, login)) {
         return *status;
     }
 
@@ -34,7 +34,7 @@ int runProbe(const QStringList& args) {
     }
     const db::ConnectionTestResult result = db::testConnection(*settings, login.loginTimeout);
     std::printf("%s\n", result.message.toLocal8Bit().constData());
-    if (!result.ok && verbose) {
+    if (!result.ok && parser.isSet(verbose)) {
         printError(result.diagnostic);
     }
     return result.ok ? 0 : 1;

@@ -9,14 +9,12 @@ namespace cli {
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tallowby-cli tables [OPTIONS]\n"
-    "\n"
+constexpr Help kHelp{
+    "Usage: tallowby-cli tables [OPTIONS]",
     "Prints the user tables of the database, one name a line, in the order and with the names\n"
     "the wizard's table page lists them. On failure it prints the driver's message on standard\n"
-    "error and exits with status 1.\n"
-    "\n"
-    "Options:\n";
+    "error and exits with status 1.",
+};
 
 // Prints each table as soon as the catalogue gives it.
 class PrintingSink final : public db::TableListSink {
@@ -32,7 +30,8 @@ public:
 
 int runTables(const QStringList& args) {
     LoginArgs login;
-    if (const std::optional<int> status = parseLoginCommand(args, kUsage, login)) {
+    QCommandLineParser parser;
+    if (const std::optional<int> status = parseLoginCommand(parser, args, kHelp, login)) {
         return *status;
     }
 

@@ -162,31 +162,6 @@ std::string Indent(std::int64_t count) {
     return count > 0 ? std::string(static_cast<std::size_t>(count), ' ') : std::string();
 }
 
-void appendEscapedText(std::string& out, std::string_view value) {
-    std::size_t runStart = 0;
-    const char* const end = value.data() + value.size();
-    for (std::size_t i = 0; i < value.size();) {
-        const unsigned char byteClass = kByteClass[static_cast<unsigned char>(value[i])];
-        if (byteClass == kEscape) {
-            out.append(value.substr(runStart, i - runStart));
-            out.append(escapeFor(value[i]));
-            runStart = ++i;
-        } else if (byteClass == kControl ||
-                   (byteClass == kNonCharLead && isNonCharAt(value.data() + i, end))) {
-            out.append(value.substr(runStart, i - runStart));
-            char reference[8];
-            const char* p = value.data() + i;
-            bool refused = false;
-            const char* const referenceEnd = putUnusual(reference, p, end, refused);
-            out.append(reference, static_cast<std::size_t>(referenceEnd - reference));
-            runStart = i = static_cast<std::size_t>(p - value.data());
-        } else {
-            ++i;
-        }
-    }
-    out.append(value.substr(runStart));
-}
-
 XmlConverter::XmlConverter(const ConversionOptions& options, ConversionSink& sink,
                            db::Progress& progress)
     : options_(options), sink_(sink), progress_(progress) {

@@ -121,9 +121,6 @@ RefusedCharacters ConvertTextToXml(std::string_view text, const ConversionOption
 // A text of `count` spaces; empty for 0 or less.
 std::string Indent(std::int64_t count);
 
-// Appends `value` with the characters that XML text may not hold literally escaped.
-void appendEscapedText(std::string& out, std::string_view value);
-
 // A sink that gathers the whole XML text in one string.
 class StringSink final : public ConversionSink {
 public:

@@ -51,15 +51,6 @@ bool LineCursor::next(std::string_view& line) {
     return true;
 }
 
-void splitLines(std::string_view text, std::vector<std::string_view>& lines) {
-    lines.clear();
-    LineCursor cursor(text);
-    std::string_view line;
-    while (cursor.next(line)) {
-        lines.push_back(line);
-    }
-}
-
 std::int64_t countLines(std::string_view text) {
     LineCursor cursor(text);
     std::string_view line;
@@ -152,30 +143,7 @@ bool needsQuoteByte(char c) {
     return c == ',' || c == '"' || c == '\r' || c == '\n';
 }
 
-bool needsQuotes(std::string_view value) {
-    return std::any_of(value.begin(), value.end(), needsQuoteByte);
-}
-
-void appendQuoted(std::string& out, std::string_view value) {
-    out.push_back('"');
-    for (const char c : value) {
-        out.push_back(c);
-        if (c == '"') {
-            out.push_back('"');
-        }
-    }
-    out.push_back('"');
-}
-
 } // namespace
-
-void appendQuotedField(std::string& out, std::string_view value) {
-    if (needsQuotes(value)) {
-        appendQuoted(out, value);
-    } else {
-        out.append(value);
-    }
-}
 
 void quoteFieldFrom(std::string& line, std::size_t start) {
     // Runs for every text value of every row of an extraction: one look at each byte, and the

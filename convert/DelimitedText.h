@@ -9,7 +9,10 @@
 // splits exactly at every delimiter.
 namespace CSVXML {
 
-// Walks `text` line by line, with the same cuts as splitLines, holding nothing but its place.
+// Walks `text` line by line, holding nothing but its place. A line ends at every CR LF that
+// stands outside quotes: where the number of '"' seen since the line began is even. A lone CR or
+// LF stays inside its line. An empty text gives no lines; k line breaks give k + 1 lines, empty
+// ones included.
 class LineCursor {
 public:
     explicit LineCursor(std::string_view text);
@@ -25,13 +28,8 @@ private:
     bool done_;
 };
 
-// The number of lines splitLines would give.
+// The number of lines a LineCursor gives.
 std::int64_t countLines(std::string_view text);
-
-// Cuts `text` into lines at every CR LF that stands outside quotes: where the number of '"' seen
-// since the line began is even. A lone CR or LF stays inside its line. An empty text gives no
-// lines; k line breaks give k + 1 lines, empty ones included.
-void splitLines(std::string_view text, std::vector<std::string_view>& lines);
 
 // Cuts a line into raw fields at every occurrence of `separator` where the number of '"' in the
 // field so far is even. An empty line gives no fields; an empty separator gives the whole line as
@@ -47,11 +45,8 @@ std::string fieldValue(std::string_view field);
 // The line break between the lines of delimited text.
 inline constexpr std::string_view kLineBreak = "\r\n";
 
-// Quotes a value for delimited text when it holds ',', '"', CR or LF (each '"' doubled);
-// appends every other value unchanged.
-void appendQuotedField(std::string& out, std::string_view value);
-
-// The same rule for a value already appended: quotes what `line` holds from `start` on.
+// Quotes a value for delimited text when it holds ',', '"', CR or LF (each '"' doubled), in
+// place: what `line` holds from `start` on, the value just appended.
 void quoteFieldFrom(std::string& line, std::size_t start);
 
 } // namespace CSVXML

@@ -102,7 +102,7 @@ public:
     }
 
     // The current row's line, in `line` (emptied first), and which of its values are NULL.
-    void readRow(std::string& line, std::vector<bool>& nulls) {
+    void readRow(std::int64_t row, std::string& line, std::vector<bool>& nulls) {
         line.clear();
         nulls.resize(forms_.size()); // every position is set below
         for (int i = 0; i < int(forms_.size()); ++i) {
@@ -110,7 +110,16 @@ public:
                 line += ',';
             }
             nulls[std::size_t(i)] = !appendValue(i, line);
+            if (result_.firstRow == 0 && rows_.loneSurrogates() > 0) {
+                result_.firstRow = row;
+                result_.firstColumn = rows_.column(i).name.toStdString();
+            }
         }
+    }
+
+    ExtractResult result() {
+        result_.loneSurrogates = rows_.loneSurrogates();
+        return result_;
     }
 
 private:
@@ -208,6 +217,7 @@ private:
     std::vector<ColumnForm> forms_;
     std::string scratch_;
     QByteArray bytes_;
+    ExtractResult result_;
 };
 
 } // namespace
@@ -220,9 +230,21 @@ QString tableQuery(const db::TableEntry& table) {
     return query + bracketed(table.name) + QLatin1Char(';');
 }
 
-void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                      ExtractSink& sink, db::Progress& progress, std::chrono::seconds loginTimeout,
-                      std::chrono::seconds queryTimeout) {
+QString loneSurrogatesMessage(const ExtractResult& result) {
+    if (result.loneSurrogates == 0) {
+        return {};
+    }
+    return QStringLiteral("%1 lone UTF-16 surrogates (halves of a character without their other "
+                          "half) were written as U+FFFD; the first is at row %2, column '%3'")
+        .arg(result.loneSurrogates)
+        .arg(result.firstRow)
+        .arg(QString::fromStdString(result.firstColumn));
+}
+
+ExtractResult ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
+                               ExtractSink& sink, db::Progress& progress,
+                               std::chrono::seconds loginTimeout,
+                               std::chrono::seconds queryTimeout) {
     db::Connection connection =
         db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::UpperCase),
                              loginTimeout, queryTimeout);
@@ -237,11 +259,12 @@ void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEnt
         if (!rows.next()) {
             break;
         }
-        extractor.readRow(line, nulls);
+        extractor.readRow(done, line, nulls);
         sink.rowWithNulls(line, nulls);
         progress.step(done);
     }
     progress.end();
+    return extractor.result();
 }
 
 void JoinedTextSink::header(std::string_view line) {

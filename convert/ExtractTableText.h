@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +59,19 @@ public:
     std::string text;
 };
 
+// What an extraction had to change in the text: lone UTF-16 surrogates (half of a pair without
+// its other half, which SQL Server's nchar types may hold), which are no characters and have no
+// UTF-8 form. Each became U+FFFD.
+struct ExtractResult {
+    std::int64_t loneSurrogates = 0;
+    std::int64_t firstRow = 0; // 1-based among the rows; 0 when there is none
+    std::string firstColumn;   // the column's name
+};
+
+// The sentence that tells the user about them ("3 lone UTF-16 surrogates ..."); empty when there
+// are none.
+QString loneSurrogatesMessage(const ExtractResult& result);
+
 // The query that reads the whole of `table`: "SELECT * FROM [schema].[name];" with every "]"
 // of a name doubled, or "SELECT * FROM [name];" when the entry has no schema.
 QString tableQuery(const db::TableEntry& table);
@@ -69,10 +83,10 @@ QString tableQuery(const db::TableEntry& table);
 // of the driver throw db::Error with the driver's text; the sink may have had lines by then.
 // `progress` is served before each row is read (the number of rows is not known beforehand)
 // and steps after each row; when it throws, the connection is let go on the way out.
-void ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
-                      ExtractSink& sink, db::Progress& progress = db::noProgress(),
-                      std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
-                      std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
+ExtractResult ExtractTableText(const db::ConnectionSettings& settings, const db::TableEntry& table,
+                               ExtractSink& sink, db::Progress& progress = db::noProgress(),
+                               std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
+                               std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 
 // The whole delimited text of `table`: the lines joined by CR LF, none after the last. On a
 // failure it throws and no text exists. For callers that have no window to keep alive.

@@ -48,6 +48,13 @@ Connection Connection::open(const QString& connectionString, std::chrono::second
                             SQLSMALLINT(in.size()), nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
           SQL_HANDLE_DBC, dbc, "connect");
     handles->connected = true;
+    check(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &handles->getDataExtensions,
+                     sizeof handles->getDataExtensions, nullptr),
+          SQL_HANDLE_DBC, dbc, "asking what SQLGetData can do");
+    // The tests take the road of another driver's answer this way.
+    if (const QByteArray answer = qgetenv("TALLOWBY_TEST_GETDATA_EXTENSIONS"); !answer.isEmpty()) {
+        handles->getDataExtensions = SQLUINTEGER(answer.toUInt(nullptr, 0));
+    }
     return Connection(std::move(handles));
 }
 

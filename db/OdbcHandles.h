@@ -43,6 +43,9 @@ struct ConnectionHandles {
     Handle dbc;
     bool connected = false;
     SQLULEN queryTimeoutSeconds = 30; // given to every statement on this connection
+    // What SQLGetData may do besides reading the columns after the last bound one: the driver's
+    // SQL_GETDATA_EXTENSIONS bits (SQL_GD_ANY_COLUMN, ...).
+    SQLUINTEGER getDataExtensions = 0;
 };
 
 } // namespace db::detail

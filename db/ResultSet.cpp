@@ -59,7 +59,7 @@ std::pair<SQLSMALLINT, long> bindingOf(const Column& column) {
     case ValueKind::Timestamp:
         return {SQL_C_TYPE_TIMESTAMP, long(sizeof(SQL_TIMESTAMP_STRUCT))};
     case ValueKind::Date:
-        // Bound as a date, the driver gives 0000-00-00 for 0001-01-01; as a timestamp it does not.
+        // Read as a timestamp: see ResultSet::date.
         return {SQL_C_TYPE_TIMESTAMP, long(sizeof(SQL_TIMESTAMP_STRUCT))};
     case ValueKind::Guid:
         return {SQL_C_BINARY, 16};
@@ -101,9 +101,13 @@ void ResultSet::bindBlocks() {
     std::vector<Binding> bindings(columns_.size());
     std::size_t rowBytes = 0;
     bool anyLong = false;
+    // Beside bound columns, SQLGetData reads only the columns after the last bound one unless the
+    // driver says it can read any (FreeTDS does not say so): then, from the first long column on,
+    // nothing is bound.
+    const bool anyColumn = (connection_->getDataExtensions & SQL_GD_ANY_COLUMN) != 0;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const auto [cType, width] = bindingOf(columns_[i]);
-        if (width == 0) {
+        if (width == 0 || (anyLong && !anyColumn)) {
             anyLong = true; // read with SQLGetData, which needs one row per fetch
             bindings[i] = {cType, 0, 0};
             continue;
@@ -166,6 +170,7 @@ ResultSet& ResultSet::operator=(ResultSet&& other) noexcept {
         columns_ = std::move(other.columns_);
         textChunk_ = std::move(other.textChunk_);
         scratch_ = std::move(other.scratch_);
+        loneSurrogates_ = other.loneSurrogates_;
         exhausted_ = other.exhausted_;
         // The driver holds the addresses of these buffers; moving keeps them.
         bindings_ = std::move(other.bindings_);
@@ -316,7 +321,9 @@ inline bool ResultSet::fromBinding(int index, short cType) {
     return false;
 }
 
-// Called only once fromBinding has said yes, which checked the index.
+// Called only once fromBinding has said yes, which checked the index. Returns nullptr for NULL
+// and, with *length set to -1, for a value that the binding could not hold whole, which the
+// getter then reads again from the driver.
 const char* ResultSet::boundValue(int index, short cType, long* length) {
     const auto i = std::size_t(index);
     const Binding& b = bindings_[i];
@@ -335,8 +342,19 @@ const char* ResultSet::boundValue(int index, short cType, long* length) {
     // The binding is wide enough for any value of the declared size; a longer one would be cut.
     const long room = cType == SQL_C_WCHAR ? b.width - long(sizeof(SQLWCHAR)) : b.width;
     if (indicator == SQL_NO_TOTAL || indicator > room) {
-        throw Error(
-            QStringLiteral("column %1 holds a value longer than its declared size").arg(index + 1));
+        // SQL_NO_TOTAL: the driver does not know the length, so the value may go on past the
+        // binding. A row fetched alone can be read again in pieces; in a block of rows the
+        // others would be lost.
+        if (blockRows_ == 1) {
+            *length = -1;
+            return nullptr;
+        }
+        throw Error(indicator == SQL_NO_TOTAL
+                        ? QStringLiteral("The driver did not tell the length of a value of "
+                                         "column %1.")
+                              .arg(index + 1)
+                        : QStringLiteral("column %1 holds a value longer than its declared size")
+                              .arg(index + 1));
     }
     *length = indicator;
     return block_.data() + b.offset + std::size_t(b.width) * current_;
@@ -392,7 +410,7 @@ inline bool ResultSet::readFixed(int index, short cType, void* target, long targ
         long length = 0;
         const char* value = boundValue(index, cType, &length);
         if (value == nullptr) {
-            return false;
+            return length < 0 && readFixedFromDriver(index, cType, target, targetSize);
         }
         std::memcpy(target, value, std::size_t(std::min(length, targetSize)));
         return true;
@@ -418,7 +436,7 @@ bool ResultSet::appendText(int index, QString& out) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_WCHAR, &length);
         if (value == nullptr) {
-            return false;
+            return length < 0 && appendTextFromDriver(index, out);
         }
         out.append(QStringView(reinterpret_cast<const char16_t*>(value),
                                qsizetype(length / long(sizeof(SQLWCHAR)))));
@@ -435,13 +453,15 @@ bool ResultSet::appendTextFromDriver(int index, QString& out) {
 
 namespace {
 
-void appendAsUtf8(QStringView text, std::string& out) {
+// Returns how many lone surrogates became U+FFFD.
+std::int64_t appendAsUtf8(QStringView text, std::string& out) {
     const char16_t* p = text.utf16();
     const char16_t* const end = p + text.size();
     // At most three bytes for each UTF-16 unit (a surrogate pair gives four for two units).
     const std::size_t start = out.size();
     out.resize(start + std::size_t(text.size()) * 3);
     char* o = out.data() + start;
+    std::int64_t lone = 0;
     while (p != end) {
 #if defined(__SSE2__)
         // Most text is ASCII: eight units at a time while they are.
@@ -466,6 +486,7 @@ void appendAsUtf8(QStringView text, std::string& out) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(*p++) - 0xDC00);
             } else {
                 c = 0xFFFD;
+                ++lone;
             }
         }
         if (c < 0x800) {
@@ -481,6 +502,7 @@ void appendAsUtf8(QStringView text, std::string& out) {
         *o++ = char(0x80 | (c & 0x3F));
     }
     out.resize(std::size_t(o - out.data()));
+    return lone;
 }
 
 } // namespace
@@ -489,19 +511,21 @@ bool ResultSet::appendUtf8(int index, std::string& out) {
     if (fromBinding(index, SQL_C_WCHAR)) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_WCHAR, &length);
-        if (value == nullptr) {
+        if (value != nullptr) {
+            loneSurrogates_ += appendAsUtf8(QStringView(reinterpret_cast<const char16_t*>(value),
+                                                        qsizetype(length / long(sizeof(SQLWCHAR)))),
+                                            out);
+            return true;
+        }
+        if (length >= 0) {
             return false;
         }
-        appendAsUtf8(QStringView(reinterpret_cast<const char16_t*>(value),
-                                 qsizetype(length / long(sizeof(SQLWCHAR)))),
-                     out);
-        return true;
     }
     scratch_.resize(0);
     if (!appendTextFromDriver(index, scratch_)) {
         return false;
     }
-    appendAsUtf8(scratch_, out);
+    loneSurrogates_ += appendAsUtf8(scratch_, out);
     return true;
 }
 
@@ -517,11 +541,13 @@ bool ResultSet::appendBytes(int index, QByteArray& out) {
     if (fromBinding(index, SQL_C_BINARY)) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_BINARY, &length);
-        if (value == nullptr) {
+        if (value != nullptr) {
+            out.append(value, qsizetype(length));
+            return true;
+        }
+        if (length >= 0) {
             return false;
         }
-        out.append(value, qsizetype(length));
-        return true;
     }
     checkIndex(index);
     const Column& col = columns_[std::size_t(index)];
@@ -565,18 +591,12 @@ std::optional<Timestamp> ResultSet::timestamp(int index) {
 }
 
 std::optional<QDate> ResultSet::date(int index) {
-    if (fromBinding(index, SQL_C_TYPE_TIMESTAMP)) {
-        SQL_TIMESTAMP_STRUCT stamp{};
-        if (!readFixed(index, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp)) {
-            return std::nullopt;
-        }
-        return QDate(stamp.year, stamp.month, stamp.day);
-    }
-    SQL_DATE_STRUCT value{};
-    if (!readFixedFromDriver(index, SQL_C_TYPE_DATE, &value, sizeof value)) {
+    // As a date the driver gives 0000-00-00 for 0001-01-01; as a timestamp it does not.
+    SQL_TIMESTAMP_STRUCT stamp{};
+    if (!readFixed(index, SQL_C_TYPE_TIMESTAMP, &stamp, sizeof stamp)) {
         return std::nullopt;
     }
-    return QDate(value.year, value.month, value.day);
+    return QDate(stamp.year, stamp.month, stamp.day);
 }
 
 std::optional<QUuid> ResultSet::guid(int index) {

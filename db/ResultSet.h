@@ -51,7 +51,9 @@ enum class ReadMode {
     // Other; int64 for Integer and Bit; real for Real; timestamp; date; the byte forms (or guid)
     // for Guid and Binary. Another getter throws Error. A result with a long column (max types,
     // text, ntext, image, xml, or one too wide to bind) is read row by row all the same: its
-    // other columns are still bound (one row at a time), and there every getter works.
+    // other columns are still bound (one row at a time): all of them when the driver's
+    // SQLGetData can read any column (SQL_GD_ANY_COLUMN), else those before the first long one.
+    // There every getter works.
     Blocks,
 };
 
@@ -87,8 +89,11 @@ public:
     std::optional<QString> text(int index);
     // Appends the value's text to `out`; returns false, leaving `out` alone, when it is NULL.
     bool appendText(int index, QString& out);
-    // The same in UTF-8, for text built as bytes (a lone surrogate becomes U+FFFD).
+    // The same in UTF-8, for text built as bytes. A lone surrogate (half of a UTF-16 pair without
+    // its other half, which SQL Server's nchar types may hold) has no UTF-8 form and becomes
+    // U+FFFD; loneSurrogates() counts them.
     bool appendUtf8(int index, std::string& out);
+    std::int64_t loneSurrogates() const { return loneSurrogates_; }
 
     std::optional<std::int64_t> int64(int index);
     std::optional<double> real(int index);
@@ -136,6 +141,7 @@ private:
     std::vector<Column> columns_;
     std::vector<int> textChunk_; // characters to ask for in the first read of each column
     QString scratch_;            // reused by appendUtf8
+    std::int64_t loneSurrogates_ = 0;
     bool exhausted_ = false;
 
     // Block reads: the row array (column after column), the indicators (column after column),

@@ -21,8 +21,8 @@ QString describe(char32_t codePoint, qsizetype line, qsizetype column) {
         .arg(column);
 }
 
-} // namespace
-
+// The first character of `text` that the system's encoding cannot represent, described for a
+// message ("U+D800 at line 3, column 7"); empty when there is none.
 QString firstUnencodable(const QString& text) {
     QStringEncoder encoder(QStringConverter::System);
     qsizetype line = 1;
@@ -54,8 +54,6 @@ QString firstUnencodable(const QString& text) {
     }
     return {};
 }
-
-namespace {
 
 SaveResult writeBytes(std::string_view bytes, const QString& path) {
     SaveResult result;
@@ -106,13 +104,6 @@ bool systemIsUtf8() {
 }
 
 } // namespace
-
-SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQuestion& question) {
-    if (declined(path, question)) {
-        return declinedResult();
-    }
-    return encodeAndWrite(text, path);
-}
 
 SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question) {
     return SaveTextToFile([utf8] { return utf8; }, path, question);

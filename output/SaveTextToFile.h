@@ -24,23 +24,15 @@ struct SaveResult {
 // The question asked before an existing path is replaced.
 QString overwriteMessage(const QString& path);
 
-// Writes `text`, then CR LF, to `path` in the system's encoding (UTF-8), with every line break
-// as CR LF. Asks first when the path exists. Nothing is written when the text holds a
-// character the encoding cannot represent, and a failed write leaves an existing file as it
-// was.
-SaveResult SaveTextToFile(const QString& text, const QString& path, OverwriteQuestion& question);
-
-// The same for a text already in UTF-8 (the preview's buffer), written without a copy where the
-// system's encoding is UTF-8.
+// Writes `utf8` (the preview's buffer), then CR LF, to `path` in the system's encoding, with
+// every line break as CR LF; without a copy where that encoding is UTF-8. Asks first when the
+// path exists. Nothing is written when the text holds a character the encoding cannot
+// represent, and a failed write leaves an existing file as it was.
 SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question);
 
 // The same, with the text taken only once the question is answered: a buffer that belongs to a
 // window (the preview's) may be moved about while the question is on screen.
 SaveResult SaveTextToFile(const std::function<std::string_view()>& utf8, const QString& path,
                           OverwriteQuestion& question);
-
-// The first character of `text` that the system's encoding cannot represent, described for a
-// message ("U+D800 at line 3, column 7"); empty when there is none.
-QString firstUnencodable(const QString& text);
 
 } // namespace CSVXML

@@ -66,7 +66,9 @@ std::string makeInput() {
         default:
             value.assign(10 + n % 40, static_cast<char>('a' + n % 26));
         }
-        CSVXML::appendQuotedField(text, value);
+        const std::size_t start = text.size();
+        text += value;
+        CSVXML::quoteFieldFrom(text, start);
     }
     return text;
 }

@@ -51,6 +51,18 @@ TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
 }
 
+// A lone surrogate, which UTF-8 cannot hold, is not changed to U+FFFD without a word.
+TEST_F(Export, LoneSurrogatesAreToldInAMessage) {
+    sql("CREATE TABLE Halves (id int, body [nvarchar(10)]);"
+        "INSERT INTO Halves VALUES (1, CAST(x'61EDA08062' AS TEXT));");
+    exportTable(QStringLiteral("Halves"));
+    EXPECT_TRUE(options().isVisible());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].startsWith(QStringLiteral("1 lone UTF-16 surrogates")))
+        << host.messages[0].toStdString();
+    EXPECT_TRUE(host.messages[0].endsWith(QStringLiteral("row 1, column 'body'")));
+}
+
 TEST_F(Export, TheOptionsPagesNextIsEnabledExactlyWhileThePreviewHoldsText) {
     exportTable(QStringLiteral("Products"));
     app::Form3& o = options();

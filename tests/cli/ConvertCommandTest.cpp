@@ -46,6 +46,17 @@ TEST(ConvertCommand, FileInputAndOutputFile) {
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_EQ(readFile(out), QByteArray("<XML>\r\n <row>\r\n  <k>v</k>\r\n </row>\r\n</XML>\r\n"));
+
+    // An existing file is the overwrite question's "No" unless --force answers "Yes".
+    ASSERT_TRUE(writeFile(in, "k\r\nw"));
+    const auto kept = runCli({QStringLiteral("convert"), in, QStringLiteral("-o"), out});
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_TRUE(kept.err.contains("exists and was kept")) << kept.err.constData();
+    EXPECT_TRUE(readFile(out).contains("<k>v</k>"));
+    const auto forced = runCli({QStringLiteral("convert"), in, QStringLiteral("--output"), out,
+                                QStringLiteral("--force")});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err.constData();
+    EXPECT_TRUE(readFile(out).contains("<k>w</k>"));
 }
 
 TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
@@ -64,9 +75,11 @@ TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
     const QString folderInTheWay = dir.filePath(QStringLiteral("taken"));
     ASSERT_TRUE(QDir().mkdir(folderInTheWay));
     ASSERT_TRUE(writeFile(folderInTheWay + QStringLiteral("/keep"), "old"));
-    const auto r =
-        runCli({QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay}, kInput);
+    const auto r = runCli({QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay,
+                           QStringLiteral("--force")},
+                          kInput);
     EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(folderInTheWay.toUtf8())) << r.err.constData();
     EXPECT_EQ(readFile(folderInTheWay + QStringLiteral("/keep")), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{QStringLiteral("taken")});
@@ -89,8 +102,8 @@ TEST(ConvertCommand, CharactersXmlCannotHoldWarnOrFail) {
     const QString out = dir.filePath(QStringLiteral("out.xml"));
     ASSERT_TRUE(writeFile(in, input));
     ASSERT_TRUE(writeFile(out, "old"));
-    const auto strict = runCli(
-        {QStringLiteral("convert"), QStringLiteral("--strict-xml"), in, QStringLiteral("-o"), out});
+    const auto strict = runCli({QStringLiteral("convert"), QStringLiteral("--strict-xml"), in,
+                                QStringLiteral("-o"), out, QStringLiteral("--force")});
     EXPECT_EQ(strict.exitCode, 1);
     EXPECT_TRUE(strict.err.contains("row 2, column 'Note Text'")) << strict.err.constData();
     EXPECT_EQ(readFile(out), QByteArray("old"));
@@ -125,21 +138,15 @@ TEST(CliProgram, VersionAndHelpGoToStandardOutput) {
     r = runCli({QStringLiteral("--help")});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.err.isEmpty());
-    const std::pair<const char*, const char*> commands[] = {{"convert", "--separator"},
-                                                            {"extract", "--table"},
-                                                            {"export", "--nulls"},
-                                                            {"probe", "--verbose"},
-                                                            {"tables", "--query-timeout"}};
-    for (const auto& [command, option] : commands) {
+    // Which options each --help lists is the manual page's check (package.man_options).
+    for (const char* command : {"convert", "extract", "export", "probe", "tables"}) {
         EXPECT_TRUE(r.out.contains(QByteArray("\n  ") + command + ' ')) << command;
-        const auto sub = runCli({QString::fromLatin1(command), QStringLiteral("--help")});
+        const auto sub = runCli({QString::fromLatin1(command), QStringLiteral("-h")});
         EXPECT_EQ(sub.exitCode, 0) << command;
         EXPECT_TRUE(sub.err.isEmpty()) << command;
-        EXPECT_TRUE(sub.out.startsWith(QByteArray("Usage: tallowby-cli ") + command)) << command;
-        EXPECT_TRUE(sub.out.contains(option)) << command;
+        EXPECT_TRUE(sub.out.startsWith(QByteArray("Usage: tallowby-cli ") + command + ' '))
+            << sub.out.constData();
     }
-    EXPECT_FALSE(
-        runCli({QStringLiteral("extract"), QStringLiteral("-h")}).out.contains("  --nulls"));
 }
 
 TEST(CliProgram, UnknownOptionsAndMissingValuesGiveOneLine) {

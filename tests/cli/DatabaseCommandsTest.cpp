@@ -58,15 +58,10 @@ TEST_F(DatabaseCommandsTest, PasswordIsNeverTakenFromTheCommandLine) {
 }
 
 TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
-    server.setCatalog("shop", {{"dbo", "Zeta"},
-                               {"dbo", "sysdiagrams"},
-                               {"sales", "alpha"},
-                               {"dbo", "Recent", "VIEW"},
-                               {"sales", "Zeta"},
-                               {"dbo", "Größe"}});
+    server.setCatalog("shop", {{"dbo", "Zeta"}, {"dbo", "Recent", "VIEW"}, {"sales", "Größe"}});
     const CliResult r = runCli(loginArgs("tables"), {}, environment("demo"));
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_EQ(r.out, QByteArray("Zeta\nalpha\nZeta\nGröße\n"));
+    EXPECT_EQ(r.out, QByteArray("Zeta\nGröße\n"));
     EXPECT_EQ(r.err, QByteArray());
 }
 
@@ -79,6 +74,19 @@ TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
                      environment("demo"))
                   .exitCode,
               2);
+    // The table's text is always joined by "," under its column names: reading it in another
+    // way would give XML that no "Finish" writes.
+    for (const char* command : {"export", "extract"}) {
+        for (const QStringList& option :
+             {QStringList{u("--separator"), u(";")}, QStringList{u("--no-header")}}) {
+            const CliResult r =
+                runCli(loginArgs(command) << u("--table=T") << option, {}, environment("demo"));
+            EXPECT_EQ(r.exitCode, 2) << command;
+            EXPECT_TRUE(r.err.startsWith("tallowby-cli: " + option[0].toUtf8() + " is for convert"))
+                << r.err.constData();
+            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        }
+    }
     EXPECT_TRUE(server.logins().empty());
 }
 

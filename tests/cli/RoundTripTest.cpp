@@ -104,7 +104,7 @@ TEST_P(RoundTrip, EveryValueAndNameComesBackByBothPaths) {
     CSVXML::ConvertTextToXml(text, {}, preview);
     const QString wizardFile = work.filePath(QStringLiteral("wizard.xml"));
     Keep keep;
-    ASSERT_EQ(CSVXML::SaveTextToFile(QString::fromStdString(preview.text), wizardFile, keep).status,
+    ASSERT_EQ(CSVXML::SaveTextToFile(preview.text, wizardFile, keep).status,
               CSVXML::SaveResult::Status::Written);
 
     for (const QString& path : {cliFile, wizardFile}) {

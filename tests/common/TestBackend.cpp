@@ -123,6 +123,11 @@ std::string TestBackend::bytes(const std::string& hex) const {
     return isTsql() ? "0x" + hex : "x'" + hex + "'";
 }
 
+std::string TestBackend::loneSurrogate() const {
+    // The test server sends a surrogate stored in UTF-8's three-byte form as that lone unit.
+    return isTsql() ? "N'a' + NCHAR(55296) + N'b'" : "CAST(x'61EDA08062' AS TEXT)";
+}
+
 std::string TestBackend::longText() const {
     // SQLite cannot parse "(max)" but takes a bracketed type name, which T-SQL would look up as a
     // user type of that name.

@@ -43,6 +43,8 @@ public:
     std::string quoted(const std::string& name) const; // "..." or [...]
     std::string bytes(const std::string& hex) const;   // x'..' or 0x..
     std::string longText() const;                      // nvarchar(max)
+    // The text "a", U+D800 alone, "b": what an nvarchar may hold and UTF-8 cannot.
+    std::string loneSurrogate() const;
 
 private:
     TestBackend() = default;

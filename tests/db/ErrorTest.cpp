@@ -24,12 +24,6 @@ TEST(OdbcErrorTest, MessageHoldsEveryRecordWithoutStrayNuls) {
     EXPECT_EQ(error.records()[1].text, u"Unexpected EOF from the server"_s);
 }
 
-TEST(OdbcErrorTest, CallWithoutDiagnosticsStillSaysWhatFailed) {
-    const db::OdbcError error(QStringLiteral("fetching a row"), {});
-    EXPECT_STREQ(error.what(), "fetching a row failed (the driver gave no diagnostic)");
-    EXPECT_EQ(error.sqlState(), QString());
-}
-
 // A real failure from the driver manager, no server needed: its record arrives whole.
 TEST(OdbcErrorTest, DriverManagerFailureArrivesAsOdbcError) {
     try {

@@ -3,7 +3,15 @@
 #include "db/ConnectionSettings.h"
 
 #include <QString>
+#include <gmock/gmock.h>
 #include <ostream>
+
+// Matches a callable that throws `E` with a message holding `text`:
+// EXPECT_THAT([&] { ... }, throwsWith<db::Error>("already read")).
+template <typename E>
+auto throwsWith(const std::string& text) {
+    return testing::ThrowsMessage<E>(testing::HasSubstr(text));
+}
 
 inline QString u(const char* utf8) {
     return QString::fromUtf8(utf8);

@@ -8,8 +8,9 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 // Decodes one code point at s[i], advancing i; invalid sequences yield U+FFFD and consume one
-// byte, so that a stray byte never swallows the characters after it.
-char32_t nextCodePoint(std::string_view s, std::size_t& i) {
+// byte, so that a stray byte never swallows the characters after it. With `surrogates`, a
+// surrogate in the three-byte form (as WTF-8 writes one) is returned as itself.
+char32_t nextCodePoint(std::string_view s, std::size_t& i, bool surrogates = false) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char b0 = byte(i);
     if (b0 < 0x80) {
@@ -47,7 +48,7 @@ char32_t nextCodePoint(std::string_view s, std::size_t& i) {
         }
         cp = (cp << 6) | (b & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF && !surrogates)) {
         ++i;
         return kReplacement;
     }
@@ -97,7 +98,7 @@ void appendUtf16le(std::string& out, std::string_view utf8) {
             ++i;
             continue;
         }
-        const char32_t cp = nextCodePoint(utf8, i);
+        const char32_t cp = nextCodePoint(utf8, i, true);
         if (cp >= 0x10000) {
             const char32_t v = cp - 0x10000;
             appendUnit(out, 0xD800 + (v >> 10));
@@ -124,7 +125,7 @@ std::size_t utf16Length(std::string_view utf8) {
             ++units;
             continue;
         }
-        units += nextCodePoint(utf8, i) >= 0x10000 ? 2 : 1;
+        units += nextCodePoint(utf8, i, true) >= 0x10000 ? 2 : 1;
     }
     return units;
 }

@@ -11,7 +11,9 @@
 
 namespace tdsserver {
 
-// Appends utf8 as UTF-16LE bytes; malformed UTF-8 becomes U+FFFD.
+// Appends utf8 as UTF-16LE bytes; malformed UTF-8 becomes U+FFFD. A surrogate in UTF-8's
+// three-byte form (WTF-8) goes out as that lone UTF-16 unit, so that a test can store in SQLite
+// what an nvarchar of SQL Server may hold (CAST(x'EDA080' AS TEXT) for U+D800).
 void appendUtf16le(std::string& out, std::string_view utf8);
 std::string toUtf16le(std::string_view utf8);
 // Number of UTF-16 code units utf8 takes.
