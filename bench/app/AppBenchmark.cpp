@@ -21,8 +21,8 @@
 #include "app/Form2.h"
 #include "app/Form3.h"
 #include "app/Form4.h"
+#include "app/HeapSetting.h"
 #include "app/Host.h"
-#include "app/LargePages.h"
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
 #include "app/Wizard.h"
@@ -802,8 +802,8 @@ std::optional<Options> parse(const QStringList& arguments) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    // Started as the wizard starts, so that its memory behaves as the wizard's does.
-    Main::restartWithLargePages(argv);
+    // Set up as the wizard is, so that its memory behaves as the wizard's does.
+    app::keepLargeBlocksInHeap();
     // Offscreen unless told otherwise, the driver through the build's own registration.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("ODBCSYSINI", TALLOWBY_ODBCSYSINI, 0);

@@ -26,15 +26,22 @@ protected:
             " INSERT INTO Big SELECT i, 'name ' || i, 'a note of some length' FROM n;");
     }
 
-    // Runs `during` once, the first time the running operation serves the window system.
-    void whileRunning(std::function<void()> during) {
-        QTimer::singleShot(0, [this, during = std::move(during)] {
+    // Runs `during` once, the first time the running operation serves the window system with
+    // `ready` true.
+    void whileRunning(std::function<void()> during, std::function<bool()> ready = {}) {
+        auto* poll = new QTimer(&timers_);
+        QObject::connect(poll, &QTimer::timeout, poll, [=, this] {
+            if (ready && !ready())
+                return;
+            poll->stop();
             ranDuringOperation = wizard && wizard->busy();
             during();
         });
+        poll->start(0);
     }
 
     bool ranDuringOperation = false;
+    QObject timers_;
 };
 
 TEST_F(LongOperation, OtherPressesDuringAnExportAreIgnored) {
@@ -86,10 +93,12 @@ TEST_F(LongOperation, ClosingAPageDuringTheListingEndsTheProgram) {
     wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
     app::Form1& connection = wizard->form1();
     fillIn(connection, login());
-    whileRunning([&] {
-        QCloseEvent close;
-        QApplication::sendEvent(&connection, &close);
-    });
+    whileRunning(
+        [&] {
+            QCloseEvent close;
+            QApplication::sendEvent(&connection, &close);
+        },
+        [&] { return wizard->existingForm2() != nullptr; });
     press(connection.Check3);
     EXPECT_TRUE(ranDuringOperation);
     EXPECT_EQ(host.ends, 1);
