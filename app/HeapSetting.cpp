@@ -1,5 +1,7 @@
 #include "app/HeapSetting.h"
 
+#include <cstdlib> // names the C library, so that __GLIBC__ is known below
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
