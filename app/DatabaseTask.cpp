@@ -60,6 +60,7 @@ void DatabaseTask::start() {
     thread_.reset(QThread::create([this] { run(); }));
     connect(thread_.get(), &QThread::finished, this, [this] {
         thread_->wait();
+        const std::lock_guard lock(handOver_);
         done_ = true;
         Q_EMIT finished();
     });
@@ -69,6 +70,7 @@ void DatabaseTask::start() {
 void DatabaseTask::run() {
     db::Cancellation::Scope scope(cancellation_);
     Pacer pacer(*this);
+    const std::lock_guard lock(handOver_);
     try {
         work_(pacer);
     } catch (...) {

@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QThread;
 
@@ -59,6 +60,9 @@ private:
 
     Work work_;
     db::Cancellation cancellation_;
+    // Taken by the thread as it ends and by the window's thread before it looks at the outcome,
+    // so that what the work wrote is seen whole there, whatever carried the news.
+    std::mutex handOver_;
     std::unique_ptr<QThread> thread_;
     std::exception_ptr failure_;
     bool done_ = false;
