@@ -103,8 +103,10 @@ void Form2::fillList() {
     if (listing->opened) {
         ListSink sink(*List1);
         sink.clear();
-        for (const db::TableEntry& entry : listing->entries)
+        for (const db::TableEntry& entry : listing->entries) {
+            wizard_.yieldIfDue(); // a catalogue of thousands of tables takes a while to show
             sink.append(entry);
+        }
     }
     options.setEnabled(true);
     if (List1->count() > 0)
