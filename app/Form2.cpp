@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "app/Form3.h"
 #include "app/Host.h"
+#include "app/PreviewMemory.h"
 #include "app/PushCheckBox.h"
 #include "app/Wizard.h"
 #include "app/look/Look.h"
@@ -114,10 +115,16 @@ void Form2::exportTable() {
         wizard_.host().showMessage(this, error.message());
         return;
     }
+    const std::optional<CSVXML::XmlSize> size =
+        measureForPreview(wizard_, *this, table, text.text, *ProgressBar1);
+    if (!size) {
+        pointer_->setSetting(look::Default);
+        return;
+    }
     Form3& options = wizard_.form3();
     options.setDelimitedText(text.text);
     std::string().swap(text.text); // the options page holds it now
-    options.convert(*ProgressBar1, *pointer_);
+    options.convert(*ProgressBar1, *pointer_, size);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);
 }

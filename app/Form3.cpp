@@ -75,12 +75,10 @@ private:
 // no typing (which would mix with the rows); the undo history starts after the run.
 class ConversionRun {
 public:
-    ConversionRun(TextEditor& source, TextEditor& preview)
+    ConversionRun(TextEditor& source, TextEditor& preview, std::uint64_t xmlBytes)
         : source_(source), preview_(preview), sourceWasReadOnly_(source.isReadOnly()) {
         source_.setReadOnly(true);
-        // The XML holds every value of the delimited text, each between two tags: for a
-        // table's export about two and a half times its bytes.
-        preview_.beginFill(source_.size() / 2 * 5);
+        preview_.beginFill(xmlBytes);
     }
     ~ConversionRun() {
         preview_.endFill();
@@ -225,11 +223,15 @@ std::string_view Form3::previewText() const {
     return RichTextBox1->bytes();
 }
 
-void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
+void Form3::convert(QProgressBar& bar, look::PagePointer& pointer,
+                    std::optional<CSVXML::XmlSize> size) {
     pointer.setSetting(look::Busy);
     const CSVXML::ConversionOptions settings = options();
+    // Without a measure the XML holds every value of the delimited text, each between two
+    // tags: for a table's export about two and a half times its bytes.
+    const std::uint64_t expected = size ? size->bytes : Text1->size() / 2 * 5;
     {
-        ConversionRun run(*Text1, *RichTextBox1);
+        ConversionRun run(*Text1, *RichTextBox1, expected);
         PreviewSink sink(*RichTextBox1, bar, wizard_);
         CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink, sink);
     }

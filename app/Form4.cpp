@@ -60,14 +60,23 @@ void Form4::load() {
     Text1->clear();
 }
 
+FileDialogRequest Form4::fileRequest(const QString& selected) {
+    return {QStringLiteral("XML Output File"),
+            {QStringLiteral("XML Files (*.xml)"),
+             QStringLiteral("All Files (*)")}, // "*.*" hides names without a dot
+            selected};
+}
+
+void Form4::showSaved(const QString& path) {
+    dialogFileName_ = path;
+    Text1->setText(path);
+    Check6->setText(kExit);
+}
+
 void Form4::browse() {
-    const FileDialogRequest request{
-        QStringLiteral("XML Output File"),
-        {QStringLiteral("XML Files (*.xml)"),
-         QStringLiteral("All Files (*)")}, // "*.*" hides names without a dot
-        dialogFileName_};
     // A cancelled dialog gives back the name it returned before.
-    if (const std::optional<QString> chosen = wizard_.host().chooseFile(this, request))
+    if (const std::optional<QString> chosen =
+            wizard_.host().chooseFile(this, fileRequest(dialogFileName_)))
         dialogFileName_ = *chosen;
     Text1->setText(dialogFileName_);
 }

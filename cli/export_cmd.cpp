@@ -7,7 +7,7 @@
 #include "db/TableCatalogue.h"
 #include "output/FileExists.h"
 #include "output/OutputStream.h"
-#include "output/XmlFile.h"
+#include "output/TableExport.h"
 
 #include <cstdio>
 #include <exception>
@@ -159,27 +159,6 @@ private:
     CSVXML::OutputStream& out_;
 };
 
-// Each line straight into the conversion, and its XML straight out.
-class XmlSink final : public CSVXML::ExtractSink {
-public:
-    XmlSink(const CSVXML::ConversionOptions& options, CSVXML::OutputStream& out)
-        : file_(out), converter_(options, file_) {}
-    void header(std::string_view line) override { converter_.addLine(line); }
-    void row(std::string_view line) override { converter_.addLine(line); }
-    void rowWithNulls(std::string_view line, const std::vector<bool>& nulls) override {
-        converter_.addLine(line, nulls);
-    }
-    // The closing tag and the end of the file.
-    void close() { converter_.finish(); }
-    const CSVXML::RefusedCharacters& refusedCharacters() const {
-        return converter_.refusedCharacters();
-    }
-
-private:
-    CSVXML::XmlFileSink file_;
-    CSVXML::XmlConverter converter_;
-};
-
 int runTableCommand(const QStringList& arguments, Mode mode) {
     TableArgs args;
     if (const std::optional<int> status = parse(arguments, mode, args)) {
@@ -213,7 +192,7 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
                                      args.login.loginTimeout, args.login.queryTimeout);
         } else {
-            XmlSink sink(args.options, out);
+            CSVXML::XmlExportSink sink(args.options, out);
             CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
                                      args.login.loginTimeout, args.login.queryTimeout);
             sink.close();

@@ -1,0 +1,133 @@
+#include "app/PreviewMemory.h"
+
+#include "app/Form3.h"
+#include "app/Form4.h"
+#include "app/Host.h"
+#include "app/Page.h"
+#include "app/TextEditor.h"
+#include "app/Wizard.h"
+#include "convert/ExtractTableText.h"
+#include "db/Error.h"
+#include "output/FileExists.h"
+#include "output/SaveTextToFile.h"
+#include "output/TableExport.h"
+
+#include <QLocale>
+#include <QProgressBar>
+
+namespace app {
+
+namespace {
+
+// Beyond what the preview itself takes: the rest of the program, the window system and the
+// system's own needs, so that nothing has to be swapped out or killed to make room.
+constexpr std::uint64_t kSpareMemory = 256u << 20;
+
+QString dataSize(std::uint64_t bytes) {
+    return QLocale::system().formattedDataSize(static_cast<qint64>(bytes), 1,
+                                               QLocale::DataSizeSIFormat);
+}
+
+// The extraction's pace: the bar shows the share of the rows that are already in the file.
+class SaveProgress final : public db::Progress {
+public:
+    SaveProgress(Wizard& wizard, QProgressBar& bar, std::int64_t rows)
+        : wizard_(wizard), bar_(bar), rows_(rows) {}
+    void step(std::int64_t done) override { done_ = done; }
+    void serve() override {
+        if (wizard_.serviceDue()) {
+            bar_.setValue(static_cast<int>(percent(std::min(done_, rows_), rows_)));
+            wizard_.serve();
+        }
+    }
+    void end() override { bar_.setValue(0); }
+
+private:
+    Wizard& wizard_;
+    QProgressBar& bar_;
+    std::int64_t rows_;
+    std::int64_t done_ = 0;
+};
+
+class AskHost final : public CSVXML::OverwriteQuestion {
+public:
+    AskHost(Host& host, QWidget* parent) : host_(host), parent_(parent) {}
+    bool confirm(const QString& message) override { return host_.askYesNo(parent_, message); }
+
+private:
+    Host& host_;
+    QWidget* parent_;
+};
+
+void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table, std::int64_t rows,
+                        QProgressBar& bar) {
+    Host& host = wizard.host();
+    const Form4* shown = wizard.existingForm4();
+    const std::optional<QString> path =
+        host.chooseFile(&page, Form4::fileRequest(shown ? shown->dialogFileName() : QString()));
+    if (!path || path->isEmpty())
+        return;
+    AskHost question(host, &page);
+    if (FileExists(*path) && !question.confirm(CSVXML::overwriteMessage(*path)))
+        return;
+    const CSVXML::ConversionOptions options = wizard.form3().options();
+    const auto failed = [&](const QString& why) {
+        bar.setValue(0);
+        host.showMessage(&page, QStringLiteral("The XML file was not saved: %1").arg(why));
+    };
+    CSVXML::OutputStream out(*path, CSVXML::OutputStream::LineBreaks::CrLf);
+    if (!out.open())
+        return failed(out.error());
+    try {
+        CSVXML::XmlExportSink sink(options, out);
+        SaveProgress progress(wizard, bar, rows);
+        CSVXML::ExtractTableText(wizard.connectionSettings(), table, sink, progress,
+                                 wizard.loginTimeout());
+        sink.close();
+    } catch (const db::Error& error) {
+        return failed(error.message()); // not committed: an old file stays as it was
+    }
+    if (!out.commit())
+        return failed(out.error());
+    Form4& output = wizard.form4();
+    output.showSaved(*path);
+    wizard.move(page, output);
+}
+
+} // namespace
+
+std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
+                                                 const db::TableEntry& table,
+                                                 std::string& delimited, QProgressBar& bar) {
+    Form3& options = wizard.form3();
+    class Pacing final : public db::Progress {
+    public:
+        explicit Pacing(Wizard& w) : wizard_(w) {}
+        void serve() override { wizard_.yieldIfDue(); }
+
+    private:
+        Wizard& wizard_;
+    } pacing(wizard);
+    const CSVXML::XmlSize size = CSVXML::MeasureXml(delimited, options.options(), pacing);
+    const std::optional<std::uint64_t> available = wizard.host().availableMemory();
+    if (!available)
+        return size; // nothing to go by: the preview is tried
+    // The new delimited text is copied into the options page; the old one and the old preview
+    // are given back as the new ones come.
+    const std::uint64_t freed = options.delimitedText().size() + options.previewText().size();
+    const std::uint64_t need =
+        TextEditor::memoryToHold(size.bytes, size.lineBreaks + 1) + delimited.size();
+    if (need + need / 4 + kSpareMemory <= *available + freed)
+        return size;
+    const QString text =
+        QStringLiteral("The XML of this table takes %1, and %2 of memory is available: too "
+                       "little to show it in the preview.\n\nSave it straight to a file instead?")
+            .arg(dataSize(size.bytes), dataSize(*available));
+    if (!wizard.host().offer(&page, text, QStringLiteral("Save Without Preview")))
+        return std::nullopt;
+    std::string().swap(delimited); // the save reads the table again, row by row
+    saveWithoutPreview(wizard, page, table, size.rows, bar);
+    return std::nullopt;
+}
+
+} // namespace app
