@@ -71,14 +71,33 @@ private:
     float percent_ = 0;
 };
 
+// The window system served as the wizard's pace allows, and nothing else.
+class WindowPacing final : public db::Progress {
+public:
+    explicit WindowPacing(Wizard& wizard) : wizard_(wizard) {}
+    void serve() override { wizard_.yieldIfDue(); }
+
+private:
+    Wizard& wizard_;
+};
+
 // While a conversion runs, the delimited text it reads stays put and the preview it fills takes
-// no typing (which would mix with the rows); the undo history starts after the run.
+// no typing (which would mix with the rows); the undo history starts after the run. The preview
+// makes room for exactly the XML to come: without a measure from the caller, it is emptied at
+// once and the XML measured then, the window system served meanwhile.
 class ConversionRun {
 public:
-    ConversionRun(TextEditor& source, TextEditor& preview, std::uint64_t xmlBytes)
+    ConversionRun(TextEditor& source, TextEditor& preview, Wizard& wizard,
+                  const CSVXML::ConversionOptions& options, std::optional<CSVXML::XmlSize> size)
         : source_(source), preview_(preview), sourceWasReadOnly_(source.isReadOnly()) {
         source_.setReadOnly(true);
-        preview_.beginFill(xmlBytes);
+        if (!size) {
+            preview_.beginFill();
+            preview_.clear();
+            WindowPacing pacing(wizard);
+            size = CSVXML::MeasureXml(source_.bytes(), options, pacing);
+        }
+        preview_.beginFill(size->bytes);
     }
     ~ConversionRun() {
         preview_.endFill();
@@ -227,11 +246,8 @@ void Form3::convert(QProgressBar& bar, look::PagePointer& pointer,
                     std::optional<CSVXML::XmlSize> size) {
     pointer.setSetting(look::Busy);
     const CSVXML::ConversionOptions settings = options();
-    // Without a measure the XML holds every value of the delimited text, each between two
-    // tags: for a table's export about two and a half times its bytes.
-    const std::uint64_t expected = size ? size->bytes : Text1->size() / 2 * 5;
     {
-        ConversionRun run(*Text1, *RichTextBox1, expected);
+        ConversionRun run(*Text1, *RichTextBox1, wizard_, settings, size);
         PreviewSink sink(*RichTextBox1, bar, wizard_);
         CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink, sink);
     }

@@ -38,8 +38,8 @@ public:
     std::string_view previewText() const;
 
     // Converts the delimited text into the preview, driving `bar`, with `pointer` busy
-    // meanwhile. The preview grows while the run goes on. `size`, the XML's measured size when
-    // the caller has it, lets the preview make room for exactly that.
+    // meanwhile. The preview grows while the run goes on. `size` is the XML's measured size
+    // when the caller has it; else the run measures it first.
     void convert(QProgressBar& bar, look::PagePointer& pointer,
                  std::optional<CSVXML::XmlSize> size = std::nullopt);
 

@@ -184,9 +184,10 @@ std::size_t TextEditor::size() const {
 }
 
 void TextEditor::beginFill(std::size_t expectedSize) {
+    if (!filling_) // a second call only tells the size
+        wasReadOnly_ = isReadOnly();
     filling_ = true;
     expectedSize_ = expectedSize;
-    wasReadOnly_ = isReadOnly();
     delayTimer_.stop();
     stepTimer_.stop();
     check_.reset();

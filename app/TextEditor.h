@@ -66,7 +66,8 @@ public:
     // history; `clear` empties it, `append` adds at the end. `expectedSize`, when known, is
     // the size the text is expected to reach: room for it is made at once (growing step by
     // step copies the whole text each time), and a text expected to be too large to highlight
-    // is plain from the start instead of moving to a plain document half-way.
+    // is plain from the start instead of moving to a plain document half-way. Called again
+    // during a fill, it tells the size found since.
     void beginFill(std::size_t expectedSize = 0);
     void clear() override;
     void append(std::string_view utf8);
