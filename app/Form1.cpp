@@ -12,6 +12,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <limits>
+#include <memory>
 
 namespace app {
 
@@ -102,15 +103,16 @@ db::ConnectionSettings Form1::settings() const {
 }
 
 void Form1::next() {
-    if (MSSQL::CanConnect(settings(), wizard_.loginTimeout()))
+    if (wizard_.canConnect(settings()))
         wizard_.move(*this, wizard_.form2());
 }
 
 void Form1::testConnection() {
     pointer_->setSetting(look::Busy);
-    wizard_.serve(); // the hourglass shows before the wait
-    const db::ConnectionTestResult result = db::testConnection(settings(), wizard_.loginTimeout());
-    wizard_.host().showMessage(this, result.message);
+    auto result = std::make_shared<db::ConnectionTestResult>();
+    wizard_.runDatabaseWork([result, login = settings(), timeout = wizard_.loginTimeout()](
+                                db::Progress&) { *result = db::testConnection(login, timeout); });
+    wizard_.host().showMessage(this, result->message);
     pointer_->setSetting(look::Default);
 }
 

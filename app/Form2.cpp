@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
+#include <memory>
+#include <vector>
 
 namespace app {
 
@@ -35,6 +37,19 @@ public:
 
 private:
     QListWidget& list_;
+};
+
+// The listing as the database thread makes it, for the list to take in the window's thread.
+class Listing final : public db::TableListSink {
+public:
+    void clear() override {
+        opened = true;
+        entries.clear();
+    }
+    void append(const db::TableEntry& entry) override { entries.push_back(entry); }
+
+    bool opened = false; // the catalogue was open, so the list is filled anew
+    std::vector<db::TableEntry> entries;
 };
 
 } // namespace
@@ -72,20 +87,25 @@ void Form2::load() {
     fillList();
 }
 
-void Form2::serve() {
-    wizard_.yieldIfDue();
-}
-
 void Form2::fillList() {
     pointer_->setSetting(look::Busy);
     Form3& options = wizard_.form3();
     options.setEnabled(false);
     QString failure;
+    auto listing = std::make_shared<Listing>();
     try {
-        ListSink sink(*List1);
-        MSSQL::ListTables(wizard_.connectionSettings(), sink, *this, wizard_.loginTimeout());
+        wizard_.runDatabaseWork([listing, login = wizard_.connectionSettings(),
+                                 timeout = wizard_.loginTimeout()](db::Progress& progress) {
+            MSSQL::ListTables(login, *listing, progress, timeout);
+        });
     } catch (const db::Error& error) {
         failure = error.message();
+    }
+    if (listing->opened) {
+        ListSink sink(*List1);
+        sink.clear();
+        for (const db::TableEntry& entry : listing->entries)
+            sink.append(entry);
     }
     options.setEnabled(true);
     if (List1->count() > 0)
@@ -102,28 +122,29 @@ void Form2::exportTable() {
         return;
     }
     pointer_->setSetting(look::Busy);
-    wizard_.serve(); // the hourglass shows before the wait
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->text()};
     // The whole text first: a failure leaves the options page as it was.
-    CSVXML::JoinedString text;
+    auto text = std::make_shared<CSVXML::JoinedString>();
     try {
-        CSVXML::ExtractTableText(wizard_.connectionSettings(), table, text, *this,
-                                 wizard_.loginTimeout());
+        wizard_.runDatabaseWork([text, table, login = wizard_.connectionSettings(),
+                                 timeout = wizard_.loginTimeout()](db::Progress& progress) {
+            CSVXML::ExtractTableText(login, table, *text, progress, timeout);
+        });
     } catch (const db::Error& error) {
         pointer_->setSetting(look::Default);
         wizard_.host().showMessage(this, error.message());
         return;
     }
     const std::optional<CSVXML::XmlSize> size =
-        measureForPreview(wizard_, *this, table, text.text, *ProgressBar1);
+        measureForPreview(wizard_, *this, table, text->text, *ProgressBar1);
     if (!size) {
         pointer_->setSetting(look::Default);
         return;
     }
     Form3& options = wizard_.form3();
-    options.setDelimitedText(text.text);
-    std::string().swap(text.text); // the options page holds it now
+    options.setDelimitedText(text->text);
+    std::string().swap(text->text); // the options page holds it now
     options.convert(*ProgressBar1, *pointer_, size);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);

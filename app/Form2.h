@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/Page.h"
-#include "db/Progress.h"
 
 class QFrame;
 class QLabel;
@@ -10,9 +9,9 @@ class QProgressBar;
 
 namespace app {
 
-// The table page: the database's tables, and "Next >", which exports the chosen one. While it
-// lists or reads a table it serves the window system as the wizard's pace allows.
-class Form2 : public Page, private db::Progress {
+// The table page: the database's tables, and "Next >", which exports the chosen one. It lists
+// and reads a table on a thread of the wizard's, so the window system is served meanwhile.
+class Form2 : public Page {
 public:
     explicit Form2(Wizard& wizard);
 
@@ -36,7 +35,6 @@ public:
 private:
     void fillList();
     void exportTable();
-    void serve() override;
 };
 
 } // namespace app

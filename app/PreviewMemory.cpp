@@ -14,6 +14,8 @@
 
 #include <QLocale>
 #include <QProgressBar>
+#include <algorithm>
+#include <memory>
 
 namespace app {
 
@@ -27,27 +29,6 @@ QString dataSize(std::uint64_t bytes) {
     return QLocale::system().formattedDataSize(static_cast<qint64>(bytes), 1,
                                                QLocale::DataSizeSIFormat);
 }
-
-// The extraction's pace: the bar shows the share of the rows that are already in the file.
-class SaveProgress final : public db::Progress {
-public:
-    SaveProgress(Wizard& wizard, QProgressBar& bar, std::int64_t rows)
-        : wizard_(wizard), bar_(bar), rows_(rows) {}
-    void step(std::int64_t done) override { done_ = done; }
-    void serve() override {
-        if (wizard_.serviceDue()) {
-            bar_.setValue(static_cast<int>(percent(std::min(done_, rows_), rows_)));
-            wizard_.serve();
-        }
-    }
-    void end() override { bar_.setValue(0); }
-
-private:
-    Wizard& wizard_;
-    QProgressBar& bar_;
-    std::int64_t rows_;
-    std::int64_t done_ = 0;
-};
 
 class AskHost final : public CSVXML::OverwriteQuestion {
 public:
@@ -70,25 +51,40 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
     AskHost question(host, &page);
     if (FileExists(*path) && !question.confirm(CSVXML::overwriteMessage(*path)))
         return;
-    const CSVXML::ConversionOptions options = wizard.form3().options();
     const auto failed = [&](const QString& why) {
         bar.setValue(0);
         host.showMessage(&page, QStringLiteral("The XML file was not saved: %1").arg(why));
     };
-    CSVXML::OutputStream out(*path, CSVXML::OutputStream::LineBreaks::CrLf);
-    if (!out.open())
-        return failed(out.error());
+    // What the work writes to lives with it: when the program ends during the work, the work
+    // outlives this call until its thread has returned.
+    struct Export {
+        Export(const QString& file, const CSVXML::ConversionOptions& given)
+            : options(given), out(file, CSVXML::OutputStream::LineBreaks::CrLf) {}
+        const CSVXML::ConversionOptions options;
+        CSVXML::OutputStream out;
+    };
+    const auto job = std::make_shared<Export>(*path, wizard.form3().options());
+    if (!job->out.open())
+        return failed(job->out.error());
     try {
-        CSVXML::XmlExportSink sink(options, out);
-        SaveProgress progress(wizard, bar, rows);
-        CSVXML::ExtractTableText(wizard.connectionSettings(), table, sink, progress,
-                                 wizard.loginTimeout());
-        sink.close();
+        wizard.runDatabaseWork(
+            [job, table, login = wizard.connectionSettings(),
+             timeout = wizard.loginTimeout()](db::Progress& progress) {
+                CSVXML::XmlExportSink sink(job->options, job->out);
+                CSVXML::ExtractTableText(login, table, sink, progress, timeout);
+                sink.close();
+            },
+            // The share of the rows already in the file.
+            [&bar, rows](qint64 done, qint64) {
+                bar.setValue(static_cast<int>(
+                    db::Progress::percent(std::min<std::int64_t>(done, rows), rows)));
+            });
     } catch (const db::Error& error) {
         return failed(error.message()); // not committed: an old file stays as it was
     }
-    if (!out.commit())
-        return failed(out.error());
+    bar.setValue(0);
+    if (!job->out.commit())
+        return failed(job->out.error());
     Form4& output = wizard.form4();
     output.showSaved(*path);
     wizard.move(page, output);

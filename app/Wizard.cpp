@@ -8,24 +8,27 @@
 #include "db/Probe.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 namespace app {
 
 Wizard::Wizard(Host& host, db::SettingsStore& store, std::chrono::seconds loginTimeout)
     : host_(host), store_(store), loginTimeout_(loginTimeout) {}
 
-// The pages go in the reverse order of their making.
+// The pages go in the reverse order of their making; then the threads of cancelled work are
+// waited for.
 Wizard::~Wizard() {
     form4_.reset();
     form3_.reset();
     form2_.reset();
     form1_.reset();
+    abandoned_.clear();
 }
 
 void Wizard::start() {
     runOperation([this] {
         Form1& connection = form1();
-        if (MSSQL::CanConnect(connection.settings(), loginTimeout_))
+        if (canConnect(connection.settings()))
             show(form2());
         else
             show(connection);
@@ -105,6 +108,10 @@ void Wizard::endProgram() {
         return;
     if (busy()) {
         endRequested_ = true;
+        if (running_ != nullptr)
+            running_->cancel();
+        if (waiting_ != nullptr)
+            waiting_->quit();
         return;
     }
     finish();
@@ -132,6 +139,43 @@ void Wizard::serve() {
     sinceService_.start();
     if (endRequested_)
         throw ProgramEnding{};
+}
+
+void Wizard::runDatabaseWork(DatabaseTask::Work work,
+                             const std::function<void(qint64, qint64)>& onProgress) {
+    if (endRequested_)
+        throw ProgramEnding{};
+    auto task = std::make_unique<DatabaseTask>(std::move(work));
+    QEventLoop loop;
+    QObject::connect(task.get(), &DatabaseTask::finished, &loop, &QEventLoop::quit);
+    if (onProgress)
+        QObject::connect(task.get(), &DatabaseTask::progressed, &loop, onProgress);
+    running_ = task.get();
+    waiting_ = &loop;
+    task->start();
+    loop.exec();
+    running_ = nullptr;
+    waiting_ = nullptr;
+    sinceService_.start();
+    if (!task->done()) {
+        // Ended meanwhile, by "Cancel" or by the application quitting its loops.
+        endRequested_ = true;
+        task->cancel();
+        abandoned_.push_back(std::move(task));
+        throw ProgramEnding{};
+    }
+    if (endRequested_)
+        throw ProgramEnding{};
+    if (const std::exception_ptr failure = task->failure())
+        std::rethrow_exception(failure);
+}
+
+bool Wizard::canConnect(const db::ConnectionSettings& settings) {
+    auto works = std::make_shared<bool>(false);
+    runDatabaseWork([works, settings, timeout = loginTimeout_](db::Progress&) {
+        *works = MSSQL::CanConnect(settings, timeout);
+    });
+    return *works;
 }
 
 } // namespace app

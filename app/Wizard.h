@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DatabaseTask.h"
 #include "db/Connection.h"
 #include "db/ConnectionSettings.h"
 
@@ -7,7 +8,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class QEventLoop;
 class QWidget;
 
 namespace db {
@@ -31,8 +34,9 @@ struct ProgramEnding {};
 //
 // Button actions run one at a time: while one runs (a table listing, an export, a conversion,
 // a question on screen), the presses of every other button except "Cancel" are ignored, so
-// nothing re-enters a running operation. "Cancel" and closing a page end the program at once;
-// inside an operation, the next service of the window system abandons it.
+// nothing re-enters a running operation. "Cancel" and closing a page end the program at once:
+// database work on its thread is cancelled then and there, other work is abandoned at its next
+// service of the window system.
 class Wizard {
 public:
     Wizard(Host& host, db::SettingsStore& store,
@@ -42,7 +46,7 @@ public:
     Wizard& operator=(const Wizard&) = delete;
 
     // Loads the connection page and opens the table page at once when the stored login works,
-    // else shows the connection page.
+    // else shows the connection page. The window system is served while the login is tried.
     void start();
 
     Form1& form1();
@@ -78,6 +82,15 @@ public:
     bool serviceDue() const;
     void serve();
 
+    // Runs `work` on a thread of its own (see DatabaseTask) while the window system is served,
+    // and returns once it has ended; `onProgress` gets its progress meanwhile. Rethrows what the
+    // work threw. Throws ProgramEnding as soon as the program is ended meanwhile: the work is
+    // cancelled then, and its thread is waited for when the wizard goes.
+    void runDatabaseWork(DatabaseTask::Work work,
+                         const std::function<void(qint64, qint64)>& onProgress = {});
+    // The silent login probe (MSSQL::CanConnect), run so.
+    bool canConnect(const db::ConnectionSettings& settings);
+
     static constexpr std::chrono::milliseconds kServiceInterval{15};
 
 private:
@@ -96,6 +109,10 @@ private:
     bool endRequested_ = false;
     bool ended_ = false;
     QElapsedTimer sinceService_;
+    DatabaseTask* running_ = nullptr;
+    QEventLoop* waiting_ = nullptr;
+    // Work cancelled when the program ended, until its thread returns.
+    std::vector<std::unique_ptr<DatabaseTask>> abandoned_;
 };
 
 } // namespace app

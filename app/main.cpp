@@ -1,12 +1,13 @@
+#include "app/HeapSetting.h"
 #include "app/Host.h"
-#include "app/LargePages.h"
 #include "app/Wizard.h"
 #include "db/SettingsStore.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char* argv[]) {
-    Main::restartWithLargePages(argv);
+    app::keepLargeBlocksInHeap();
     QApplication application(argc, argv);
     // The wizard decides when the program ends; hiding one page to show the next must not.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -14,8 +15,8 @@ int main(int argc, char* argv[]) {
     db::SettingsStore store;
     app::DesktopHost host;
     app::Wizard wizard(host, store);
-    wizard.start();
-    if (wizard.ended())
-        return 0;
+    // From inside the event loop, so that the program answers the desktop while the stored
+    // login is tried, and an end of the program meanwhile ends the loop.
+    QTimer::singleShot(0, &application, [&wizard] { wizard.start(); });
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #include "db/Connection.h"
 
+#include "db/Cancellation.h"
 #include "db/OdbcCall.h"
 #include "db/OdbcHandles.h"
 
@@ -29,6 +30,8 @@ void limitWaits(SQLHSTMT stmt, SQLULEN seconds) {
 
 Connection Connection::open(const QString& connectionString, std::chrono::seconds loginTimeout,
                             std::chrono::seconds queryTimeout) {
+    if (const Cancellation* cancellation = Cancellation::current())
+        cancellation->throwIfCancelled();
     auto handles = std::make_shared<detail::ConnectionHandles>();
     handles->queryTimeoutSeconds =
         SQLULEN(std::max<std::chrono::seconds::rep>(queryTimeout.count(), 1));
@@ -48,12 +51,16 @@ Connection Connection::open(const QString& connectionString, std::chrono::second
                             SQLSMALLINT(in.size()), nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT),
           SQL_HANDLE_DBC, dbc, "connect");
     handles->connected = true;
+    // A login cannot be cancelled while it runs: work cancelled meanwhile stops here.
+    if (const Cancellation* cancellation = Cancellation::current())
+        cancellation->throwIfCancelled();
     return Connection(std::move(handles));
 }
 
 ResultSet Connection::tables() {
     SQLHDBC dbc = handles_->dbc.get();
     auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
+    statement->watchForCancel();
     SQLHSTMT stmt = statement->get();
     limitWaits(stmt, handles_->queryTimeoutSeconds);
     detail::checkWait(SQLTablesW(stmt, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0), stmt,
@@ -64,6 +71,7 @@ ResultSet Connection::tables() {
 ResultSet Connection::query(const QString& sql, ReadMode mode) {
     SQLHDBC dbc = handles_->dbc.get();
     auto statement = std::make_unique<detail::Handle>(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
+    statement->watchForCancel();
     SQLHSTMT stmt = statement->get();
     limitWaits(stmt, handles_->queryTimeoutSeconds);
     QString text = sql;

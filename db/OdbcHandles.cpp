@@ -1,5 +1,6 @@
 #include "db/OdbcHandles.h"
 
+#include "db/Cancellation.h"
 #include "db/OdbcCall.h"
 #include "db/TdsVersion.h"
 
@@ -16,18 +17,32 @@ Handle::~Handle() {
 }
 
 Handle::Handle(Handle&& other) noexcept
-    : type_(other.type_), handle_(std::exchange(other.handle_, SQLHANDLE{})) {}
+    : type_(other.type_), handle_(std::exchange(other.handle_, SQLHANDLE{})),
+      cancellation_(std::exchange(other.cancellation_, nullptr)) {}
 
 Handle& Handle::operator=(Handle&& other) noexcept {
     if (this != &other) {
         release();
         type_ = other.type_;
         handle_ = std::exchange(other.handle_, SQLHANDLE{});
+        cancellation_ = std::exchange(other.cancellation_, nullptr);
     }
     return *this;
 }
 
+void Handle::watchForCancel() {
+    Cancellation* cancellation = Cancellation::current();
+    if (cancellation == nullptr || cancellation_ != nullptr)
+        return;
+    cancellation->attach(handle_);
+    cancellation_ = cancellation;
+}
+
 void Handle::release() noexcept {
+    if (cancellation_ != nullptr) {
+        cancellation_->detach(handle_);
+        cancellation_ = nullptr;
+    }
     if (handle_ != SQL_NULL_HANDLE) {
         SQLFreeHandle(type_, handle_);
         handle_ = SQL_NULL_HANDLE;

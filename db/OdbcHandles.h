@@ -5,6 +5,10 @@
 #include <sql.h>
 #include <sqlext.h>
 
+namespace db {
+class Cancellation;
+}
+
 namespace db::detail {
 
 // Owns one ODBC handle of any kind and frees it on every path. Allocation failures throw
@@ -21,11 +25,16 @@ public:
     SQLHANDLE get() const { return handle_; }
     SQLSMALLINT type() const { return type_; }
 
+    // For a statement: registers it with the calling thread's Cancellation, if any, until it is
+    // freed. Throws db::Error when that work has been cancelled already.
+    void watchForCancel();
+
 private:
     void release() noexcept;
 
     SQLSMALLINT type_;
     SQLHANDLE handle_ = nullptr;
+    Cancellation* cancellation_ = nullptr;
 };
 
 // An ODBC 3 environment with the protocol pinned (see TdsVersion.h) before it is created.

@@ -46,12 +46,12 @@ TEST(LargeDocument, PastTwoGibibytesTheEndIsShownTypedAtAndMarked) {
     // The last lines on the screen are the text's own.
     const long first = editor.SendScintilla(Sci::SCI_GETFIRSTVISIBLELINE);
     EXPECT_GE(first + editor.SendScintilla(Sci::SCI_LINESONSCREEN), lines - 1);
-    const long secondLast = editor.SendScintilla(Sci::SCI_POSITIONFROMLINE,
-                                                 static_cast<unsigned long>(lines - 2));
+    const long secondLast =
+        editor.SendScintilla(Sci::SCI_POSITIONFROMLINE, static_cast<unsigned long>(lines - 2));
     EXPECT_EQ(secondLast, static_cast<long>(total - closing.size()));
-    const auto* shown = reinterpret_cast<const char*>(editor.SendScintilla(
-        Sci::SCI_GETRANGEPOINTER, static_cast<unsigned long>(secondLast),
-        static_cast<long>(closing.size())));
+    const auto* shown = reinterpret_cast<const char*>(
+        editor.SendScintilla(Sci::SCI_GETRANGEPOINTER, static_cast<unsigned long>(secondLast),
+                             static_cast<long>(closing.size())));
     EXPECT_EQ(std::string_view(shown, closing.size()), closing);
 
     QTest::keyClick(&editor, Qt::Key_A);
@@ -62,8 +62,7 @@ TEST(LargeDocument, PastTwoGibibytesTheEndIsShownTypedAtAndMarked) {
     QTRY_VERIFY_WITH_TIMEOUT(!editor.markMessage().isEmpty() && !editor.checking(), 600'000);
     EXPECT_TRUE(editor.markMessage().startsWith(QStringLiteral("line %1:").arg(lines)))
         << editor.markMessage().toStdString();
-    EXPECT_NE(editor.SendScintilla(Sci::SCI_INDICATORVALUEAT, 8ul,
-                                   static_cast<long>(total - 3)),
+    EXPECT_NE(editor.SendScintilla(Sci::SCI_INDICATORVALUEAT, 8ul, static_cast<long>(total - 3)),
               0);
     EXPECT_EQ(editor.SendScintilla(Sci::SCI_INDICATORVALUEAT, 8ul, static_cast<long>(secondLast)),
               0);

@@ -1,16 +1,20 @@
 #include "Fixture.h"
+#include "app/DatabaseTask.h"
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
 #include "app/look/Look.h"
+#include "db/Error.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -26,15 +30,22 @@ protected:
             " INSERT INTO Big SELECT i, 'name ' || i, 'a note of some length' FROM n;");
     }
 
-    // Runs `during` once, the first time the running operation serves the window system.
-    void whileRunning(std::function<void()> during) {
-        QTimer::singleShot(0, [this, during = std::move(during)] {
+    // Runs `during` once, the first time the running operation serves the window system with
+    // `ready` true.
+    void whileRunning(std::function<void()> during, std::function<bool()> ready = {}) {
+        auto* poll = new QTimer(&timers_);
+        QObject::connect(poll, &QTimer::timeout, poll, [=, this] {
+            if (ready && !ready())
+                return;
+            poll->stop();
             ranDuringOperation = wizard && wizard->busy();
             during();
         });
+        poll->start(0);
     }
 
     bool ranDuringOperation = false;
+    QObject timers_;
 };
 
 TEST_F(LongOperation, OtherPressesDuringAnExportAreIgnored) {
@@ -86,16 +97,94 @@ TEST_F(LongOperation, ClosingAPageDuringTheListingEndsTheProgram) {
     wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
     app::Form1& connection = wizard->form1();
     fillIn(connection, login());
-    whileRunning([&] {
-        QCloseEvent close;
-        QApplication::sendEvent(&connection, &close);
-    });
+    whileRunning(
+        [&] {
+            QCloseEvent close;
+            QApplication::sendEvent(&connection, &close);
+        },
+        [&] { return wizard->existingForm2() != nullptr; });
     press(connection.Check3);
     EXPECT_TRUE(ranDuringOperation);
     EXPECT_EQ(host.ends, 1);
     ASSERT_NE(wizard->existingForm2(), nullptr);
     EXPECT_FALSE(wizard->existingForm2()->isVisible());
     EXPECT_LT(wizard->existingForm2()->List1->count(), 20000);
+}
+
+// The longest time the window's event loop went without turning, measured by a timer that
+// asks to run every few milliseconds.
+class GapMeter {
+public:
+    GapMeter() {
+        QObject::connect(&ticks_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, sinceTick_.restart()); });
+        ticks_.setTimerType(Qt::PreciseTimer);
+        sinceTick_.start();
+        ticks_.start(5);
+    }
+    qint64 longestMs() {
+        longest_ = std::max(longest_, sinceTick_.elapsed());
+        return longest_;
+    }
+
+private:
+    QTimer ticks_;
+    QElapsedTimer sinceTick_;
+    qint64 longest_ = 0;
+};
+
+TEST_F(LongOperation, TheWindowStaysLiveWhileTheServerIsSlowToLogInAndToSendItsFirstRow) {
+    server.loginDelay(std::chrono::milliseconds(300));
+    server.firstRowDelay(std::chrono::milliseconds(300));
+    storeLogin(login());
+    wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
+    wizard->form1(); // its making is not what is measured
+    GapMeter gaps;
+    wizard->start(); // the login probe, then the listing
+    ASSERT_NE(wizard->existingForm2(), nullptr);
+    app::Form2& tables = *wizard->existingForm2();
+    ASSERT_EQ(tables.List1->count(), 3);
+    EXPECT_EQ(tables.List1->item(1)->text(), QStringLiteral("Customers"));
+    tables.List1->setCurrentRow(2); // Products
+    press(tables.Check3);
+    ASSERT_TRUE(wizard->form3().isVisible());
+    EXPECT_TRUE(wizard->form3().previewText().starts_with(
+        "<XML>\r\n <row>\r\n  <code>A1</code>\r\n  <price>10</price>"));
+    EXPECT_LE(gaps.longestMs(), 50);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(LongOperation, CancelWhileTheServerHoldsBackItsFirstRowStopsTheQueryAtOnce) {
+    app::Form2& tables = startOnTables();
+    server.firstRowDelay(std::chrono::seconds(4));
+    QElapsedTimer sinceCancel;
+    QTimer::singleShot(150, [&] {
+        sinceCancel.start();
+        press(tables.Check1);
+    });
+    press(tables.Check3);
+    ASSERT_TRUE(sinceCancel.isValid());
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_FALSE(wizard->form3().isVisible());
+    EXPECT_TRUE(wizard->form3().delimitedText().empty());
+    // The wizard waits for its database thread as it goes: the cancelled query has ended.
+    wizard.reset();
+    EXPECT_LE(sinceCancel.elapsed(), 200);
+    EXPECT_GE(server.attentions(), 1u);
+}
+
+TEST_F(LongOperation, CancelEndsTheProgramAtOnceAlsoWhenTheServerHasStopped) {
+    app::Form2& tables = startOnTables();
+    server.stallAfterRows(0); // not even a cancel is answered
+    QElapsedTimer sinceCancel;
+    QTimer::singleShot(150, [&] {
+        sinceCancel.start();
+        press(tables.Check1);
+    });
+    press(tables.Check3);
+    EXPECT_LE(sinceCancel.elapsed(), 200);
+    EXPECT_EQ(host.ends, 1);
+    server.stallAfterRows(-1); // the server answers again: the thread ends
 }
 
 TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLeaveIt) {
@@ -147,6 +236,45 @@ TEST_F(LongOperation, ThePreviewGrowsDuringARefreshAndEndsAsOneConversionWouldLe
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
     // The preview can be undone to nothing of the run: the run left no undo history.
     EXPECT_FALSE(o.RichTextBox1->isUndoAvailable());
+}
+
+TEST(DatabaseTask, ReportsProgressToTheWindowsThreadAtABoundedRateAndHandsBackTheFailure) {
+    constexpr std::int64_t kSteps = 2'000'000;
+    app::DatabaseTask task([](db::Progress& progress) {
+        progress.start(kSteps);
+        for (std::int64_t done = 1; done <= kSteps; ++done) {
+            progress.serve();
+            progress.step(done);
+        }
+        progress.end();
+        throw db::Error(QStringLiteral("the server went away"));
+    });
+    std::vector<qint64> reports;
+    bool elsewhere = false;
+    QObject::connect(&task, &app::DatabaseTask::progressed, &task, [&](qint64 done, qint64 steps) {
+        elsewhere = elsewhere || QThread::currentThread() != qApp->thread() || steps != kSteps;
+        reports.push_back(done);
+    });
+    QEventLoop loop;
+    QObject::connect(&task, &app::DatabaseTask::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer took;
+    took.start();
+    task.start();
+    loop.exec();
+
+    ASSERT_TRUE(task.done());
+    EXPECT_FALSE(elsewhere);
+    // At most one report per percent and one per interval, the first and the last.
+    EXPECT_LE(qint64(reports.size()),
+              100 + took.elapsed() / app::DatabaseTask::kProgressIntervalMs + 2);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), kSteps);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    try {
+        std::rethrow_exception(task.failure());
+    } catch (const db::Error& error) {
+        EXPECT_EQ(error.message(), QStringLiteral("the server went away"));
+    }
 }
 
 } // namespace

@@ -8,10 +8,12 @@
 #include "output/OutputStream.h"
 #include "output/XmlFile.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QTimer>
 
 namespace {
 
@@ -105,6 +107,25 @@ TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) 
     EXPECT_EQ(read(path("old.xml")), "old");
     EXPECT_TRUE(tables.isVisible());
     EXPECT_EQ(wizard->existingForm4(), nullptr);
+}
+
+TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOldFile) {
+    app::Form2& tables = backWithCustomersChosen();
+    write(path("old.xml"), "old");
+    host.memory = 0;
+    host.takeOffer = true;
+    host.dialogAnswers = {path("old.xml")};
+    host.duringOffer = [&] {
+        server.firstRowDelay(std::chrono::seconds(4));
+        QTimer::singleShot(150, [&] { press(tables.Check1); });
+    };
+    QElapsedTimer clock;
+    clock.start();
+    press(tables.Check3);
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(read(path("old.xml")), "old");
 }
 
 } // namespace

@@ -175,6 +175,14 @@ void Server::firstRowDelay(std::chrono::milliseconds delay) {
     state_->firstRowDelayMs = delay.count();
 }
 
+void Server::loginDelay(std::chrono::milliseconds delay) {
+    state_->loginDelayMs = delay.count();
+}
+
+void Server::packetDelay(std::chrono::milliseconds delay) {
+    state_->packetDelayMs = delay.count();
+}
+
 void Server::stallAfterRows(std::int64_t n) {
     state_->stallAfterRows = n;
 }

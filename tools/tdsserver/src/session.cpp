@@ -168,6 +168,7 @@ private:
     // ---- login ------------------------------------------------------------------------------
 
     bool answerLogin(const Message& m) {
+        pause(s_->loginDelayMs);
         LoginRecord rec = decodeLogin7(m.payload);
         const bool credentials = !s_->refuseLogins && equalsIgnoreCase(rec.user, s_->config.user) &&
                                  rec.password == s_->config.password;
@@ -714,6 +715,7 @@ private:
         ch_.flushFull();
         if (ch_.packetsSent() != packetsSeen_) {
             packetsSeen_ = ch_.packetsSent();
+            pause(s_->packetDelayMs);
             if (ch_.attentionArrived()) {
                 countAttention();
                 return Outcome::Cancelled;
@@ -730,6 +732,17 @@ private:
             if (s_->stopping)
                 throw ConnectionLost("server stopping");
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    // Sleeps `ms` milliseconds in short steps, so that stopping the server is not held up.
+    void pause(std::int64_t ms) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (s_->stopping)
+                throw ConnectionLost("server stopping");
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                deadline - std::chrono::steady_clock::now(), std::chrono::milliseconds(20)));
         }
     }
 

@@ -29,6 +29,8 @@ struct Server::State {
     std::atomic<std::int64_t> dropAfterRows{-1};
     std::atomic<std::int64_t> stallAfterRows{-1};
     std::atomic<std::int64_t> firstRowDelayMs{0};
+    std::atomic<std::int64_t> loginDelayMs{0};
+    std::atomic<std::int64_t> packetDelayMs{0};
     std::atomic<bool> stopping{false};
 
     mutable std::mutex recordsMutex;

@@ -105,6 +105,11 @@ public:
     // n < 0: never), as a stopped server does: nothing more is sent and a cancel is not
     // answered, until the fault is switched off or the server stops.
     void stallAfterRows(std::int64_t n);
+    // Waits this long before answering every login, as a distant or busy server does.
+    void loginDelay(std::chrono::milliseconds delay);
+    // Waits this long after each packet of a result, as a slow network does; a cancel is still
+    // seen at the next packet.
+    void packetDelay(std::chrono::milliseconds delay);
     // Connections accepted from now on are never answered, not even their PRELOGIN.
     void neverAnswer(bool never);
 
