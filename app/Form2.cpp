@@ -125,7 +125,7 @@ void Form2::exportTable() {
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->text()};
     // The whole text first: a failure leaves the options page as it was.
-    auto text = std::make_shared<CSVXML::JoinedString>();
+    auto text = std::make_shared<PreviewText>(previewTextLimit(wizard_));
     try {
         wizard_.runDatabaseWork([text, table, login = wizard_.connectionSettings(),
                                  timeout = wizard_.loginTimeout()](db::Progress& progress) {
@@ -134,6 +134,11 @@ void Form2::exportTable() {
     } catch (const db::Error& error) {
         pointer_->setSetting(look::Default);
         wizard_.host().showMessage(this, error.message());
+        return;
+    } catch (const TooLargeForPreview& large) {
+        std::string().swap(text->text);
+        offerSaveWithoutPreview(wizard_, *this, table, large.textSoFar, *ProgressBar1);
+        pointer_->setSetting(look::Default);
         return;
     }
     const std::optional<CSVXML::XmlSize> size =

@@ -92,6 +92,34 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
 
 } // namespace
 
+namespace {
+
+// What the options page gives back when it is filled again.
+std::uint64_t heldByOptionsPage(Form3& options) {
+    return options.Text1->size() + options.RichTextBox1->size();
+}
+
+} // namespace
+
+std::uint64_t previewTextLimit(Wizard& wizard) {
+    const std::optional<std::uint64_t> available = wizard.host().availableMemory();
+    if (!available)
+        return ~std::uint64_t{0};
+    return (*available + heldByOptionsPage(wizard.form3())) / 4;
+}
+
+void offerSaveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
+                             std::uint64_t textSoFar, QProgressBar& bar) {
+    const std::optional<std::uint64_t> available = wizard.host().availableMemory();
+    const QString text =
+        QStringLiteral("The XML of this table takes more than %1, and %2 of memory is available: "
+                       "too little to show it in the preview.\n\nSave it straight to a file "
+                       "instead?")
+            .arg(dataSize(textSoFar), dataSize(available.value_or(0)));
+    if (wizard.host().offer(&page, text, QStringLiteral("Save Without Preview")))
+        saveWithoutPreview(wizard, page, table, 0, bar);
+}
+
 std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
                                                  const db::TableEntry& table,
                                                  std::string& delimited, QProgressBar& bar) {
@@ -110,7 +138,7 @@ std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
         return size; // nothing to go by: the preview is tried
     // The new delimited text is copied into the options page; the old one and the old preview
     // are given back as the new ones come.
-    const std::uint64_t freed = options.delimitedText().size() + options.previewText().size();
+    const std::uint64_t freed = heldByOptionsPage(options);
     const std::uint64_t need =
         TextEditor::memoryToHold(size.bytes, size.lineBreaks + 1) + delimited.size();
     if (need + need / 4 + kSpareMemory <= *available + freed)

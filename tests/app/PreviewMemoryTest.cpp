@@ -29,6 +29,17 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
+    // What `tallowby-cli export` writes of Customers, through the preview's own path.
+    QByteArray customersFile() {
+        CSVXML::OutputStream out(path("expected.xml"));
+        EXPECT_TRUE(out.open());
+        CSVXML::XmlFileSink sink(out);
+        CSVXML::ConvertTextToXml(
+            CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Customers")}),
+            {}, sink);
+        EXPECT_TRUE(out.commit());
+        return read(path("expected.xml"));
+    }
     // Products shown in the preview, then back on the table page with Customers chosen.
     app::Form2& backWithCustomersChosen() {
         exportTable(QStringLiteral("Products"));
@@ -89,6 +100,20 @@ TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFin
     EXPECT_EQ(output.Text1->text(), path("streamed.xml"));
     EXPECT_EQ(output.Check6->text(), QStringLiteral("Exit"));
     EXPECT_EQ(tables.ProgressBar1->value(), 0);
+}
+
+// A delimited text that alone leaves no room for its preview is not read to its end.
+TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSave) {
+    host.memory = 40; // a limit of 10 bytes: the column names already pass it
+    host.takeOffer = true;
+    host.dialogAnswers = {path("streamed.xml")};
+    exportTable(QStringLiteral("Customers"));
+    ASSERT_EQ(host.offers.size(), 2u);
+    EXPECT_TRUE(host.offers[0].contains(QStringLiteral("takes more than")))
+        << host.offers[0].toStdString();
+    EXPECT_TRUE(wizard->form3().delimitedText().empty());
+    EXPECT_EQ(read(path("streamed.xml")), customersFile());
+    EXPECT_TRUE(wizard->form4().isVisible());
 }
 
 TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) {
