@@ -16,6 +16,11 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <cstdlib> // names the C library, so that __GLIBC__ is known below
+
+#if defined(__GLIBC__) && defined(__linux__)
+#include <malloc.h>
+#endif
 
 namespace app {
 
@@ -26,6 +31,13 @@ namespace {
 // Larger pieces of XML go into the preview as they come, so that one insertion never holds
 // up the window system for long.
 constexpr std::size_t kInsertChunk = 64 * 1024;
+constexpr std::size_t kGiveBackEvery = 32u << 20;
+
+void giveBackFreedMemory() {
+#if defined(__GLIBC__) && defined(__linux__)
+    malloc_trim(0);
+#endif
+}
 
 // The conversion's output, gathered and put at the end of the preview in batches: every time
 // the window system is served, and whenever a chunk's worth has come. The bar shows the share
@@ -59,7 +71,14 @@ public:
 private:
     void flush() {
         preview_.append(pending_);
+        sinceGivenBack_ += pending_.size();
         pending_.clear();
+        // The preview's line index grows step by step, each step a larger copy; the heap keeps
+        // what the steps free, and the peak would hold all of them (50 MB at a million rows).
+        if (sinceGivenBack_ >= kGiveBackEvery) {
+            giveBackFreedMemory();
+            sinceGivenBack_ = 0;
+        }
         bar_.setValue(static_cast<int>(percent_));
     }
 
@@ -67,6 +86,7 @@ private:
     QProgressBar& bar_;
     Wizard& wizard_;
     std::string pending_;
+    std::size_t sinceGivenBack_ = 0;
     std::int64_t steps_ = 0;
     float percent_ = 0;
 };
