@@ -517,7 +517,8 @@ struct Editing {
     Keystroke atEnd;
     Keystroke atStart;
     double ctrlEnd = 0;
-    long styledTo = 0; // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    long styledTo = 0;     // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    std::string lastLines; // the last two lines after Ctrl+End, line breaks shown as " | "
 };
 
 // In the full preview: Ctrl+End from the start, then letters typed at the end and at the
@@ -535,6 +536,24 @@ Editing timeEditing(app::TextEditor& editor) {
     const auto caret = editor.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
     if (caret < 0 || static_cast<std::size_t>(caret) != editor.size())
         throw Failure("Ctrl+End did not move the caret to the end of the preview");
+    using Sci = QsciScintillaBase;
+    const long lines = editor.SendScintilla(Sci::SCI_GETLINECOUNT);
+    const long from = editor.SendScintilla(Sci::SCI_POSITIONFROMLINE,
+                                           static_cast<unsigned long>(std::max(lines - 2, 0l)));
+    if (from < 0 || from > caret ||
+        editor.SendScintilla(Sci::SCI_GETFIRSTVISIBLELINE) +
+                editor.SendScintilla(Sci::SCI_LINESONSCREEN) <
+            lines - 1)
+        throw Failure("after Ctrl+End the last lines of the preview are not on the screen");
+    const std::string_view end = editor.bytes().substr(static_cast<std::size_t>(from));
+    if (end != std::string_view(
+                   reinterpret_cast<const char*>(editor.SendScintilla(
+                       Sci::SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), caret - from)),
+                   static_cast<std::size_t>(caret - from)))
+        throw Failure("after Ctrl+End the editor's last lines differ from its text");
+    editing.lastLines = std::string(end);
+    for (std::size_t at; (at = editing.lastLines.find("\r\n")) != std::string::npos;)
+        editing.lastLines.replace(at, 2, " | ");
 
     editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
     showNow(editor);
@@ -646,6 +665,7 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
          QStringLiteral("target <= 2.00  %1").arg(verdict(ratio <= 2.0)));
     line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(editing.ctrlEnd),
          QStringLiteral("target <= 1000 ms  %1").arg(verdict(editing.ctrlEnd <= 1.0)));
+    line(QStringLiteral("    the last lines shown"), QString::fromStdString(editing.lastLines));
     line(QStringLiteral("    styled to (SCI_GETENDSTYLED) after it"),
          QStringLiteral("%1 MB").arg(megabytes(double(editing.styledTo)), 0, 'f', 1));
     line(QStringLiteral("a letter typed at the end, shown (best of 5)"),
@@ -781,7 +801,8 @@ int runLarge(const Options& options, const db::ConnectionSettings& login) {
             throw Failure("the delimited text could not be written to " + csv.toStdString());
     }
     const QString cliFile = options.work + QStringLiteral("/large-cli.xml");
-    const double cli = timeCli(options, {QStringLiteral("convert"), QStringLiteral("-o"), cliFile, csv});
+    const double cli =
+        timeCli(options, {QStringLiteral("convert"), QStringLiteral("-o"), cliFile, csv});
 
     Session session(options.work + QStringLiteral("/wizard.conf"), login);
     timeWizard(session); // the small table, to reach the options page
@@ -795,7 +816,8 @@ int runLarge(const Options& options, const db::ConnectionSettings& login) {
     session.checkQuiet();
     app::TextEditor& preview = *page.RichTextBox1;
     if (!fileHolds(cliFile, preview.bytes(), "\r\n"))
-        throw Failure("the preview past 2 GiB with CR LF added differs from tallowby-cli convert's file");
+        throw Failure(
+            "the preview past 2 GiB with CR LF added differs from tallowby-cli convert's file");
 
     preview.setFocus();
     preview.SendScintilla(QsciScintillaBase::SCI_DOCUMENTSTART);
@@ -840,9 +862,10 @@ int runLarge(const Options& options, const db::ConnectionSettings& login) {
     std::printf("\n");
     line(QStringLiteral("preview past 2 GiB (synthetic)"),
          QStringLiteral("%1 MB").arg(megabytes(double(preview.size())), 0, 'f', 1),
-         QStringLiteral("%1 lines, %2").arg(lines).arg(preview.hasLargeDocument()
-                                                            ? QStringLiteral("64-bit positions")
-                                                            : QStringLiteral("32-bit positions")));
+         QStringLiteral("%1 lines, %2")
+             .arg(lines)
+             .arg(preview.hasLargeDocument() ? QStringLiteral("64-bit positions")
+                                             : QStringLiteral("32-bit positions")));
     line(QStringLiteral("tallowby-cli convert -o FILE, same text"), seconds(cli));
     line(QStringLiteral("Refresh filling it"), seconds(refresh));
     line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(ctrlEnd));
