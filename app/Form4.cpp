@@ -67,6 +67,10 @@ FileDialogRequest Form4::fileRequest(const QString& selected) {
             selected};
 }
 
+QString Form4::notSavedMessage(const QString& why) {
+    return QStringLiteral("The XML file was not saved: %1").arg(why);
+}
+
 void Form4::showSaved(const QString& path) {
     dialogFileName_ = path;
     Text1->setText(path);
@@ -97,8 +101,7 @@ void Form4::finish() {
     pointer_->setSetting(look::Default);
     if (result.status == CSVXML::SaveResult::Status::Failed) {
         // The caption stays "Finish": the user can correct the path and press again.
-        wizard_.host().showMessage(
-            this, QStringLiteral("The XML file was not saved: %1").arg(result.error));
+        wizard_.host().showMessage(this, notSavedMessage(result.error));
         return;
     }
     Check6->setText(kExit);

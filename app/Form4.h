@@ -24,6 +24,8 @@ public:
     // What the file dialog asks for where the XML is to go, `selected` chosen at first.
     static FileDialogRequest fileRequest(const QString& selected);
     const QString& dialogFileName() const { return dialogFileName_; }
+    // What the user is told when the file could not be written, and `why`.
+    static QString notSavedMessage(const QString& why);
 
     QLabel* Label1 = nullptr;
     QLineEdit* Text1 = nullptr;

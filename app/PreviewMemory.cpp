@@ -30,16 +30,6 @@ QString dataSize(std::uint64_t bytes) {
                                                QLocale::DataSizeSIFormat);
 }
 
-class AskHost final : public CSVXML::OverwriteQuestion {
-public:
-    AskHost(Host& host, QWidget* parent) : host_(host), parent_(parent) {}
-    bool confirm(const QString& message) override { return host_.askYesNo(parent_, message); }
-
-private:
-    Host& host_;
-    QWidget* parent_;
-};
-
 void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table, std::int64_t rows,
                         QProgressBar& bar) {
     Host& host = wizard.host();
@@ -48,12 +38,11 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
         host.chooseFile(&page, Form4::fileRequest(shown ? shown->dialogFileName() : QString()));
     if (!path || path->isEmpty())
         return;
-    AskHost question(host, &page);
-    if (FileExists(*path) && !question.confirm(CSVXML::overwriteMessage(*path)))
+    if (FileExists(*path) && !host.askYesNo(&page, CSVXML::overwriteMessage(*path)))
         return;
     const auto failed = [&](const QString& why) {
         bar.setValue(0);
-        host.showMessage(&page, QStringLiteral("The XML file was not saved: %1").arg(why));
+        host.showMessage(&page, Form4::notSavedMessage(why));
     };
     // What the work writes to lives with it: when the program ends during the work, the work
     // outlives this call until its thread has returned.
