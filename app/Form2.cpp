@@ -4,6 +4,7 @@
 #include "app/Form1.h"
 #include "app/Form3.h"
 #include "app/Host.h"
+#include "app/PreviewMemory.h"
 #include "app/PushCheckBox.h"
 #include "app/Wizard.h"
 #include "app/look/Look.h"
@@ -126,7 +127,7 @@ void Form2::exportTable() {
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->text()};
     // The whole text first: a failure leaves the options page as it was.
-    auto text = std::make_shared<CSVXML::JoinedString>();
+    auto text = std::make_shared<PreviewText>(previewTextLimit(wizard_));
     auto extracted = std::make_shared<CSVXML::ExtractResult>();
     try {
         wizard_.runDatabaseWork([text, extracted, table, login = wizard_.connectionSettings(),
@@ -137,11 +138,22 @@ void Form2::exportTable() {
         pointer_->setSetting(look::Default);
         wizard_.host().showMessage(this, error.message());
         return;
+    } catch (const TooLargeForPreview& large) {
+        std::string().swap(text->text);
+        offerSaveWithoutPreview(wizard_, *this, table, large.textSoFar, *ProgressBar1);
+        pointer_->setSetting(look::Default);
+        return;
+    }
+    const std::optional<CSVXML::XmlSize> size =
+        measureForPreview(wizard_, *this, table, text->text, *ProgressBar1);
+    if (!size) {
+        pointer_->setSetting(look::Default);
+        return;
     }
     Form3& options = wizard_.form3();
     options.setDelimitedText(text->text);
     std::string().swap(text->text); // the options page holds it now
-    options.convert(*ProgressBar1, *pointer_);
+    options.convert(*ProgressBar1, *pointer_, size);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);
     if (extracted->loneSurrogates > 0) {

@@ -16,6 +16,11 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <cstdlib> // names the C library, so that __GLIBC__ is known below
+
+#if defined(__GLIBC__) && defined(__linux__)
+#include <malloc.h>
+#endif
 
 namespace app {
 
@@ -26,6 +31,13 @@ namespace {
 // Larger pieces of XML go into the preview as they come, so that one insertion never holds
 // up the window system for long.
 constexpr std::size_t kInsertChunk = 64 * 1024;
+constexpr std::size_t kGiveBackEvery = 32u << 20;
+
+void giveBackFreedMemory() {
+#if defined(__GLIBC__) && defined(__linux__)
+    malloc_trim(0);
+#endif
+}
 
 // The conversion's output, gathered and put at the end of the preview in batches: every time
 // the window system is served, and whenever a chunk's worth has come. The bar shows the share
@@ -59,7 +71,14 @@ public:
 private:
     void flush() {
         preview_.append(pending_);
+        sinceGivenBack_ += pending_.size();
         pending_.clear();
+        // The preview's line index grows step by step, each step a larger copy; the heap keeps
+        // what the steps free, and the peak would hold all of them (50 MB at a million rows).
+        if (sinceGivenBack_ >= kGiveBackEvery) {
+            giveBackFreedMemory();
+            sinceGivenBack_ = 0;
+        }
         bar_.setValue(static_cast<int>(percent_));
     }
 
@@ -67,20 +86,38 @@ private:
     QProgressBar& bar_;
     Wizard& wizard_;
     std::string pending_;
+    std::size_t sinceGivenBack_ = 0;
     std::int64_t steps_ = 0;
     float percent_ = 0;
 };
 
+// The window system served as the wizard's pace allows, and nothing else.
+class WindowPacing final : public db::Progress {
+public:
+    explicit WindowPacing(Wizard& wizard) : wizard_(wizard) {}
+    void serve() override { wizard_.yieldIfDue(); }
+
+private:
+    Wizard& wizard_;
+};
+
 // While a conversion runs, the delimited text it reads stays put and the preview it fills takes
-// no typing (which would mix with the rows); the undo history starts after the run.
+// no typing (which would mix with the rows); the undo history starts after the run. The preview
+// makes room for exactly the XML to come: without a measure from the caller, it is emptied at
+// once and the XML measured then, the window system served meanwhile.
 class ConversionRun {
 public:
-    ConversionRun(TextEditor& source, TextEditor& preview)
+    ConversionRun(TextEditor& source, TextEditor& preview, Wizard& wizard,
+                  const CSVXML::ConversionOptions& options, std::optional<CSVXML::XmlSize> size)
         : source_(source), preview_(preview), sourceWasReadOnly_(source.isReadOnly()) {
         source_.setReadOnly(true);
-        // The XML holds every value of the delimited text, each between two tags: for a
-        // table's export about two and a half times its bytes.
-        preview_.beginFill(source_.size() / 2 * 5);
+        if (!size) {
+            preview_.beginFill();
+            preview_.clear();
+            WindowPacing pacing(wizard);
+            size = CSVXML::MeasureXml(source_.bytes(), options, pacing);
+        }
+        preview_.beginFill(size->bytes);
     }
     ~ConversionRun() {
         preview_.endFill();
@@ -225,11 +262,12 @@ std::string_view Form3::previewText() const {
     return RichTextBox1->bytes();
 }
 
-void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
+void Form3::convert(QProgressBar& bar, look::PagePointer& pointer,
+                    std::optional<CSVXML::XmlSize> size) {
     pointer.setSetting(look::Busy);
     const CSVXML::ConversionOptions settings = options();
     {
-        ConversionRun run(*Text1, *RichTextBox1);
+        ConversionRun run(*Text1, *RichTextBox1, wizard_, settings, size);
         PreviewSink sink(*RichTextBox1, bar, wizard_);
         CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink, sink);
     }

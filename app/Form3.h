@@ -2,7 +2,9 @@
 
 #include "app/Page.h"
 #include "convert/ConversionOptions.h"
+#include "convert/XmlSize.h"
 
+#include <optional>
 #include <string_view>
 
 class QCheckBox;
@@ -36,8 +38,10 @@ public:
     std::string_view previewText() const;
 
     // Converts the delimited text into the preview, driving `bar`, with `pointer` busy
-    // meanwhile. The preview grows while the run goes on.
-    void convert(QProgressBar& bar, look::PagePointer& pointer);
+    // meanwhile. The preview grows while the run goes on. `size` is the XML's measured size
+    // when the caller has it; else the run measures it first.
+    void convert(QProgressBar& bar, look::PagePointer& pointer,
+                 std::optional<CSVXML::XmlSize> size = std::nullopt);
 
     QPushButton* Command1 = nullptr;
     QCheckBox* Check2 = nullptr;

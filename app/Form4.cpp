@@ -60,14 +60,27 @@ void Form4::load() {
     Text1->clear();
 }
 
+FileDialogRequest Form4::fileRequest(const QString& selected) {
+    return {QStringLiteral("XML Output File"),
+            {QStringLiteral("XML Files (*.xml)"),
+             QStringLiteral("All Files (*)")}, // "*.*" hides names without a dot
+            selected};
+}
+
+QString Form4::notSavedMessage(const QString& why) {
+    return QStringLiteral("The XML file was not saved: %1").arg(why);
+}
+
+void Form4::showSaved(const QString& path) {
+    dialogFileName_ = path;
+    Text1->setText(path);
+    Check6->setText(kExit);
+}
+
 void Form4::browse() {
-    const FileDialogRequest request{
-        QStringLiteral("XML Output File"),
-        {QStringLiteral("XML Files (*.xml)"),
-         QStringLiteral("All Files (*)")}, // "*.*" hides names without a dot
-        dialogFileName_};
     // A cancelled dialog gives back the name it returned before.
-    if (const std::optional<QString> chosen = wizard_.host().chooseFile(this, request))
+    if (const std::optional<QString> chosen =
+            wizard_.host().chooseFile(this, fileRequest(dialogFileName_)))
         dialogFileName_ = *chosen;
     Text1->setText(dialogFileName_);
 }
@@ -90,8 +103,7 @@ void Form4::finish() {
     pointer_->setSetting(look::Default);
     if (result.status == CSVXML::SaveResult::Status::Failed) {
         // The caption stays "Finish": the user can correct the path and press again.
-        wizard_.host().showMessage(
-            this, QStringLiteral("The XML file was not saved: %1").arg(result.error));
+        wizard_.host().showMessage(this, notSavedMessage(result.error));
         return;
     }
     Check6->setText(kExit);

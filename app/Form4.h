@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/Host.h"
 #include "app/Page.h"
 
 class QFrame;
@@ -15,6 +16,16 @@ public:
     explicit Form4(Wizard& wizard);
 
     void load();
+
+    // The XML went to `path` another way (saved without a preview): the page shows it as after
+    // "Finish", the button reading "Exit".
+    void showSaved(const QString& path);
+
+    // What the file dialog asks for where the XML is to go, `selected` chosen at first.
+    static FileDialogRequest fileRequest(const QString& selected);
+    const QString& dialogFileName() const { return dialogFileName_; }
+    // What the user is told when the file could not be written, and `why`.
+    static QString notSavedMessage(const QString& why);
 
     QLabel* Label1 = nullptr;
     QLineEdit* Text1 = nullptr;

@@ -1,9 +1,12 @@
 #include "app/Host.h"
 
+#include "convert/AvailableMemory.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QWidget>
 
@@ -20,6 +23,19 @@ bool DesktopHost::askYesNo(QWidget* parent, const QString& text) {
                     QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
+}
+
+bool DesktopHost::offer(QWidget* parent, const QString& text, const QString& action) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf16(kMessageTitle), text,
+                    QMessageBox::Cancel, parent);
+    QPushButton* accept = box.addButton(action, QMessageBox::AcceptRole);
+    box.setDefaultButton(accept);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
+std::optional<std::uint64_t> Host::availableMemory() {
+    return CSVXML::availableMemory();
 }
 
 std::optional<QString> DesktopHost::chooseFile(QWidget* parent, const FileDialogRequest& request) {

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <cstdint>
 #include <optional>
 
 class QWidget;
@@ -27,6 +28,10 @@ public:
     virtual void showMessage(QWidget* parent, const QString& text) = 0;
     // A question with Yes and No, Yes the default. True means Yes.
     virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
+    // A message box offering `action` (the default) beside Cancel. True means `action`.
+    virtual bool offer(QWidget* parent, const QString& text, const QString& action) = 0;
+    // The memory the system can still give the program; nothing when it cannot be told.
+    virtual std::optional<std::uint64_t> availableMemory();
     // An Open dialog; nothing when the user cancels.
     virtual std::optional<QString> chooseFile(QWidget* parent,
                                               const FileDialogRequest& request) = 0;
@@ -43,6 +48,7 @@ class DesktopHost final : public Host {
 public:
     void showMessage(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
+    bool offer(QWidget* parent, const QString& text, const QString& action) override;
     std::optional<QString> chooseFile(QWidget* parent, const FileDialogRequest& request) override;
     double randomUnit() override;
     void openUrl(const QUrl& url) override;

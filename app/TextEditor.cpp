@@ -119,25 +119,39 @@ TextEditor::TextEditor(QWidget* parent, Kind kind, const QFont& font)
         SendScintilla(SCI_INDICSETFORE, static_cast<unsigned long>(kMarkIndicator),
                       QColor(Qt::red));
         SendScintilla(SCI_SETMOUSEDWELLTIME, 400ul);
-        connect(this, &QsciScintillaBase::SCN_DWELLSTART, this, &TextEditor::showMarkTip);
+        // The position the signal carries is an int; the tip finds its own from the point.
+        connect(this, &QsciScintillaBase::SCN_DWELLSTART, this,
+                [this](int, int x, int y) { showMarkTip(x, y); });
         connect(this, &QsciScintillaBase::SCN_DWELLEND, this, [] { QToolTip::hideText(); });
     }
-    useDocument(kind_ == Kind::Xml);
+    useDocument(kind_ == Kind::Xml, false);
 }
 
 TextEditor::~TextEditor() = default;
 
-void TextEditor::useDocument(bool styled) {
+// QScintilla's call takes and gives `long`, which holds a position on the platforms we build
+// for; its int-based helpers (lineIndexFromPosition and the like) do not, and are not used.
+static_assert(sizeof(long) == sizeof(TextEditor::Position));
+
+TextEditor::Position TextEditor::send(unsigned int message, std::uintptr_t wParam,
+                                      Position lParam) const {
+    return SendScintilla(message, static_cast<unsigned long>(wParam), static_cast<long>(lParam));
+}
+
+void TextEditor::useDocument(bool styled, bool large) {
     const bool readOnly = isReadOnly();
     setLexer(nullptr);
     setFolding(NoFoldStyle);
     // A document of our own in place of the editor's: one without styles holds no byte per
     // character beside the text.
-    const long options = styled ? SC_DOCUMENTOPTION_DEFAULT : SC_DOCUMENTOPTION_STYLES_NONE;
-    const long document = SendScintilla(SCI_CREATEDOCUMENT, 0ul, options);
-    SendScintilla(SCI_SETDOCPOINTER, 0ul, document);
-    SendScintilla(SCI_RELEASEDOCUMENT, 0ul, document); // the editor holds it now
+    Position options = styled ? SC_DOCUMENTOPTION_DEFAULT : SC_DOCUMENTOPTION_STYLES_NONE;
+    if (large)
+        options |= SC_DOCUMENTOPTION_TEXT_LARGE;
+    const Position document = send(SCI_CREATEDOCUMENT, 0, options);
+    send(SCI_SETDOCPOINTER, 0, document);
+    send(SCI_RELEASEDOCUMENT, 0, document); // the editor holds it now
     styled_ = styled;
+    large_ = large;
     SendScintilla(SCI_SETCODEPAGE, static_cast<unsigned long>(SC_CP_UTF8));
     SendScintilla(SCI_SETEOLMODE, static_cast<unsigned long>(SC_EOL_CRLF));
     if (styled && lexer_) {
@@ -158,21 +172,22 @@ void TextEditor::useDocument(bool styled) {
 }
 
 std::string_view TextEditor::bytes() const {
-    const auto length = static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH));
+    const auto length = static_cast<std::size_t>(send(SCI_GETLENGTH));
     if (length == 0)
         return {};
-    const auto* text = reinterpret_cast<const char*>(SendScintilla(SCI_GETCHARACTERPOINTER));
+    const auto* text = reinterpret_cast<const char*>(send(SCI_GETCHARACTERPOINTER));
     return {text, length};
 }
 
 std::size_t TextEditor::size() const {
-    return static_cast<std::size_t>(SendScintilla(SCI_GETLENGTH));
+    return static_cast<std::size_t>(send(SCI_GETLENGTH));
 }
 
 void TextEditor::beginFill(std::size_t expectedSize) {
+    if (!filling_) // a second call only tells the size
+        wasReadOnly_ = isReadOnly();
     filling_ = true;
     expectedSize_ = expectedSize;
-    wasReadOnly_ = isReadOnly();
     delayTimer_.stop();
     stepTimer_.stop();
     check_.reset();
@@ -186,8 +201,9 @@ void TextEditor::clear() {
     markMessage_.clear();
     // A small text after a large one gets its highlighting back.
     const bool styled = kind_ == Kind::Xml && (!filling_ || expectedSize_ <= kHighlightLimit);
-    if (styled_ != styled) {
-        useDocument(styled);
+    const bool large = filling_ && expectedSize_ > kLargeTextLimit;
+    if (styled_ != styled || large_ != large) {
+        useDocument(styled, large);
     } else {
         const bool readOnly = isReadOnly();
         SendScintilla(SCI_SETREADONLY, 0ul);
@@ -195,15 +211,20 @@ void TextEditor::clear() {
         SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
     }
     if (filling_ && expectedSize_ > 0)
-        SendScintilla(SCI_ALLOCATE, static_cast<unsigned long>(expectedSize_));
+        // With room for exactly the text, one of the last insertions still found it full and
+        // moved the whole text to a larger block (200 MB more at the peak of a million rows);
+        // a megabyte to spare keeps it in place.
+        send(SCI_ALLOCATE, expectedSize_ + (1u << 20));
     Q_EMIT contentChanged();
 }
 
 void TextEditor::append(std::string_view utf8) {
-    if (styled_ && size() + utf8.size() > kHighlightLimit) {
-        // Too large to highlight: the text so far moves to a document without styles.
+    const std::size_t total = size() + utf8.size();
+    if ((styled_ && total > kHighlightLimit) || (!large_ && total > kLargeTextLimit)) {
+        // Too large to highlight, or for 32-bit positions: the text so far moves to a document
+        // that can hold it.
         const std::string sofar(bytes());
-        useDocument(false);
+        useDocument(false, large_ || total > kLargeTextLimit);
         appendRaw(sofar);
     }
     appendRaw(utf8);
@@ -217,7 +238,7 @@ void TextEditor::appendRaw(std::string_view utf8) {
     const bool collecting = SendScintilla(SCI_GETUNDOCOLLECTION) != 0;
     SendScintilla(SCI_SETREADONLY, 0ul);
     SendScintilla(SCI_SETUNDOCOLLECTION, 0ul);
-    SendScintilla(SCI_APPENDTEXT, static_cast<unsigned long>(utf8.size()), utf8.data());
+    send(SCI_APPENDTEXT, utf8.size(), reinterpret_cast<Position>(utf8.data()));
     SendScintilla(SCI_SETUNDOCOLLECTION, collecting ? 1ul : 0ul);
     SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
 }
@@ -305,35 +326,36 @@ void TextEditor::checkStep() {
 }
 
 void TextEditor::setMark(const std::optional<XmlCheck::Problem>& problem) {
-    const long length = SendScintilla(SCI_GETLENGTH);
-    SendScintilla(SCI_SETINDICATORCURRENT, static_cast<unsigned long>(kMarkIndicator));
-    SendScintilla(SCI_INDICATORCLEARRANGE, 0ul, length);
+    const Position length = send(SCI_GETLENGTH);
+    send(SCI_SETINDICATORCURRENT, kMarkIndicator);
+    send(SCI_INDICATORCLEARRANGE, 0, length);
     markMessage_.clear();
     if (!problem)
         return;
     markMessage_ = problem->message;
     // The faulty line is underlined from its first non-blank character to its end; a fault on
     // an empty last line marks the line before it.
-    const long lines = SendScintilla(SCI_GETLINECOUNT);
-    long line = std::clamp<long>(static_cast<long>(problem->line) - 1, 0, lines - 1);
-    while (line > 0 && SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line)) ==
-                           SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line)))
+    const Position lines = send(SCI_GETLINECOUNT);
+    auto line = std::clamp<Position>(static_cast<Position>(problem->line) - 1, 0, lines - 1);
+    const auto at = [](Position l) { return static_cast<std::uintptr_t>(l); };
+    while (line > 0 &&
+           send(SCI_GETLINEENDPOSITION, at(line)) == send(SCI_POSITIONFROMLINE, at(line)))
         --line;
-    long start = SendScintilla(SCI_GETLINEINDENTPOSITION, static_cast<unsigned long>(line));
-    long end = SendScintilla(SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line));
+    Position start = send(SCI_GETLINEINDENTPOSITION, at(line));
+    Position end = send(SCI_GETLINEENDPOSITION, at(line));
     if (end <= start) {
-        start = SendScintilla(SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+        start = send(SCI_POSITIONFROMLINE, at(line));
         end = std::min(start + 1, length);
     }
     if (end > start)
-        SendScintilla(SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start), end - start);
+        send(SCI_INDICATORFILLRANGE, at(start), end - start);
 }
 
-void TextEditor::showMarkTip(int position, int x, int y) {
-    if (markMessage_.isEmpty() || position < 0)
+void TextEditor::showMarkTip(int x, int y) {
+    if (markMessage_.isEmpty())
         return;
-    if (SendScintilla(SCI_INDICATORVALUEAT, static_cast<unsigned long>(kMarkIndicator),
-                      static_cast<long>(position)) == 0)
+    const Position position = send(SCI_POSITIONFROMPOINTCLOSE, static_cast<std::uintptr_t>(x), y);
+    if (position < 0 || send(SCI_INDICATORVALUEAT, kMarkIndicator, position) == 0)
         return;
     QToolTip::showText(viewport()->mapToGlobal(QPoint(x, y)), markMessage_, viewport());
 }
@@ -373,21 +395,22 @@ QVariant TextEditor::inputMethodQuery(Qt::InputMethodQuery query) const {
     if (query != Qt::ImSurroundingText && query != Qt::ImCursorPosition &&
         query != Qt::ImAnchorPosition && query != Qt::ImCurrentSelection)
         return QsciScintilla::inputMethodQuery(query);
-    const long caret = SendScintilla(SCI_GETCURRENTPOS);
-    const long anchor = SendScintilla(SCI_GETANCHOR);
-    const auto line = static_cast<unsigned long>(SendScintilla(SCI_LINEFROMPOSITION, caret));
-    const long start = SendScintilla(SCI_POSITIONFROMLINE, line);
-    const long end = SendScintilla(SCI_GETLINEENDPOSITION, line);
+    const Position caret = send(SCI_GETCURRENTPOS);
+    const Position anchor = send(SCI_GETANCHOR);
+    const auto line =
+        static_cast<std::uintptr_t>(send(SCI_LINEFROMPOSITION, static_cast<std::uintptr_t>(caret)));
+    const Position start = send(SCI_POSITIONFROMLINE, line);
+    const Position end = send(SCI_GETLINEENDPOSITION, line);
     // A range pointer moves Scintilla's gap only when it lies inside the range; the whole
     // text's pointer would move it to the end, copying everything after the cursor.
-    const long length = SendScintilla(SCI_GETLENGTH);
-    const auto slice = [&](long from, long to) {
-        from = std::clamp(from, 0l, length);
-        to = std::clamp(to, from, length);
+    const Position length = send(SCI_GETLENGTH);
+    const auto slice = [&](Position from, Position to) {
+        from = std::clamp<Position>(from, 0, length);
+        to = std::clamp<Position>(to, from, length);
         if (to == from)
             return QString();
         const auto* text = reinterpret_cast<const char*>(
-            SendScintilla(SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), to - from));
+            send(SCI_GETRANGEPOINTER, static_cast<std::uintptr_t>(from), to - from));
         return QString::fromUtf8(text, to - from);
     };
     switch (query) {
@@ -400,9 +423,9 @@ QVariant TextEditor::inputMethodQuery(Qt::InputMethodQuery query) const {
                                               : slice(start, anchor).size();
     default: {
         // A selection of the whole of a large text is not copied for the input method.
-        constexpr long kLargestSelection = 64 * 1024;
-        const long from = std::min(caret, anchor);
-        const long to = std::max(caret, anchor);
+        constexpr Position kLargestSelection = 64 * 1024;
+        const Position from = std::min(caret, anchor);
+        const Position to = std::max(caret, anchor);
         return to - from > kLargestSelection ? QString() : slice(from, to);
     }
     }

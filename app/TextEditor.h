@@ -37,6 +37,21 @@ public:
     // above it the text is plain and no style byte per character is held.
     static constexpr std::size_t kHighlightLimit = 16u << 20;
 
+    // Past this size the document keeps its positions and line starts 64-bit: a document of
+    // 32-bit positions shows garbage past 2 GiB. Below it the 32-bit index is kept, since at 8
+    // bytes instead of 4 per line it would cost 40 MB more at a million rows of ten lines.
+    static constexpr std::size_t kLargeTextLimit = 0x7fff'ffffu;
+
+    // A position or a line number in the text, as wide as Scintilla's own.
+    using Position = std::intptr_t;
+
+    // About what a document of `bytes` in `lines` lines takes: the text, and the start of each
+    // line in a table that grows in steps.
+    static std::uint64_t memoryToHold(std::uint64_t bytes, std::uint64_t lines) {
+        const std::uint64_t position = bytes > kLargeTextLimit ? 8 : 4;
+        return bytes + lines * position * 3 / 2;
+    }
+
     TextEditor(QWidget* parent, Kind kind, const QFont& font);
     ~TextEditor() override;
 
@@ -45,12 +60,14 @@ public:
     std::size_t size() const;
     bool isEmptyText() const { return size() == 0; }
     bool isHighlighted() const { return lexer() != nullptr; }
+    bool hasLargeDocument() const { return large_; }
 
     // A programmatic fill: between begin and end the editor is read-only and keeps no undo
     // history; `clear` empties it, `append` adds at the end. `expectedSize`, when known, is
     // the size the text is expected to reach: room for it is made at once (growing step by
     // step copies the whole text each time), and a text expected to be too large to highlight
-    // is plain from the start instead of moving to a plain document half-way.
+    // is plain from the start instead of moving to a plain document half-way. Called again
+    // during a fill, it tells the size found since.
     void beginFill(std::size_t expectedSize = 0);
     void clear() override;
     void append(std::string_view utf8);
@@ -82,18 +99,21 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    void useDocument(bool styled);
+    // Scintilla's message call with the position-wide forms of its arguments and result.
+    Position send(unsigned int message, std::uintptr_t wParam = 0, Position lParam = 0) const;
+    void useDocument(bool styled, bool large);
     void appendRaw(std::string_view utf8);
     void userChanged();
     void rearm();
     void startCheck();
     void checkStep();
     void setMark(const std::optional<XmlCheck::Problem>& problem);
-    void showMarkTip(int position, int x, int y);
+    void showMarkTip(int x, int y);
 
     Kind kind_;
     QsciLexerXML* lexer_ = nullptr;
     bool styled_ = true;
+    bool large_ = false;
     bool filling_ = false;
     std::size_t expectedSize_ = 0;
     bool wasReadOnly_ = false;

@@ -6,7 +6,7 @@
 #include "db/Error.h"
 #include "db/TableCatalogue.h"
 #include "output/OutputStream.h"
-#include "output/XmlFile.h"
+#include "output/TableExport.h"
 
 #include <cstdio>
 #include <exception>
@@ -142,27 +142,6 @@ private:
     CSVXML::OutputStream& out_;
 };
 
-// Each line straight into the conversion, and its XML straight out.
-class XmlSink final : public CSVXML::ExtractSink {
-public:
-    XmlSink(const CSVXML::ConversionOptions& options, CSVXML::OutputStream& out)
-        : file_(out), converter_(options, file_) {}
-    void header(std::string_view line) override { converter_.addLine(line); }
-    void row(std::string_view line) override { converter_.addLine(line); }
-    void rowWithNulls(std::string_view line, const std::vector<bool>& nulls) override {
-        converter_.addLine(line, nulls);
-    }
-    // The closing tag and the end of the file.
-    void close() { converter_.finish(); }
-    const CSVXML::RefusedCharacters& refusedCharacters() const {
-        return converter_.refusedCharacters();
-    }
-
-private:
-    CSVXML::XmlFileSink file_;
-    CSVXML::XmlConverter converter_;
-};
-
 // Told like the characters XML 1.0 cannot hold: a warning, or with `strict` a failure. Returns
 // false when the output must not be kept.
 bool reportLoneSurrogates(const CSVXML::ExtractResult& result, bool strict, bool toFile) {
@@ -214,7 +193,7 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
                                                           args.login.queryTimeout),
                                  false, toFile);
         } else {
-            XmlSink sink(args.options, out);
+            CSVXML::XmlExportSink sink(args.options, out);
             const CSVXML::ExtractResult extracted =
                 CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
                                          args.login.loginTimeout, args.login.queryTimeout);

@@ -1,7 +1,7 @@
 // bench_app: the wizard's export of one large table, measured offscreen against the test server
 // running in this process. bench/app/run makes the table and starts this; see README.md here.
 //
-//   bench_app --data FILE --cli PATH --work DIR --rows N [--reps N] [--capacity]
+//   bench_app --data FILE --cli PATH --work DIR --rows N [--reps N] [--capacity | --large]
 //
 // FILE is a SQLite file holding the table [bench] of N rows; it is served as the database
 // "bench" on a free port of 127.0.0.1. Without --capacity, each of --reps rounds times, in turn:
@@ -14,6 +14,8 @@
 // page's delimited text, Ctrl+End in the preview, and a letter typed at its end and its start.
 // With --capacity it runs (w) once, then the same Finish and editing figures, and reports the
 // time and the memory it took: the process does nothing else first, so its peak is the run's.
+// With --large it fills the preview past 2 GiB from a delimited text of its own and checks the
+// end after Ctrl+End, a letter typed there and the file "Finish" writes against the command line.
 //
 // Exit status: 0 done (a missed target is a result, not a failure), 1 something did not work
 // (a message box, a wrong preview or file, a failed command), 2 a usage error.
@@ -74,6 +76,7 @@ struct Options {
     long long rows = 0;
     int reps = 3;
     bool capacity = false;
+    bool large = false;
 };
 
 // Peak resident memory of this process so far, in bytes.
@@ -104,6 +107,10 @@ class BenchHost final : public app::Host {
 public:
     void showMessage(QWidget*, const QString& text) override { messages.push_back(text); }
     bool askYesNo(QWidget*, const QString& text) override {
+        messages.push_back(text);
+        return false;
+    }
+    bool offer(QWidget*, const QString& text, const QString&) override {
         messages.push_back(text);
         return false;
     }
@@ -510,7 +517,8 @@ struct Editing {
     Keystroke atEnd;
     Keystroke atStart;
     double ctrlEnd = 0;
-    long styledTo = 0; // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    long styledTo = 0;     // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    std::string lastLines; // the last two lines after Ctrl+End, line breaks shown as " | "
 };
 
 // In the full preview: Ctrl+End from the start, then letters typed at the end and at the
@@ -528,6 +536,24 @@ Editing timeEditing(app::TextEditor& editor) {
     const auto caret = editor.SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS);
     if (caret < 0 || static_cast<std::size_t>(caret) != editor.size())
         throw Failure("Ctrl+End did not move the caret to the end of the preview");
+    using Sci = QsciScintillaBase;
+    const long lines = editor.SendScintilla(Sci::SCI_GETLINECOUNT);
+    const long from = editor.SendScintilla(Sci::SCI_POSITIONFROMLINE,
+                                           static_cast<unsigned long>(std::max(lines - 2, 0l)));
+    if (from < 0 || from > caret ||
+        editor.SendScintilla(Sci::SCI_GETFIRSTVISIBLELINE) +
+                editor.SendScintilla(Sci::SCI_LINESONSCREEN) <
+            lines - 1)
+        throw Failure("after Ctrl+End the last lines of the preview are not on the screen");
+    const std::string_view end = editor.bytes().substr(static_cast<std::size_t>(from));
+    if (end != std::string_view(
+                   reinterpret_cast<const char*>(editor.SendScintilla(
+                       Sci::SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), caret - from)),
+                   static_cast<std::size_t>(caret - from)))
+        throw Failure("after Ctrl+End the editor's last lines differ from its text");
+    editing.lastLines = std::string(end);
+    for (std::size_t at; (at = editing.lastLines.find("\r\n")) != std::string::npos;)
+        editing.lastLines.replace(at, 2, " | ");
 
     editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
     showNow(editor);
@@ -639,6 +665,7 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
          QStringLiteral("target <= 2.00  %1").arg(verdict(ratio <= 2.0)));
     line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(editing.ctrlEnd),
          QStringLiteral("target <= 1000 ms  %1").arg(verdict(editing.ctrlEnd <= 1.0)));
+    line(QStringLiteral("    the last lines shown"), QString::fromStdString(editing.lastLines));
     line(QStringLiteral("    styled to (SCI_GETENDSTYLED) after it"),
          QStringLiteral("%1 MB").arg(megabytes(double(editing.styledTo)), 0, 'f', 1));
     line(QStringLiteral("a letter typed at the end, shown (best of 5)"),
@@ -722,6 +749,140 @@ int runCapacity(const Options& options, const db::ConnectionSettings& login) {
          QStringLiteral("%1 MB").arg(megabytes(withoutPreview - withoutBoxes), 0, 'f', 0));
     line(QStringLiteral("resident memory left"),
          QStringLiteral("%1 MB").arg(megabytes(withoutBoxes), 0, 'f', 0));
+    return 0;
+}
+
+// The last `count` bytes of a file.
+std::string fileTail(const QString& path, qint64 count) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() < count || !file.seek(file.size() - count))
+        return {};
+    return file.read(count).toStdString();
+}
+
+// Whether `wizard` is `cli` with `typed` put in before its closing CR LF, read in slices.
+bool sameButTyped(const QString& wizard, const QString& cli, std::string_view typed) {
+    QFile a(wizard);
+    QFile b(cli);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) ||
+        a.size() != b.size() + static_cast<qint64>(typed.size()) || b.size() < 2)
+        return false;
+    qint64 left = b.size() - 2;
+    constexpr qint64 kSlice = 1 << 20;
+    while (left > 0) {
+        const qint64 n = std::min(left, kSlice);
+        if (a.read(n) != b.read(n))
+            return false;
+        left -= n;
+    }
+    return a.readAll().toStdString() == std::string(typed) + "\r\n" && b.readAll() == "\r\n";
+}
+
+// A preview past 2 GiB, from a delimited text made here: eight columns of long names and
+// one-letter values, so that 60 MB of text give 2.25 GB of XML. "Refresh" fills the preview with
+// it; then Ctrl+End must show the XML's own last lines, a letter typed there must land at the
+// end, and "Finish" must write what `tallowby-cli convert` writes of the same text with that
+// letter put in.
+int runLarge(const Options& options, const db::ConnectionSettings& login) {
+    constexpr int kRows = 3'700'000;
+    std::string text;
+    for (int column = 1; column <= 8; ++column)
+        text += (column > 1 ? "," : "") + std::string("a_column_name_thirty_letters_lo") +
+                std::to_string(column);
+    text.reserve(text.size() + std::size_t{kRows} * 17);
+    for (int row = 0; row < kRows; ++row)
+        text += "\r\na,b,c,d,e,f,g,h";
+    const QString csv = options.work + QStringLiteral("/large.csv");
+    {
+        QFile file(csv);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(text.data(), static_cast<qint64>(text.size())) !=
+                static_cast<qint64>(text.size()))
+            throw Failure("the delimited text could not be written to " + csv.toStdString());
+    }
+    const QString cliFile = options.work + QStringLiteral("/large-cli.xml");
+    const double cli =
+        timeCli(options, {QStringLiteral("convert"), QStringLiteral("-o"), cliFile, csv});
+
+    Session session(options.work + QStringLiteral("/wizard.conf"), login);
+    timeWizard(session); // the small table, to reach the options page
+    app::Form3& page = session.optionsPage();
+    page.setDelimitedText(text);
+    std::string().swap(text);
+    Clock::time_point start = Clock::now();
+    QTest::mouseClick(page.Check17, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    const double refresh = secondsSince(start);
+    session.checkQuiet();
+    app::TextEditor& preview = *page.RichTextBox1;
+    if (!fileHolds(cliFile, preview.bytes(), "\r\n"))
+        throw Failure(
+            "the preview past 2 GiB with CR LF added differs from tallowby-cli convert's file");
+
+    preview.setFocus();
+    preview.SendScintilla(QsciScintillaBase::SCI_DOCUMENTSTART);
+    showNow(preview);
+    start = Clock::now();
+    QTest::keyClick(&preview, Qt::Key_End, Qt::ControlModifier);
+    showNow(preview);
+    const double ctrlEnd = secondsSince(start);
+    using Sci = QsciScintillaBase;
+    const long lines = preview.SendScintilla(Sci::SCI_GETLINECOUNT);
+    const long firstShown = preview.SendScintilla(Sci::SCI_GETFIRSTVISIBLELINE);
+    const long onScreen = preview.SendScintilla(Sci::SCI_LINESONSCREEN);
+    // The last three lines as the editor lays them out: from the start of their first.
+    const long from =
+        preview.SendScintilla(Sci::SCI_POSITIONFROMLINE, static_cast<unsigned long>(lines - 3));
+    const long length = preview.SendScintilla(Sci::SCI_GETLENGTH);
+    const std::string shown(
+        reinterpret_cast<const char*>(preview.SendScintilla(
+            Sci::SCI_GETRANGEPOINTER, static_cast<unsigned long>(from), length - from)),
+        static_cast<std::size_t>(length - from));
+    const std::string expectedEnd = fileTail(cliFile, static_cast<qint64>(shown.size()) + 2);
+    if (firstShown + onScreen < lines - 1 || shown + "\r\n" != expectedEnd)
+        throw Failure("after Ctrl+End the last lines shown are not the XML's own");
+    QTest::keyClick(&preview, Qt::Key_Q);
+    showNow(preview);
+    if (!preview.bytes().ends_with("</XML>q"))
+        throw Failure("the letter typed after Ctrl+End did not land at the end");
+
+    QTest::mouseClick(page.Check7, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    app::Form4& output = session.wizard().form4();
+    const QString written = options.work + QStringLiteral("/large-wizard.xml");
+    output.Text1->setText(written);
+    start = Clock::now();
+    QTest::mouseClick(output.Check6, Qt::LeftButton);
+    QCoreApplication::processEvents();
+    const double finish = secondsSince(start);
+    session.checkQuiet();
+    if (!sameButTyped(written, cliFile, "q"))
+        throw Failure("the file Finish wrote is not tallowby-cli convert's with the typed letter");
+
+    std::printf("\n");
+    line(QStringLiteral("preview past 2 GiB (synthetic)"),
+         QStringLiteral("%1 MB").arg(megabytes(double(preview.size())), 0, 'f', 1),
+         QStringLiteral("%1 lines, %2")
+             .arg(lines)
+             .arg(preview.hasLargeDocument() ? QStringLiteral("64-bit positions")
+                                             : QStringLiteral("32-bit positions")));
+    line(QStringLiteral("tallowby-cli convert -o FILE, same text"), seconds(cli));
+    line(QStringLiteral("Refresh filling it"), seconds(refresh));
+    line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(ctrlEnd));
+    std::string last = shown;
+    for (std::size_t at; (at = last.find("\r\n")) != std::string::npos;)
+        last.replace(at, 2, " | ");
+    line(QStringLiteral("    last lines shown"), QString::fromStdString(last),
+         QStringLiteral("the XML's own: yes"));
+    line(QStringLiteral("a letter typed there"), QStringLiteral("at the end"),
+         QStringLiteral("the text ends \"</XML>q\""));
+    line(QStringLiteral("\"Finish\" on the output page + one turn"), seconds(finish),
+         QStringLiteral("file == tallowby-cli convert's + the letter: yes"));
+    line(QStringLiteral("whole-process peak resident memory (VmHWM)"),
+         QStringLiteral("%1 MB").arg(megabytes(highWaterBytes()), 0, 'f', 0));
+    QFile::remove(written);
+    QFile::remove(cliFile);
+    QFile::remove(csv);
     return 0;
 }
 
@@ -836,6 +997,10 @@ std::optional<Options> parse(const QStringList& arguments) {
             options.capacity = true;
             continue;
         }
+        if (argument == QLatin1String("--large")) {
+            options.large = true;
+            continue;
+        }
         if (!(given = value()))
             return std::nullopt;
         if (argument == QLatin1String("--data"))
@@ -854,7 +1019,7 @@ std::optional<Options> parse(const QStringList& arguments) {
             return std::nullopt;
     }
     if (options.data.isEmpty() || options.work.isEmpty() || options.rows < 1 || options.reps < 1 ||
-        (!options.capacity && options.cli.isEmpty()))
+        ((!options.capacity || options.large) && options.cli.isEmpty()))
         return std::nullopt;
     return options;
 }
@@ -874,7 +1039,7 @@ int main(int argc, char* argv[]) {
     const std::optional<Options> options = parse(QCoreApplication::arguments());
     if (!options) {
         std::fputs("usage: bench_app --data FILE --cli PATH --work DIR --rows N [--reps N] "
-                   "[--capacity]\n",
+                   "[--capacity | --large]\n",
                    stderr);
         return 2;
     }
@@ -894,8 +1059,9 @@ int main(int argc, char* argv[]) {
         std::printf("(%ld cores, load average %s at the start)\n", sysconf(_SC_NPROCESSORS_ONLN),
                     qPrintable(loadAverage()));
         std::fflush(stdout);
-        const int status = options->capacity ? runCapacity(*options, login)
-                                             : runComparison(*options, login, server);
+        const int status = options->large      ? runLarge(*options, login)
+                           : options->capacity ? runCapacity(*options, login)
+                                               : runComparison(*options, login, server);
         std::printf("(load average %s at the end)\n", qPrintable(loadAverage()));
         server.stop();
         return status;

@@ -21,6 +21,14 @@ bool RecordingHost::askYesNo(QWidget*, const QString& text) {
     return answerYes;
 }
 
+bool RecordingHost::offer(QWidget*, const QString& text, const QString& action) {
+    offers.push_back(text);
+    offers.push_back(action);
+    if (duringOffer)
+        duringOffer();
+    return takeOffer;
+}
+
 std::optional<QString> RecordingHost::chooseFile(QWidget*, const app::FileDialogRequest& request) {
     dialogs.push_back(request);
     if (dialogAnswers.empty())

@@ -24,6 +24,8 @@ class RecordingHost final : public app::Host {
 public:
     void showMessage(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
+    bool offer(QWidget* parent, const QString& text, const QString& action) override;
+    std::optional<std::uint64_t> availableMemory() override { return memory; }
     std::optional<QString> chooseFile(QWidget* parent,
                                       const app::FileDialogRequest& request) override;
     double randomUnit() override { return random; }
@@ -34,6 +36,10 @@ public:
     std::vector<QWidget*> messageParents;
     std::vector<QString> questions;
     bool answerYes = true;
+    std::vector<QString> offers; // text, then the offered action
+    bool takeOffer = false;
+    std::function<void()> duringOffer;
+    std::optional<std::uint64_t> memory = std::uint64_t{1} << 40;
     std::vector<app::FileDialogRequest> dialogs;
     std::deque<QString> dialogAnswers; // none left, or a null string: cancelled
     double random = 0.5;

@@ -1,0 +1,146 @@
+#include "app/PreviewMemory.h"
+
+#include "app/Form3.h"
+#include "app/Form4.h"
+#include "app/Host.h"
+#include "app/Page.h"
+#include "app/TextEditor.h"
+#include "app/Wizard.h"
+#include "convert/ExtractTableText.h"
+#include "db/Error.h"
+#include "output/FileExists.h"
+#include "output/SaveTextToFile.h"
+#include "output/TableExport.h"
+
+#include <QLocale>
+#include <QProgressBar>
+#include <algorithm>
+#include <memory>
+
+namespace app {
+
+namespace {
+
+// Beyond what the preview itself takes: the rest of the program, the window system and the
+// system's own needs, so that nothing has to be swapped out or killed to make room.
+constexpr std::uint64_t kSpareMemory = 256u << 20;
+
+QString dataSize(std::uint64_t bytes) {
+    return QLocale::system().formattedDataSize(static_cast<qint64>(bytes), 1,
+                                               QLocale::DataSizeSIFormat);
+}
+
+void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table, std::int64_t rows,
+                        QProgressBar& bar) {
+    Host& host = wizard.host();
+    const Form4* shown = wizard.existingForm4();
+    const std::optional<QString> path =
+        host.chooseFile(&page, Form4::fileRequest(shown ? shown->dialogFileName() : QString()));
+    if (!path || path->isEmpty())
+        return;
+    if (FileExists(*path) && !host.askYesNo(&page, CSVXML::overwriteMessage(*path)))
+        return;
+    const auto failed = [&](const QString& why) {
+        bar.setValue(0);
+        host.showMessage(&page, Form4::notSavedMessage(why));
+    };
+    // What the work writes to lives with it: when the program ends during the work, the work
+    // outlives this call until its thread has returned.
+    struct Export {
+        Export(const QString& file, const CSVXML::ConversionOptions& given)
+            : options(given), out(file, CSVXML::OutputStream::LineBreaks::CrLf) {}
+        const CSVXML::ConversionOptions options;
+        CSVXML::OutputStream out;
+    };
+    const auto job = std::make_shared<Export>(*path, wizard.form3().options());
+    if (!job->out.open())
+        return failed(job->out.error());
+    try {
+        wizard.runDatabaseWork(
+            [job, table, login = wizard.connectionSettings(),
+             timeout = wizard.loginTimeout()](db::Progress& progress) {
+                CSVXML::XmlExportSink sink(job->options, job->out);
+                CSVXML::ExtractTableText(login, table, sink, progress, timeout);
+                sink.close();
+            },
+            // The share of the rows already in the file.
+            [&bar, rows](qint64 done, qint64) {
+                bar.setValue(static_cast<int>(
+                    db::Progress::percent(std::min<std::int64_t>(done, rows), rows)));
+            });
+    } catch (const db::Error& error) {
+        return failed(error.message()); // not committed: an old file stays as it was
+    }
+    bar.setValue(0);
+    if (!job->out.commit())
+        return failed(job->out.error());
+    Form4& output = wizard.form4();
+    output.showSaved(*path);
+    wizard.move(page, output);
+}
+
+} // namespace
+
+namespace {
+
+// What the options page gives back when it is filled again.
+std::uint64_t heldByOptionsPage(Form3& options) {
+    return options.Text1->size() + options.RichTextBox1->size();
+}
+
+} // namespace
+
+std::uint64_t previewTextLimit(Wizard& wizard) {
+    const std::optional<std::uint64_t> available = wizard.host().availableMemory();
+    if (!available)
+        return ~std::uint64_t{0};
+    return (*available + heldByOptionsPage(wizard.form3())) / 4;
+}
+
+void offerSaveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
+                             std::uint64_t textSoFar, QProgressBar& bar) {
+    const std::optional<std::uint64_t> available = wizard.host().availableMemory();
+    const QString text =
+        QStringLiteral("The XML of this table takes more than %1, and %2 of memory is available: "
+                       "too little to show it in the preview.\n\nSave it straight to a file "
+                       "instead?")
+            .arg(dataSize(textSoFar), dataSize(available.value_or(0)));
+    if (wizard.host().offer(&page, text, QStringLiteral("Save Without Preview")))
+        saveWithoutPreview(wizard, page, table, 0, bar);
+}
+
+std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
+                                                 const db::TableEntry& table,
+                                                 std::string& delimited, QProgressBar& bar) {
+    Form3& options = wizard.form3();
+    class Pacing final : public db::Progress {
+    public:
+        explicit Pacing(Wizard& w) : wizard_(w) {}
+        void serve() override { wizard_.yieldIfDue(); }
+
+    private:
+        Wizard& wizard_;
+    } pacing(wizard);
+    const CSVXML::XmlSize size = CSVXML::MeasureXml(delimited, options.options(), pacing);
+    const std::optional<std::uint64_t> available = wizard.host().availableMemory();
+    if (!available)
+        return size; // nothing to go by: the preview is tried
+    // The new delimited text is copied into the options page; the old one and the old preview
+    // are given back as the new ones come.
+    const std::uint64_t freed = heldByOptionsPage(options);
+    const std::uint64_t need =
+        TextEditor::memoryToHold(size.bytes, size.lineBreaks + 1) + delimited.size();
+    if (need + need / 4 + kSpareMemory <= *available + freed)
+        return size;
+    const QString text =
+        QStringLiteral("The XML of this table takes %1, and %2 of memory is available: too "
+                       "little to show it in the preview.\n\nSave it straight to a file instead?")
+            .arg(dataSize(size.bytes), dataSize(*available));
+    if (!wizard.host().offer(&page, text, QStringLiteral("Save Without Preview")))
+        return std::nullopt;
+    std::string().swap(delimited); // the save reads the table again, row by row
+    saveWithoutPreview(wizard, page, table, size.rows, bar);
+    return std::nullopt;
+}
+
+} // namespace app

@@ -1,0 +1,45 @@
+#include "XmlSize.h"
+
+#include "ConvertTextToXml.h"
+
+#include <algorithm>
+
+namespace CSVXML {
+
+namespace {
+
+class CountingSink final : public ConversionSink {
+public:
+    void begin() override { size = {}; }
+    void append(std::string_view xml) override {
+        size.bytes += xml.size();
+        size.lineBreaks += static_cast<std::uint64_t>(std::count(xml.begin(), xml.end(), '\n'));
+    }
+    XmlSize size;
+};
+
+// Only the serving of the caller's progress: the bar belongs to the conversion that follows.
+class ServeOnly final : public db::Progress {
+public:
+    explicit ServeOnly(db::Progress& outer) : outer_(outer) {}
+    void start(std::int64_t steps) override { rows = steps; }
+    void serve() override { outer_.serve(); }
+    std::int64_t rows = 0;
+
+private:
+    db::Progress& outer_;
+};
+
+} // namespace
+
+XmlSize MeasureXml(std::string_view text, const ConversionOptions& options,
+                   db::Progress& progress) {
+    CountingSink sink;
+    ServeOnly serving(progress);
+    ConvertTextToXml(text, options, sink, serving);
+    XmlSize size = sink.size;
+    size.rows = serving.rows;
+    return size;
+}
+
+} // namespace CSVXML

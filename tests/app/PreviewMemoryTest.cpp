@@ -1,0 +1,156 @@
+#include "Fixture.h"
+#include "app/Form2.h"
+#include "app/Form3.h"
+#include "app/Form4.h"
+#include "app/PushCheckBox.h"
+#include "convert/ConvertTextToXml.h"
+#include "convert/ExtractTableText.h"
+#include "output/OutputStream.h"
+#include "output/XmlFile.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QTimer>
+
+namespace {
+
+class PreviewMemory : public WizardTest {
+protected:
+    QString path(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
+    static QByteArray read(const QString& file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+    }
+    static void write(const QString& file, const QByteArray& bytes) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    // What `tallowby-cli export` writes of Customers, through the preview's own path.
+    QByteArray customersFile() {
+        CSVXML::OutputStream out(path("expected.xml"));
+        EXPECT_TRUE(out.open());
+        CSVXML::XmlFileSink sink(out);
+        CSVXML::ConvertTextToXml(
+            CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Customers")}),
+            {}, sink);
+        EXPECT_TRUE(out.commit());
+        return read(path("expected.xml"));
+    }
+    // Products shown in the preview, then back on the table page with Customers chosen.
+    app::Form2& backWithCustomersChosen() {
+        exportTable(QStringLiteral("Products"));
+        press(wizard->form3().Check8);
+        app::Form2& tables = wizard->form2();
+        tables.List1->setCurrentItem(
+            tables.List1->findItems(QStringLiteral("Customers"), Qt::MatchExactly).constFirst());
+        return tables;
+    }
+};
+
+TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsItWas) {
+    app::Form2& tables = backWithCustomersChosen();
+    app::Form3& o = wizard->form3();
+    const std::string text(o.delimitedText());
+    const std::string preview(o.previewText());
+    host.memory = 100'000;
+    press(tables.Check3);
+    ASSERT_EQ(host.offers.size(), 2u);
+    EXPECT_TRUE(host.offers[0].contains(QStringLiteral("100.0 kB of memory is available")))
+        << host.offers[0].toStdString();
+    EXPECT_EQ(host.offers[1], QStringLiteral("Save Without Preview"));
+    EXPECT_TRUE(tables.isVisible());
+    EXPECT_FALSE(o.isVisible());
+    EXPECT_EQ(o.delimitedText(), text);
+    EXPECT_EQ(o.previewText(), preview);
+    EXPECT_TRUE(host.dialogs.empty());
+    EXPECT_EQ(wizard->existingForm4(), nullptr);
+
+    // With room enough there is no question.
+    host.memory = std::uint64_t{1} << 40;
+    press(tables.Check3);
+    EXPECT_EQ(host.offers.size(), 2u);
+    EXPECT_TRUE(o.isVisible());
+}
+
+TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {
+    app::Form2& tables = backWithCustomersChosen();
+    host.memory = 0;
+    host.takeOffer = true;
+    host.dialogAnswers = {path("streamed.xml")};
+    press(tables.Check3);
+    ASSERT_EQ(host.offers.size(), 2u);
+    EXPECT_TRUE(host.messages.empty());
+
+    CSVXML::OutputStream out(path("expected.xml"));
+    ASSERT_TRUE(out.open());
+    CSVXML::XmlFileSink sink(out);
+    CSVXML::ConvertTextToXml(
+        CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Customers")}), {},
+        sink);
+    ASSERT_TRUE(out.commit());
+    EXPECT_EQ(read(path("streamed.xml")), read(path("expected.xml")));
+
+    app::Form4& output = wizard->form4();
+    EXPECT_TRUE(output.isVisible());
+    EXPECT_FALSE(tables.isVisible());
+    EXPECT_EQ(output.Text1->text(), path("streamed.xml"));
+    EXPECT_EQ(output.Check6->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(tables.ProgressBar1->value(), 0);
+}
+
+// A delimited text that alone leaves no room for its preview is not read to its end.
+TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSave) {
+    host.memory = 40; // a limit of 10 bytes: the column names already pass it
+    host.takeOffer = true;
+    host.dialogAnswers = {path("streamed.xml")};
+    exportTable(QStringLiteral("Customers"));
+    ASSERT_EQ(host.offers.size(), 2u);
+    EXPECT_TRUE(host.offers[0].contains(QStringLiteral("takes more than")))
+        << host.offers[0].toStdString();
+    EXPECT_TRUE(wizard->form3().delimitedText().empty());
+    EXPECT_EQ(read(path("streamed.xml")), customersFile());
+    EXPECT_TRUE(wizard->form4().isVisible());
+}
+
+TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) {
+    app::Form2& tables = backWithCustomersChosen();
+    write(path("old.xml"), "old");
+    host.memory = 0;
+    host.takeOffer = true;
+    host.dialogAnswers = {path("old.xml")};
+    // The table goes while the question is on screen: the export then fails on the server.
+    host.duringOffer = [this] { sql("DROP TABLE Customers;"); };
+    press(tables.Check3);
+    ASSERT_EQ(host.questions.size(), 1u); // the overwrite question, answered Yes
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].startsWith(QStringLiteral("The XML file was not saved: ")))
+        << host.messages[0].toStdString();
+    EXPECT_EQ(read(path("old.xml")), "old");
+    EXPECT_TRUE(tables.isVisible());
+    EXPECT_EQ(wizard->existingForm4(), nullptr);
+}
+
+TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOldFile) {
+    app::Form2& tables = backWithCustomersChosen();
+    write(path("old.xml"), "old");
+    host.memory = 0;
+    host.takeOffer = true;
+    host.dialogAnswers = {path("old.xml")};
+    host.duringOffer = [&] {
+        server.firstRowDelay(std::chrono::seconds(4));
+        QTimer::singleShot(150, [&] { press(tables.Check1); });
+    };
+    QElapsedTimer clock;
+    clock.start();
+    press(tables.Check3);
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(host.ends, 1);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(read(path("old.xml")), "old");
+}
+
+} // namespace
