@@ -51,6 +51,7 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
             : options(given), out(file, CSVXML::OutputStream::LineBreaks::CrLf) {}
         const CSVXML::ConversionOptions options;
         CSVXML::OutputStream out;
+        CSVXML::ExtractResult extracted;
     };
     const auto job = std::make_shared<Export>(*path, wizard.form3().options());
     if (!job->out.open())
@@ -60,7 +61,7 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
             [job, table, login = wizard.connectionSettings(),
              timeout = wizard.loginTimeout()](db::Progress& progress) {
                 CSVXML::XmlExportSink sink(job->options, job->out);
-                CSVXML::ExtractTableText(login, table, sink, progress, timeout);
+                job->extracted = CSVXML::ExtractTableText(login, table, sink, progress, timeout);
                 sink.close();
             },
             // The share of the rows already in the file.
@@ -77,6 +78,8 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
     Form4& output = wizard.form4();
     output.showSaved(*path);
     wizard.move(page, output);
+    if (job->extracted.loneSurrogates > 0)
+        host.showMessage(&output, CSVXML::loneSurrogatesMessage(job->extracted));
 }
 
 } // namespace

@@ -102,6 +102,19 @@ TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFin
     EXPECT_EQ(tables.ProgressBar1->value(), 0);
 }
 
+TEST_F(PreviewMemory, LoneSurrogatesInASaveWithoutPreviewAreToldToo) {
+    sql("CREATE TABLE Halves (id int, body [nvarchar(10)]);"
+        "INSERT INTO Halves VALUES (1, CAST(x'61EDA08062' AS TEXT));");
+    host.memory = 0;
+    host.takeOffer = true;
+    host.dialogAnswers = {path("halves.xml")};
+    exportTable(QStringLiteral("Halves"));
+    EXPECT_TRUE(wizard->form4().isVisible());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_TRUE(host.messages[0].startsWith(QStringLiteral("1 lone UTF-16 surrogates")))
+        << host.messages[0].toStdString();
+}
+
 // A delimited text that alone leaves no room for its preview is not read to its end.
 TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSave) {
     host.memory = 40; // a limit of 10 bytes: the column names already pass it
