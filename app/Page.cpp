@@ -38,6 +38,12 @@ void Page::tabOrder(std::initializer_list<QWidget*> widgets) {
     }
 }
 
+void Page::hideOutsideView() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (!child->isWindow() && !rect().intersects(child->geometry()))
+            child->hide();
+}
+
 void Page::onPress(PushCheckBox* button, std::function<void()> action) {
     connect(button, &PushCheckBox::activated, this,
             [this, action = std::move(action)] { wizard_.runAction(action); });

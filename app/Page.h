@@ -35,6 +35,10 @@ protected:
                    PushCheckBox*& finish);
     // Tab goes from each widget to the next in the list.
     void tabOrder(std::initializer_list<QWidget*> widgets);
+    // Controls placed wholly outside the page's client area are hidden: they cannot be seen, so
+    // they must not take the focus (typing would go where nobody sees it) nor be offered to
+    // assistive tools. They keep their state, which the page still reads.
+    void hideOutsideView();
     // A press runs `action` as a button action of the wizard: one at a time, none after the end.
     void onPress(PushCheckBox* button, std::function<void()> action);
     // Centred on the screen, with the hand read from its file.

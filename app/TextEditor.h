@@ -54,6 +54,7 @@ public:
     void clear() override;
     void append(std::string_view utf8);
     void endFill();
+    bool filling() const { return filling_; }
 
     // Replaces the whole text (a fill of one piece).
     void setBytes(std::string_view utf8);

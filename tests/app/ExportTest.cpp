@@ -46,7 +46,7 @@ TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage
     EXPECT_EQ(tables.ProgressBar1->value(), 0);
     EXPECT_EQ(tables.pointer().setting(), look::Default);
     EXPECT_EQ(o.pointer().setting(), look::Default);
-    EXPECT_EQ(o.focusWidget(), o.Command1);
+    EXPECT_EQ(o.focusWidget(), o.Check17);
     // The user may edit the preview once the run is over.
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
 }
