@@ -145,7 +145,8 @@ TEST_F(Export, ANameThatTwoSchemasHoldShowsItsSchemaAndTheChosenOneIsExported) {
         shown << tables.List1->item(i)->text();
     shown.sort();
     EXPECT_EQ(shown, strings({"Products", "dbo.Customers", "sales.Customers"}));
-    const auto chosen = tables.List1->findItems(QStringLiteral("sales.Customers"), Qt::MatchExactly);
+    const auto chosen =
+        tables.List1->findItems(QStringLiteral("sales.Customers"), Qt::MatchExactly);
     ASSERT_EQ(chosen.size(), 1);
     tables.List1->setCurrentItem(chosen.constFirst());
     press(tables.Check3);
