@@ -4,10 +4,12 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 namespace app {
 
@@ -39,10 +41,13 @@ public:
         editor->SendScintilla(
             Sci::SCI_SETMODEVENTMASK,
             static_cast<unsigned long>(Sci::SC_MOD_BEFOREINSERT | Sci::SC_MOD_BEFOREDELETE));
-        modified_ = QObject::connect(editor, &Sci::SCN_MODIFIED, editor,
-                                     [this](int position, int type, const char* text, int length,
-                                            int, int, int, int, int,
-                                            int) { changing(position, type, text, length); });
+        modified_ =
+            QObject::connect(editor, &Sci::SCN_MODIFIED, editor,
+                             [this](int position, int type, const char*, int length, int, int, int,
+                                    int, int, int) { changing(position, type, length); });
+        insertDone_.setSingleShot(true);
+        insertDone_.setInterval(0);
+        QObject::connect(&insertDone_, &QTimer::timeout, editor, [this] { announceInsert(); });
         updated_ = QObject::connect(editor, &Sci::SCN_UPDATEUI, editor,
                                     [this](int updated) { uiUpdated(updated); });
     }
@@ -265,19 +270,32 @@ private:
         return full;
     }
 
-    void changing(int position, int type, const char* text, int bytes) {
+    // Scintilla's Qt layer passes no text with the notice before an insertion: the inserted text
+    // is read once it is in, at the next change or on the next turn of the event loop.
+    void changing(int position, int type, int bytes) {
+        announceInsert();
         if (!QAccessible::isActive() || editor()->filling() || bytes <= 0 ||
             bytes > kLargestAnnouncedEdit)
             return;
         const long at = fullPosition(position);
         const int offset = toInt(offsetOf(at));
-        if ((type & Sci::SC_MOD_BEFOREINSERT) != 0 && text) {
-            QAccessibleTextInsertEvent event(editor(), offset, QString::fromUtf8(text, bytes));
-            QAccessible::updateAccessibility(&event);
+        if ((type & Sci::SC_MOD_BEFOREINSERT) != 0) {
+            inserting_ = {at, bytes, offset};
+            insertDone_.start();
         } else if ((type & Sci::SC_MOD_BEFOREDELETE) != 0) {
             QAccessibleTextRemoveEvent event(editor(), offset, range(at, at + bytes));
             QAccessible::updateAccessibility(&event);
         }
+    }
+    void announceInsert() {
+        if (!inserting_)
+            return;
+        const Insertion done = *inserting_;
+        inserting_.reset();
+        insertDone_.stop();
+        QAccessibleTextInsertEvent event(editor(), done.offset,
+                                         range(done.position, done.position + done.bytes));
+        QAccessible::updateAccessibility(&event);
     }
     void uiUpdated(int updated) {
         if (!QAccessible::isActive() || (updated & Sci::SC_UPDATE_SELECTION) == 0)
@@ -296,6 +314,13 @@ private:
         }
     }
 
+    struct Insertion {
+        long position;
+        long bytes;
+        int offset;
+    };
+    std::optional<Insertion> inserting_;
+    QTimer insertDone_;
     QMetaObject::Connection modified_;
     QMetaObject::Connection updated_;
     int lastCaret_ = -1;
