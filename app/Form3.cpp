@@ -144,10 +144,12 @@ Form3::Form3(Wizard& wizard)
     Label3->setBuddy(Text5);
     Label1->setBuddy(Text3);
     Text1->setAccessibleName(QStringLiteral("Delimited text"));
-    hideOutsideView();
 
     tabOrder({Command1, Check20, Check3, Check17, Check1, Text3, Check5, Text1, Text5, Text4,
               Check2, Check4, RichTextBox1, Check6, Check8, Check9, Check7});
+    keepOutOfViewUnfocused();
+    // It does nothing and its caption is a placeholder: not offered to assistive tools either.
+    Command1->hide();
     Check17->setFocus(); // the first in the order that can be seen
 
     connect(RichTextBox1, &TextEditor::contentChanged, this,

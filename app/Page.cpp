@@ -38,10 +38,14 @@ void Page::tabOrder(std::initializer_list<QWidget*> widgets) {
     }
 }
 
-void Page::hideOutsideView() {
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        if (!child->isWindow() && !rect().intersects(child->geometry()))
-            child->hide();
+void Page::keepOutOfViewUnfocused() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() || rect().intersects(child->geometry()))
+            continue;
+        child->setFocusPolicy(Qt::NoFocus);
+        for (QWidget* inside : child->findChildren<QWidget*>())
+            inside->setFocusPolicy(Qt::NoFocus);
+    }
 }
 
 void Page::onPress(PushCheckBox* button, std::function<void()> action) {

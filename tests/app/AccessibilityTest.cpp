@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -73,15 +74,15 @@ TEST_F(Accessibility, EveryControlHasANameOfItsOwnAndEveryButtonIsAPushButton) {
             for (QLabel* label : page->findChildren<QLabel*>())
                 if (label->buddy() == object) {
                     const auto relations = control->relations(QAccessible::Label);
-                    ASSERT_EQ(relations.size(), 1);
-                    EXPECT_EQ(relations.front().first->object(), label);
+                    EXPECT_TRUE(std::any_of(relations.begin(), relations.end(),
+                                            [&](auto& r) { return r.first->object() == label; }));
                     EXPECT_EQ(name, label->text());
                 }
         }
         EXPECT_GT(controls, 4);
         page->hide();
     }
-    EXPECT_EQ(buttons, 6 + 4 + 5 + 5); // the hidden "Save to File" and frame buttons not among them
+    EXPECT_EQ(buttons, 6 + 4 + 9 + 5); // those out of view on the options page among them
     EXPECT_EQ(QAccessible::queryAccessibleInterface(w.form2().List1)->text(QAccessible::Name),
               QStringLiteral("Tables"));
     EXPECT_EQ(
