@@ -32,6 +32,7 @@
 #include "db/TableCatalogue.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -470,7 +471,9 @@ struct Editing {
     Keystroke atEnd;
     Keystroke atStart;
     double ctrlEnd = 0;
-    long styledTo = 0; // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    long styledTo = 0;       // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    bool accessible = false; // an assistive tool's bridge is active (bench/app/run --accessible)
+    double firstRead = 0;    // its first reading of the preview: the line index made for it
 };
 
 // In the full preview: Ctrl+End from the start, then letters typed at the end and at the
@@ -489,6 +492,19 @@ Editing timeEditing(app::TextEditor& editor) {
     if (caret < 0 || static_cast<std::size_t>(caret) != editor.size())
         throw Failure("Ctrl+End did not move the caret to the end of the preview");
 
+    // A screen reader reads the caret's line as soon as the preview has the focus.
+    editing.accessible = QAccessible::isActive();
+    if (editing.accessible) {
+        start = Clock::now();
+        QAccessibleTextInterface* text =
+            QAccessible::queryAccessibleInterface(&editor)->textInterface();
+        int from = 0, to = 0;
+        if (!text ||
+            text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &from, &to)
+                .isEmpty())
+            throw Failure("the preview gave no text to assistive tools");
+        editing.firstRead = secondsSince(start);
+    }
     editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTEND);
     showNow(editor);
     editing.atEnd = timeKeystroke(editor, 5);
@@ -601,6 +617,11 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
          QStringLiteral("target <= 1000 ms  %1").arg(verdict(editing.ctrlEnd <= 1.0)));
     line(QStringLiteral("    styled to (SCI_GETENDSTYLED) after it"),
          QStringLiteral("%1 MB").arg(megabytes(double(editing.styledTo)), 0, 'f', 1));
+    line(QStringLiteral("accessibility (assistive tools' bridge)"),
+         editing.accessible ? QStringLiteral("active") : QStringLiteral("not active"),
+         editing.accessible ? QStringLiteral("first reading of the caret's line %1")
+                                  .arg(milliseconds(editing.firstRead))
+                            : QString());
     line(QStringLiteral("a letter typed at the end, shown (best of 5)"),
          milliseconds(editing.atEnd.shown),
          QStringLiteral("target <= 50 ms  %1; the key alone %2")
