@@ -52,6 +52,9 @@ TEST_F(Accessibility, EveryControlHasANameOfItsOwnAndEveryButtonIsAPushButton) {
     for (QWidget* page : pages) {
         SCOPED_TRACE(page->objectName().toStdString());
         page->show();
+        QAccessibleInterface* window = QAccessible::queryAccessibleInterface(page);
+        EXPECT_EQ(window->role(), QAccessible::Window);
+        EXPECT_EQ(window->text(QAccessible::Name), page->windowTitle());
         int controls = 0;
         for (QAccessibleInterface* control : shown(*page)) {
             QObject* object = control->object();
