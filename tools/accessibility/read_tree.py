@@ -32,6 +32,7 @@ def showing(acc):
 
 
 def page(app):
+    app.clearCache()  # the tool's copy of the window list does not follow pages shown later
     for i in range(app.childCount):
         frame = app.getChildAtIndex(i)
         if frame is not None and showing(frame):
@@ -155,8 +156,10 @@ def main():
     press(output, "< Back")
     press(page_with(app, "text", "XML preview"), "< Back")
     press(page_with(app, "list", "Tables"), "< Back")
-    show(page_with(app, "password text"))
+    connection = page_with(app, "password text")
+    show(connection)
     window_actions()
+    press(connection, "Cancel")  # the wizard ends, and the demo with it
 
 
 def pump(seconds):
@@ -179,4 +182,5 @@ def window_actions():
         print("-- window manager: " + " ".join(props.split()))
 
 
-main()
+if __name__ == "__main__":
+    main()
