@@ -54,6 +54,11 @@ Form1::Form1(Wizard& wizard)
     Check4->setEnabled(false);
     Check6->setEnabled(false);
 
+    Label2->setBuddy(Text1);
+    Label1->setBuddy(Text2);
+    Label4->setBuddy(Text3);
+    Label3->setBuddy(Text4);
+
     tabOrder({Text1, Text2, Text3, Text4, Check5, Check1, Check3, Check6, Check4, Check2});
     Text1->setFocus();
     // QLineEdit cuts at 32,767 characters by default, and the cut text would be stored back on

@@ -12,6 +12,7 @@
 #include "db/Error.h"
 #include "db/TableCatalogue.h"
 
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -33,6 +34,7 @@ public:
     void append(const db::TableEntry& entry) override {
         auto* item = new QListWidgetItem(entry.name, &list_);
         item->setData(Form2::kSchemaRole, entry.schema);
+        item->setData(Form2::kNameRole, entry.name);
     }
 
 private:
@@ -52,6 +54,20 @@ public:
     std::vector<db::TableEntry> entries;
 };
 
+// A name that stands more than once in the list is shown with its schema, so that the entries
+// can be told apart; names that stand once are shown alone.
+void showSchemaOfRepeatedNames(QListWidget& list) {
+    QHash<QString, int> count;
+    for (int i = 0; i < list.count(); ++i)
+        ++count[list.item(i)->data(Form2::kNameRole).toString()];
+    for (int i = 0; i < list.count(); ++i) {
+        QListWidgetItem& item = *list.item(i);
+        const QString name = item.data(Form2::kNameRole).toString();
+        if (count.value(name) > 1)
+            item.setText(item.data(Form2::kSchemaRole).toString() + QLatin1Char('.') + name);
+    }
+}
+
 } // namespace
 
 Form2::Form2(Wizard& wizard)
@@ -65,8 +81,10 @@ Form2::Form2(Wizard& wizard)
     List1->setFont(design::arial());
     List1->setSelectionMode(QAbstractItemView::SingleSelection);
     List1->setSortingEnabled(false);
+    List1->setAccessibleName(QStringLiteral("Tables"));
     ProgressBar1 =
         design::progressBar(this, QStringLiteral("ProgressBar1"), twips(120, 1995, 5655, 375));
+    ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
     buttonRow(2640, {"Check1", "Check2", "Check3", "Check5"}, Line1, Check1, Check2, Check3,
               Check5);
     Check5->setEnabled(false);
@@ -109,6 +127,7 @@ void Form2::fillList() {
             sink.append(entry);
         }
     }
+    showSchemaOfRepeatedNames(*List1);
     options.setEnabled(true);
     if (List1->count() > 0)
         List1->setCurrentRow(0);
@@ -125,7 +144,7 @@ void Form2::exportTable() {
     }
     pointer_->setSetting(look::Busy);
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
-                               chosen.constFirst()->text()};
+                               chosen.constFirst()->data(kNameRole).toString()};
     // The whole text first: a failure leaves the options page as it was.
     auto text = std::make_shared<PreviewText>(previewTextLimit(wizard_));
     auto extracted = std::make_shared<CSVXML::ExtractResult>();

@@ -31,6 +31,8 @@ public:
     // Each entry keeps its table's schema under this role, so that the export reads the table
     // that was picked also when two schemas hold one of the same name.
     static constexpr int kSchemaRole = Qt::UserRole;
+    // The table's own name; the entry shows "schema.name" when the list holds the name twice.
+    static constexpr int kNameRole = Qt::UserRole + 1;
 
 private:
     void fillList();

@@ -163,22 +163,31 @@ Form3::Form3(Wizard& wizard)
     RichTextBox1 = new TextEditor(this, TextEditor::Kind::Xml, design::arial(9.75));
     RichTextBox1->setObjectName(QStringLiteral("RichTextBox1"));
     RichTextBox1->setGeometry(twips(120, 1080, 5655, 2055));
+    RichTextBox1->setAccessibleName(QStringLiteral("XML preview"));
     RichTextBox1->viewport()->installEventFilter(this);
     buttonRow(3360, {"Check9", "Check8", "Check7", "Check6"}, Line1, Check9, Check8, Check7,
               Check6);
     Check7->setEnabled(false);
     Check6->setEnabled(false);
 
-    // Below the visible area: reached by Tab only.
+    // Below the visible area.
     ProgressBar1 =
         design::progressBar(this, QStringLiteral("ProgressBar1"), twips(120, 4560, 5655, 375));
     Check4 = design::button(this, QStringLiteral("Check4"), QStringLiteral("Save to File"),
                             twips(120, 4920, 6615, 375), 11.25);
+    ProgressBar1->setAccessibleName(QStringLiteral("Progress"));
     buildFrame();
+    Label2->setBuddy(Text4);
+    Label3->setBuddy(Text5);
+    Label1->setBuddy(Text3);
+    Text1->setAccessibleName(QStringLiteral("Delimited text"));
 
     tabOrder({Command1, Check20, Check3, Check17, Check1, Text3, Check5, Text1, Text5, Text4,
               Check2, Check4, RichTextBox1, Check6, Check8, Check9, Check7});
-    Command1->setFocus();
+    keepOutOfViewUnfocused();
+    // It does nothing and its caption is a placeholder: not offered to assistive tools either.
+    Command1->hide();
+    Check17->setFocus(); // the first in the order that can be seen
 
     connect(RichTextBox1, &TextEditor::contentChanged, this,
             [this] { Check7->setEnabled(!RichTextBox1->isEmptyText()); });
@@ -286,7 +295,7 @@ bool Form3::eventFilter(QObject* watched, QEvent* event) {
 void Form3::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::EnabledChange && isEnabled() && !focusWidget())
-        Command1->setFocus();
+        Check17->setFocus();
 }
 
 } // namespace app

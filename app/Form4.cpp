@@ -43,6 +43,7 @@ Form4::Form4(Wizard& wizard)
     buttonRow(1080, {"Check9", "Check8", "Check7", "Check6"}, Line1, Check9, Check8, Check7,
               Check6);
     Check7->setEnabled(false);
+    Label1->setBuddy(Text1);
 
     tabOrder({Check9, Check8, Check6, Text1, Check5, Check7});
     Check9->setFocus();

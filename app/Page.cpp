@@ -4,13 +4,32 @@
 #include "app/Wizard.h"
 #include "app/look/Look.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 
 namespace app {
 
+namespace {
+
+// Each page is a window of its own: assistive tools are told so, and read its caption.
+QAccessibleInterface* pageAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("QWidget"))
+        if (auto* page = dynamic_cast<Page*>(object))
+            return new QAccessibleWidget(page, QAccessible::Window);
+    return nullptr;
+}
+
+} // namespace
+
 Page::Page(Wizard& wizard, const QString& name, const QString& caption, int clientWidth,
            int clientHeight, bool minimizable)
     : wizard_(wizard), pointer_(new look::PagePointer(*this)) {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(pageAccessible);
+        return true;
+    }();
+    static_cast<void>(accessibleInstalled);
     setObjectName(name);
     design::setUpPage(*this, caption, clientWidth, clientHeight, minimizable);
 }
@@ -35,6 +54,16 @@ void Page::tabOrder(std::initializer_list<QWidget*> widgets) {
         if (previous)
             setTabOrder(previous, widget);
         previous = widget;
+    }
+}
+
+void Page::keepOutOfViewUnfocused() {
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() || rect().intersects(child->geometry()))
+            continue;
+        child->setFocusPolicy(Qt::NoFocus);
+        for (QWidget* inside : child->findChildren<QWidget*>())
+            inside->setFocusPolicy(Qt::NoFocus);
     }
 }
 

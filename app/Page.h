@@ -35,6 +35,9 @@ protected:
                    PushCheckBox*& finish);
     // Tab goes from each widget to the next in the list.
     void tabOrder(std::initializer_list<QWidget*> widgets);
+    // Controls placed wholly outside the page's client area cannot be seen, so neither Tab nor
+    // a click gives them the focus: typing would go where nobody sees it.
+    void keepOutOfViewUnfocused();
     // A press runs `action` as a button action of the wizard: one at a time, none after the end.
     void onPress(PushCheckBox* button, std::function<void()> action);
     // Centred on the screen, with the hand read from its file.

@@ -1,12 +1,13 @@
 #include "app/TextEditor.h"
 
-#include <QAccessible>
-#include <QAccessibleWidget>
+#include "app/TextEditorAccessible.h"
+
 #include <QKeyEvent>
 #include <QToolTip>
 #include <Qsci/qscicommandset.h>
 #include <algorithm>
 #include <array>
+#include <utility>
 
 namespace app {
 
@@ -19,17 +20,6 @@ constexpr int kMarkIndicator = 8; // INDIC_CONTAINER: the first one free for app
 
 // One slice of the check: short enough that typing and repainting never wait on it.
 constexpr std::chrono::milliseconds kCheckSlice{8};
-
-// Scintilla's Qt layer gives each editor an accessible whose cursor updates, on every repaint,
-// count the characters from the start of the document to the cursor: with the cursor at the end
-// of a large document every keystroke and every move to the end waited on a walk through all of
-// it. Our editors are described to assistive tools as plain editable widgets instead.
-QAccessibleInterface* plainAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String(TextEditor::staticMetaObject.className()) && object &&
-        object->isWidgetType())
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::EditableText);
-    return nullptr;
-}
 
 // The keys of a plain text box: moving (alone, with Shift to select, with Ctrl by words or to
 // the ends), the clipboard, undo and redo, deleting a character or a word, and Enter. Every
@@ -83,12 +73,9 @@ void keepTextBoxKeys(QsciCommandSet& commands) {
 
 TextEditor::TextEditor(QWidget* parent, Kind kind, const QFont& font)
     : QsciScintilla(parent), kind_(kind) {
-    // After Scintilla's own factory, so that ours is asked first.
-    static const bool accessibleInstalled = [] {
-        QAccessible::installFactory(plainAccessible);
-        return true;
-    }();
-    static_cast<void>(accessibleInstalled);
+    // After Scintilla's own factory, so that ours is asked first: Scintilla's counts the
+    // characters from the start of the document on every repaint.
+    TextEditorAccessible::install();
     QsciScintilla::setFont(font);
     setUtf8(true);
     setEolMode(EolWindows);
@@ -329,10 +316,13 @@ void TextEditor::setMark(const std::optional<XmlCheck::Problem>& problem) {
     const Position length = send(SCI_GETLENGTH);
     send(SCI_SETINDICATORCURRENT, kMarkIndicator);
     send(SCI_INDICATORCLEARRANGE, 0, length);
-    markMessage_.clear();
+    const QString before = std::exchange(markMessage_, QString());
+    if (problem)
+        markMessage_ = problem->message;
+    if (markMessage_ != before)
+        TextEditorAccessible::markChanged(*this);
     if (!problem)
         return;
-    markMessage_ = problem->message;
     // The faulty line is underlined from its first non-blank character to its end; a fault on
     // an empty last line marks the line before it.
     const Position lines = send(SCI_GETLINECOUNT);

@@ -72,6 +72,7 @@ public:
     void clear() override;
     void append(std::string_view utf8);
     void endFill();
+    bool filling() const { return filling_; }
 
     // While busy the editor shows the wait cursor wherever the mouse moves over it, margins
     // included; Scintilla otherwise picks the I-beam or the arrow itself on every move.

@@ -34,6 +34,7 @@
 #include "db/TableCatalogue.h"
 
 #include <QAbstractEventDispatcher>
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -517,14 +518,32 @@ struct Editing {
     Keystroke atEnd;
     Keystroke atStart;
     double ctrlEnd = 0;
-    long styledTo = 0;     // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
-    std::string lastLines; // the last two lines after Ctrl+End, line breaks shown as " | "
+    long styledTo = 0;       // SCI_GETENDSTYLED after Ctrl+End: how far the document was styled
+    std::string lastLines;   // the last two lines after Ctrl+End, line breaks shown as " | "
+    bool accessible = false; // an assistive tool's bridge is active (bench/app/run --accessible)
+    double firstRead = 0;    // its first reading of the preview: the line index made for it
 };
 
 // In the full preview: Ctrl+End from the start, then letters typed at the end and at the
 // start. Changes the preview, so it comes after every check of its bytes.
 Editing timeEditing(app::TextEditor& editor) {
     Editing editing;
+    // A screen reader reads the caret's line as soon as the preview has the focus: the focus
+    // and that first reading, which makes the preview's line index.
+    editing.accessible = QAccessible::isActive();
+    if (editing.accessible) {
+        const Clock::time_point start = Clock::now();
+        editor.setFocus();
+        QCoreApplication::processEvents();
+        QAccessibleTextInterface* text =
+            QAccessible::queryAccessibleInterface(&editor)->textInterface();
+        int from = 0, to = 0;
+        if (!text ||
+            text->textAtOffset(text->cursorPosition(), QAccessible::LineBoundary, &from, &to)
+                .isEmpty())
+            throw Failure("the preview gave no text to assistive tools");
+        editing.firstRead = secondsSince(start);
+    }
     editor.setFocus();
     editor.SendScintilla(QsciScintillaBase::SCI_DOCUMENTSTART);
     showNow(editor);
@@ -668,6 +687,11 @@ void printFinishAndEditing(const Finishing& finishing, const Editing& editing) {
     line(QStringLiteral("    the last lines shown"), QString::fromStdString(editing.lastLines));
     line(QStringLiteral("    styled to (SCI_GETENDSTYLED) after it"),
          QStringLiteral("%1 MB").arg(megabytes(double(editing.styledTo)), 0, 'f', 1));
+    line(QStringLiteral("accessibility (assistive tools' bridge)"),
+         editing.accessible ? QStringLiteral("active") : QStringLiteral("not active"),
+         editing.accessible ? QStringLiteral("focus and first reading of the caret's line %1")
+                                  .arg(milliseconds(editing.firstRead))
+                            : QString());
     line(QStringLiteral("a letter typed at the end, shown (best of 5)"),
          milliseconds(editing.atEnd.shown),
          QStringLiteral("target <= 50 ms  %1; the key alone %2")

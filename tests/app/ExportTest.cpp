@@ -46,7 +46,7 @@ TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage
     EXPECT_EQ(tables.ProgressBar1->value(), 0);
     EXPECT_EQ(tables.pointer().setting(), look::Default);
     EXPECT_EQ(o.pointer().setting(), look::Default);
-    EXPECT_EQ(o.focusWidget(), o.Command1);
+    EXPECT_EQ(o.focusWidget(), o.Check17);
     // The user may edit the preview once the run is over.
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
 }
@@ -164,6 +164,23 @@ TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas)
     press(tables.Check3);
     EXPECT_TRUE(o.isVisible());
     EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Products"))));
+}
+
+TEST_F(Export, ANameThatTwoSchemasHoldShowsItsSchemaAndTheChosenOneIsExported) {
+    sql("CREATE TABLE Customers (region [nvarchar(10)]); INSERT INTO Customers VALUES ('North');",
+        "sales");
+    app::Form2& tables = startOnTables();
+    QStringList shown;
+    for (int i = 0; i < tables.List1->count(); ++i)
+        shown << tables.List1->item(i)->text();
+    shown.sort();
+    EXPECT_EQ(shown, strings({"Products", "dbo.Customers", "sales.Customers"}));
+    const auto chosen =
+        tables.List1->findItems(QStringLiteral("sales.Customers"), Qt::MatchExactly);
+    ASSERT_EQ(chosen.size(), 1);
+    tables.List1->setCurrentItem(chosen.constFirst());
+    press(tables.Check3);
+    EXPECT_EQ(options().delimitedText(), "region\r\nNorth");
 }
 
 TEST_F(Export, ATableThatIsGoneGivesTheServersMessage) {
