@@ -134,7 +134,7 @@ TEST(TextEditor, TheMarkAppearsOnABrokenEditAndGoesWhenMended) {
     editor.resize(400, 200);
     editor.show();
     editor.setBytes("<XML>\r\n <a>1</a>\r\n</XML>");
-    QTRY_VERIFY(!editor.checking());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.checking(); }));
     EXPECT_TRUE(editor.markMessage().isEmpty());
 
     // "</a>" becomes "</ax>".
@@ -142,13 +142,14 @@ TEST(TextEditor, TheMarkAppearsOnABrokenEditAndGoesWhenMended) {
     editor.SendScintilla(QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(closing));
     QTest::keyClicks(&editor, QStringLiteral("x"));
     EXPECT_EQ(editor.bytes(), "<XML>\r\n <a>1</ax>\r\n</XML>");
-    QTRY_VERIFY(!editor.markMessage().isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !editor.markMessage().isEmpty(); }));
     EXPECT_TRUE(editor.markMessage().startsWith(QStringLiteral("line 2: ")))
         << editor.markMessage().toStdString();
     EXPECT_NE(editor.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, 8ul, closing), 0);
 
     QTest::keyClick(&editor, Qt::Key_Backspace);
-    QTRY_VERIFY(editor.markMessage().isEmpty() && !editor.checking());
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return editor.markMessage().isEmpty() && !editor.checking(); }));
     EXPECT_EQ(editor.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, 8ul, closing), 0);
 }
 
