@@ -91,16 +91,6 @@ private:
     float percent_ = 0;
 };
 
-// The window system served as the wizard's pace allows, and nothing else.
-class WindowPacing final : public db::Progress {
-public:
-    explicit WindowPacing(Wizard& wizard) : wizard_(wizard) {}
-    void serve() override { wizard_.yieldIfDue(); }
-
-private:
-    Wizard& wizard_;
-};
-
 // While a conversion runs, the delimited text it reads stays put and the preview it fills takes
 // no typing (which would mix with the rows); the undo history starts after the run. The preview
 // makes room for exactly the XML to come: without a measure from the caller, it is emptied at

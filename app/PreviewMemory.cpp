@@ -116,14 +116,7 @@ std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
                                                  const db::TableEntry& table,
                                                  std::string& delimited, QProgressBar& bar) {
     Form3& options = wizard.form3();
-    class Pacing final : public db::Progress {
-    public:
-        explicit Pacing(Wizard& w) : wizard_(w) {}
-        void serve() override { wizard_.yieldIfDue(); }
-
-    private:
-        Wizard& wizard_;
-    } pacing(wizard);
+    WindowPacing pacing(wizard);
     const CSVXML::XmlSize size = CSVXML::MeasureXml(delimited, options.options(), pacing);
     const std::optional<std::uint64_t> available = wizard.host().availableMemory();
     if (!available)

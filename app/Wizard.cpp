@@ -12,6 +12,10 @@
 
 namespace app {
 
+void WindowPacing::serve() {
+    wizard_.yieldIfDue();
+}
+
 Wizard::Wizard(Host& host, db::SettingsStore& store, std::chrono::seconds loginTimeout)
     : host_(host), store_(store), loginTimeout_(loginTimeout) {}
 

@@ -3,6 +3,7 @@
 #include "app/DatabaseTask.h"
 #include "db/Connection.h"
 #include "db/ConnectionSettings.h"
+#include "db/Progress.h"
 
 #include <QElapsedTimer>
 #include <chrono>
@@ -24,6 +25,19 @@ class Form1;
 class Form2;
 class Form3;
 class Form4;
+
+class Wizard;
+
+// For work on the window's thread that shows no progress: the window system served as the
+// wizard's pace allows, and nothing else.
+class WindowPacing final : public db::Progress {
+public:
+    explicit WindowPacing(Wizard& wizard) : wizard_(wizard) {}
+    void serve() override;
+
+private:
+    Wizard& wizard_;
+};
 
 // Thrown out of a long operation, from the point where it serves the window system, when the
 // user has ended the program meanwhile; caught where the operation began.
