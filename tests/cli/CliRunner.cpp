@@ -1,17 +1,6 @@
 #include "CliRunner.h"
 
-#include <QFile>
 #include <QProcess>
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 CliResult runCli(const QStringList& args, const QByteArray& input, const QProcessEnvironment& env) {
     QProcess process;

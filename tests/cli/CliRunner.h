@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QByteArray>
 #include <QProcessEnvironment>
 #include <QStringList>
@@ -10,10 +12,6 @@ struct CliResult {
     QByteArray out;
     QByteArray err;
 };
-
-// A file's bytes, or "<unreadable>"; and writing one, true when every byte went out.
-QByteArray readFile(const QString& path);
-bool writeFile(const QString& path, const QByteArray& bytes);
 
 CliResult runCli(const QStringList& args, const QByteArray& input = {},
                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());

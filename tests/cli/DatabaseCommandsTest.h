@@ -1,19 +1,14 @@
 #pragma once
 
 #include "CliRunner.h"
-#include "TestBackend.h"
+#include "TestServer.h"
 #include "db/SettingsStore.h"
 
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
 #include <string>
-#include <tdsserver/server.h>
 #include <vector>
-
-inline QString u(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 // Each value of the XML as "name=text", or "name nil" for an xsi:nil element, row by row; the
 // root must declare the xsi namespace exactly when `nilDeclared`.
@@ -57,21 +52,8 @@ inline std::vector<std::vector<std::string>> readValues(const QByteArray& xml, b
 
 // The database commands against the test server (or a real one, under OnBothBackends), with
 // their own settings folder so that the wizard's stored login is whatever the test writes there.
-class DatabaseCommandsTest : public testing::Test {
+class DatabaseCommandsTest : public ServerTest {
 protected:
-    void SetUp() override {
-        server.addDatabase("shop", ":memory:");
-        port = server.start();
-        backend.emplace(server, port);
-        seed();
-    }
-    void TearDown() override { server.stop(); }
-
-    // Creates the tables every case of the fixture reads, in whichever back end is in use.
-    virtual void seed() {}
-
-    QString address() const { return QStringLiteral("127.0.0.1,%1").arg(port); }
-
     QProcessEnvironment environment(const char* password) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
@@ -87,11 +69,11 @@ protected:
     }
 
     QStringList loginArgs(const char* command) const {
-        const db::ConnectionSettings& login = backend->login();
-        return {u(command),     QStringLiteral("--server"),
-                login.server,   QStringLiteral("--user"),
-                login.user,     QStringLiteral("--database"),
-                login.database, QStringLiteral("--login-timeout=5")};
+        const db::ConnectionSettings& settings = backend->login();
+        return {u(command),        QStringLiteral("--server"),
+                settings.server,   QStringLiteral("--user"),
+                settings.user,     QStringLiteral("--database"),
+                settings.database, QStringLiteral("--login-timeout=5")};
     }
 
     void storeLogin(const db::ConnectionSettings& settings) {
@@ -99,8 +81,5 @@ protected:
         store.save(settings);
     }
 
-    tdsserver::Server server;
-    std::uint16_t port = 0;
     QTemporaryDir config;
-    std::optional<TestBackend> backend;
 };

@@ -19,7 +19,8 @@ class ConnectionTest : public ServerTest {
 protected:
     db::Connection open() {
         return db::Connection::open(
-            db::connectionString(login(), db::ConnectionStringForm::UpperCase), kShortTimeout);
+            db::connectionString(backend->login(), db::ConnectionStringForm::UpperCase),
+            kShortTimeout);
     }
 };
 
@@ -43,7 +44,6 @@ TEST_F(ConnectionTest, LongValuesAreReadWhole) {
     ASSERT_TRUE(rows.next());
     QString appended = u("head:");
     ASSERT_TRUE(rows.appendText(0, appended));
-    EXPECT_EQ(appended.size(), 5 + longText.size());
     EXPECT_TRUE(appended == u("head:") + longText);
     EXPECT_TRUE(rows.bytes(1) == longBytes);
     std::string utf8 = "head:";
@@ -72,11 +72,10 @@ TEST_F(ConnectionTest, RowsOutliveTheConnectionAndAColumnIsReadOnce) {
     EXPECT_FALSE(rows->next());
 }
 
-using ConnectionOnBothBackends = OnBothBackends<ServerTest>;
+using ConnectionOnBothBackends = OnBothBackends<ConnectionTest>;
 
 TEST_P(ConnectionOnBothBackends, RefusedQueryCarriesTheServersMessage) {
-    db::Connection connection = db::Connection::open(
-        db::connectionString(backend->login(), db::ConnectionStringForm::UpperCase), kShortTimeout);
+    db::Connection connection = open();
     const std::string missing = backend->table("Missing");
     try {
         connection.query(QString::fromStdString("SELECT * FROM [" + missing + "];"));

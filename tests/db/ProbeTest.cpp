@@ -49,26 +49,22 @@ TALLOWBY_ON_BOTH_BACKENDS(ProbeOnBothBackends);
 
 // Values that hold ";" or start with "{" travel in braces: the server receives them whole, and
 // the login with them works.
-class BracedValueTest : public testing::TestWithParam<const char*> {};
+class BracedValueTest : public ServerTest, public testing::WithParamInterface<const char*> {
+protected:
+    BracedValueTest() : ServerTest({.password = GetParam(), .log = {}}) {}
+};
 
 TEST_P(BracedValueTest, PasswordReachesTheServerWhole) {
-    const std::string password = GetParam();
-    tdsserver::Config config;
-    config.password = password;
-    tdsserver::Server server(config);
-    server.addDatabase("shop", ":memory:");
-    const auto port = server.start();
-    const db::ConnectionSettings settings{QStringLiteral("127.0.0.1,%1").arg(port), u("demo"),
-                                          QString::fromStdString(password), u("shop")};
+    db::ConnectionSettings settings = login();
+    settings.password = u(GetParam());
     for (auto form : {ConnectionStringForm::MixedCase, ConnectionStringForm::UpperCase}) {
-        const db::LoginAttempt attempt = db::tryLogin(settings, form, std::chrono::seconds(3));
+        const db::LoginAttempt attempt = db::tryLogin(settings, form, kShortTimeout);
         EXPECT_TRUE(attempt.ok) << attempt.diagnostic.toStdString();
     }
     const auto logins = server.logins();
     ASSERT_EQ(logins.size(), 2u);
-    EXPECT_EQ(logins[0].password, password);
-    EXPECT_EQ(logins[1].password, password);
-    server.stop();
+    EXPECT_EQ(logins[0].password, GetParam());
+    EXPECT_EQ(logins[1].password, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, BracedValueTest,

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "output/FileExists.h"
 #include "output/OutputStream.h"
 #include "output/SaveTextToFile.h"
@@ -13,17 +14,6 @@
 namespace {
 
 using CSVXML::SaveResult;
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 // Answers the overwrite question as told and remembers what it was asked.
 struct Answer final : CSVXML::OverwriteQuestion {
@@ -44,7 +34,7 @@ protected:
 };
 
 TEST_F(Output, FileExistsForFilesAndFoldersOnly) {
-    writeFile(path("f.xml"), "x");
+    ASSERT_TRUE(writeFile(path("f.xml"), "x"));
     EXPECT_TRUE(FileExists(path("f.xml")));
     EXPECT_TRUE(FileExists(dir.path()));
     EXPECT_FALSE(FileExists(path("missing.xml")));
@@ -68,7 +58,7 @@ TEST_F(Output, NewFileGetsTextThenCrLfWithoutAsking) {
 // "No" leaves every byte; "Yes" leaves none of a longer old content.
 TEST_F(Output, OverwriteIsAskedAndOnlyYesReplacesTheFile) {
     const QByteArray old = "a much longer old content than the new text";
-    writeFile(path("old.xml"), old);
+    ASSERT_TRUE(writeFile(path("old.xml"), old));
     Answer no(false);
     EXPECT_EQ(CSVXML::SaveTextToFile("new", path("old.xml"), no).status,
               SaveResult::Status::Declined);
@@ -84,7 +74,7 @@ TEST_F(Output, OverwriteIsAskedAndOnlyYesReplacesTheFile) {
 
 TEST_F(Output, FolderInTheWayOrMissingFailsWithTheReasonAndChangesNothing) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.xml")));
-    writeFile(path("folder.xml/inside"), "keep");
+    ASSERT_TRUE(writeFile(path("folder.xml/inside"), "keep"));
     Answer answer(true);
     const auto result = CSVXML::SaveTextToFile("x", path("folder.xml"), answer);
     EXPECT_EQ(answer.asked.size(), 1);
@@ -99,7 +89,7 @@ TEST_F(Output, FolderInTheWayOrMissingFailsWithTheReasonAndChangesNothing) {
 }
 
 TEST_F(Output, ReadOnlyFileIsNotReplaced) {
-    writeFile(path("ro.xml"), "old");
+    ASSERT_TRUE(writeFile(path("ro.xml"), "old"));
     ASSERT_TRUE(QFile::setPermissions(path("ro.xml"), QFileDevice::ReadOwner));
     Answer answer(true);
     const auto result = CSVXML::SaveTextToFile("new", path("ro.xml"), answer);
@@ -149,7 +139,7 @@ TEST_F(Output, WritableFileInAFolderThatAllowsNoNewFilesIsReplaced) {
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("locked")));
     const QString folder = path("locked");
     const QString file = folder + QStringLiteral("/out.xml");
-    writeFile(file, "old text, longer than the new");
+    ASSERT_TRUE(writeFile(file, "old text, longer than the new"));
     const auto all = QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther |
                      QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther;
     ASSERT_EQ(::chmod(file.toUtf8().constData(), 0666), 0);
