@@ -75,6 +75,11 @@ QByteArray WizardTest::read(const QString& file) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
 
+void WizardTest::write(const QString& file, const QByteArray& bytes) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+
 QByteArray WizardTest::cliExport(const QString& table) {
     const QString file = path("cli-export.xml");
     CSVXML::OutputStream out(file);

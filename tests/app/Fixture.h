@@ -75,6 +75,7 @@ protected:
     QString storePath() const;
     QString path(const char* name) const;
     static QByteArray read(const QString& file);
+    static void write(const QString& file, const QByteArray& bytes);
     // What `tallowby-cli export` writes of `table`, through the file path of the output code.
     QByteArray cliExport(const QString& table);
     // The file that "Finish" writes of the preview as it stands.

@@ -91,9 +91,7 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
 TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
     app::Form4& p = page();
     const QByteArray old(100000, 'o');
-    QFile file(path("old.xml"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
-    file.close();
+    write(path("old.xml"), old);
     p.Text1->setText(path("old.xml"));
     host.answerYes = false;
     press(p.Check6);

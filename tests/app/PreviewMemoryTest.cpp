@@ -5,7 +5,6 @@
 #include "app/PushCheckBox.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -15,11 +14,6 @@ namespace {
 
 class PreviewMemory : public WizardTest {
 protected:
-    static void write(const QString& file, const QByteArray& bytes) {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
     // Products shown in the preview, then back on the table page with Customers chosen.
     app::Form2& backWithCustomersChosen() {
         exportTable(QStringLiteral("Products"));
