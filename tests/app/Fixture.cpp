@@ -2,8 +2,14 @@
 
 #include "app/Form1.h"
 #include "app/Form2.h"
+#include "app/Form3.h"
 #include "app/PushCheckBox.h"
+#include "convert/ConvertTextToXml.h"
+#include "convert/ExtractTableText.h"
+#include "output/OutputStream.h"
+#include "output/XmlFile.h"
 
+#include <QFile>
 #include <QListWidget>
 #include <QTest>
 
@@ -60,6 +66,36 @@ QString WizardTest::storePath() const {
     return folder.filePath(QStringLiteral("Quorvane.conf"));
 }
 
+QString WizardTest::path(const char* name) const {
+    return folder.filePath(QString::fromLatin1(name));
+}
+
+QByteArray WizardTest::read(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+void WizardTest::write(const QString& file, const QByteArray& bytes) {
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
+
+QByteArray WizardTest::cliExport(const QString& table) {
+    const QString file = path("cli-export.xml");
+    CSVXML::OutputStream out(file);
+    EXPECT_TRUE(out.open());
+    CSVXML::XmlFileSink sink(out);
+    CSVXML::ConvertTextToXml(CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), table}), {},
+                             sink);
+    EXPECT_TRUE(out.commit());
+    return read(file);
+}
+
+QByteArray WizardTest::previewFile() const {
+    const std::string_view text = wizard->form3().previewText();
+    return QByteArray(text.data(), qsizetype(text.size())) + "\r\n";
+}
+
 db::ConnectionSettings WizardTest::login() const {
     return {QStringLiteral("127.0.0.1,%1").arg(port), QStringLiteral("demo"),
             QStringLiteral("demo"), QStringLiteral("shop")};
@@ -109,4 +145,11 @@ QStringList strings(std::initializer_list<const char*> items) {
     for (const char* item : items)
         list << QString::fromLatin1(item);
     return list;
+}
+
+QStringList entries(const QListWidget& list) {
+    QStringList names;
+    for (int i = 0; i < list.count(); ++i)
+        names << list.item(i)->text();
+    return names;
 }

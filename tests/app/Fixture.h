@@ -13,6 +13,7 @@
 #include <tdsserver/server.h>
 #include <vector>
 
+class QListWidget;
 class QWidget;
 namespace app {
 class Form1;
@@ -72,6 +73,13 @@ protected:
     // Start-up on the table page, then "Next >" with `table` selected.
     void exportTable(const QString& table);
     QString storePath() const;
+    QString path(const char* name) const;
+    static QByteArray read(const QString& file);
+    static void write(const QString& file, const QByteArray& bytes);
+    // What `tallowby-cli export` writes of `table`, through the file path of the output code.
+    QByteArray cliExport(const QString& table);
+    // The file that "Finish" writes of the preview as it stands.
+    QByteArray previewFile() const;
 
     tdsserver::Server server;
     std::uint16_t port = 0;
@@ -83,3 +91,4 @@ protected:
 
 // Latin-1 literals as a list, for comparisons.
 QStringList strings(std::initializer_list<const char*> items);
+QStringList entries(const QListWidget& list);

@@ -5,7 +5,6 @@
 #include "app/PushCheckBox.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
@@ -55,16 +54,11 @@ TEST_F(Keyboard, TheWholeFlowFromAStoredLoginToAWrittenFileNeedsNoMouse) {
     app::Form4& output = wizard->form4();
     activate(output);
     tabTo(output.Text1);
-    const QString path = folder.filePath(QStringLiteral("keys.xml"));
-    QTest::keyClicks(QApplication::focusWidget(), path);
+    QTest::keyClicks(QApplication::focusWidget(), path("keys.xml"));
     key(Qt::Key_Backtab, Qt::ShiftModifier); // "Finish" comes before the box
     ASSERT_EQ(QApplication::focusWidget(), output.Check6);
     key(Qt::Key_Space); // "Finish"
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(),
-              QByteArray(options.previewText().data(), qsizetype(options.previewText().size())) +
-                  "\r\n");
+    EXPECT_EQ(read(path("keys.xml")), previewFile());
     EXPECT_EQ(output.Check6->text(), QStringLiteral("Exit"));
     EXPECT_TRUE(host.messages.empty());
 }

@@ -4,10 +4,6 @@
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
 #include "app/look/Look.h"
-#include "convert/ConvertTextToXml.h"
-#include "convert/ExtractTableText.h"
-#include "output/OutputStream.h"
-#include "output/XmlFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,15 +18,6 @@ protected:
         press(wizard->form3().Check7);
         return wizard->form4();
     }
-    QString path(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
-    static QByteArray read(const QString& file) {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-    }
-    QByteArray expectedFile() const {
-        const std::string_view text = wizard->form3().previewText();
-        return QByteArray(text.data(), qsizetype(text.size())) + "\r\n";
-    }
 };
 
 // What "Finish" writes for an unedited preview is what the command line's export writes, for the
@@ -44,16 +31,8 @@ TEST_F(OutputPage, AwkwardValuesReachTheFileAsTheCommandLineWritesThem) {
     app::Form4& p = wizard->form4();
     p.Text1->setText(path("wizard.xml"));
     press(p.Check6);
-
-    CSVXML::OutputStream out(path("cli.xml"));
-    ASSERT_TRUE(out.open());
-    CSVXML::XmlFileSink sink(out);
-    CSVXML::ConvertTextToXml(
-        CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Notes")}), {},
-        sink);
-    ASSERT_TRUE(out.commit());
     const QByteArray written = read(path("wizard.xml"));
-    EXPECT_EQ(written, read(path("cli.xml")));
+    EXPECT_EQ(written, cliExport(QStringLiteral("Notes")));
     EXPECT_TRUE(written.contains("<body>\u2028\u2029</body>"));
     EXPECT_TRUE(written.contains("<body>a\u00A0\U0001F600&#xD;b</body>"));
     EXPECT_TRUE(written.contains("<body>one\r\ntwo</body>"));
@@ -89,7 +68,7 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
     wizard->form3().RichTextBox1->append(std::string_view("\r\n<!-- edited -->"));
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
-    EXPECT_EQ(read(path("out.xml")), expectedFile());
+    EXPECT_EQ(read(path("out.xml")), previewFile());
     EXPECT_TRUE(read(path("out.xml")).endsWith("<!-- edited -->\r\n"));
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
     EXPECT_TRUE(host.messages.empty() && host.questions.empty());
@@ -112,9 +91,7 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
 TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
     app::Form4& p = page();
     const QByteArray old(100000, 'o');
-    QFile file(path("old.xml"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(old) == old.size());
-    file.close();
+    write(path("old.xml"), old);
     p.Text1->setText(path("old.xml"));
     host.answerYes = false;
     press(p.Check6);
@@ -140,7 +117,7 @@ TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
     press(again.Check6);
     EXPECT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(wizard->form3().previewText(), before);
-    EXPECT_EQ(read(path("old.xml")), expectedFile()); // nothing of the longer old file is left
+    EXPECT_EQ(read(path("old.xml")), previewFile()); // nothing of the longer old file is left
 }
 
 TEST_F(OutputPage, AFolderCountsAsExistingAndAFailedWriteKeepsFinish) {
@@ -162,7 +139,7 @@ TEST_F(OutputPage, AFolderCountsAsExistingAndAFailedWriteKeepsFinish) {
     // Corrected, it saves.
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
-    EXPECT_EQ(read(path("out.xml")), expectedFile());
+    EXPECT_EQ(read(path("out.xml")), previewFile());
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
 }
 

@@ -3,13 +3,8 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
-#include "convert/ConvertTextToXml.h"
-#include "convert/ExtractTableText.h"
-#include "output/OutputStream.h"
-#include "output/XmlFile.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
@@ -19,27 +14,6 @@ namespace {
 
 class PreviewMemory : public WizardTest {
 protected:
-    QString path(const char* name) const { return folder.filePath(QString::fromLatin1(name)); }
-    static QByteArray read(const QString& file) {
-        QFile f(file);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-    }
-    static void write(const QString& file, const QByteArray& bytes) {
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
-    // What `tallowby-cli export` writes of Customers, through the preview's own path.
-    QByteArray customersFile() {
-        CSVXML::OutputStream out(path("expected.xml"));
-        EXPECT_TRUE(out.open());
-        CSVXML::XmlFileSink sink(out);
-        CSVXML::ConvertTextToXml(
-            CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Customers")}),
-            {}, sink);
-        EXPECT_TRUE(out.commit());
-        return read(path("expected.xml"));
-    }
     // Products shown in the preview, then back on the table page with Customers chosen.
     app::Form2& backWithCustomersChosen() {
         exportTable(QStringLiteral("Products"));
@@ -85,7 +59,7 @@ TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFin
     ASSERT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(host.messages.empty());
 
-    EXPECT_EQ(read(path("streamed.xml")), customersFile());
+    EXPECT_EQ(read(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
 
     app::Form4& output = wizard->form4();
     EXPECT_TRUE(output.isVisible());
@@ -118,7 +92,7 @@ TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSa
     EXPECT_TRUE(host.offers[0].contains(QStringLiteral("takes more than")))
         << host.offers[0].toStdString();
     EXPECT_TRUE(wizard->form3().delimitedText().empty());
-    EXPECT_EQ(read(path("streamed.xml")), customersFile());
+    EXPECT_EQ(read(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
     EXPECT_TRUE(wizard->form4().isVisible());
 }
 

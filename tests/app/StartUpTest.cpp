@@ -12,13 +12,6 @@ namespace {
 
 using StartUp = WizardTest;
 
-QStringList entries(const QListWidget& list) {
-    QStringList names;
-    for (int i = 0; i < list.count(); ++i)
-        names << list.item(i)->text();
-    return names;
-}
-
 TEST_F(StartUp, AStoredLoginThatWorksOpensOnTheFilledTablePage) {
     storeLogin(login());
     app::Wizard& w = start();

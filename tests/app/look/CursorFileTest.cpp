@@ -11,15 +11,14 @@ namespace {
 
 const QString kHandFile = QStringLiteral(TALLOWBY_HAND_CURSOR_FILE);
 
-QByteArray handBytes() {
-    QFile file(kHandFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
 class CursorFileTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        QFile file(kHandFile);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "not generated: " << kHandFile.toStdString();
+        hand_ = file.readAll();
+        ASSERT_GT(hand_.size(), 100);
+    }
     QString write(const QByteArray& bytes) {
         const QString path = dir_.filePath(QStringLiteral("HAND-M.CUR"));
         QFile file(path);
@@ -29,11 +28,10 @@ protected:
     }
 
     QTemporaryDir dir_;
+    QByteArray hand_;
 };
 
 TEST_F(CursorFileTest, TheHandIsACursorFileWithItsHotSpotAtTheFingerTip) {
-    const QByteArray bytes = handBytes();
-    ASSERT_GT(bytes.size(), 22) << "not generated: " << kHandFile.toStdString();
     const std::optional<QCursor> cursor = look::loadCursorFile(kHandFile);
     ASSERT_TRUE(cursor.has_value());
     EXPECT_EQ(cursor->shape(), Qt::BitmapCursor);
@@ -51,8 +49,7 @@ TEST_F(CursorFileTest, TheHandIsACursorFileWithItsHotSpotAtTheFingerTip) {
 }
 
 TEST_F(CursorFileTest, TheHotSpotComesFromTheFile) {
-    QByteArray bytes = handBytes();
-    ASSERT_GT(bytes.size(), 22);
+    QByteArray bytes = hand_;
     bytes.replace(10, 4, QByteArray::fromHex("14000900")); // (20, 9)
     const std::optional<QCursor> cursor = look::loadCursorFile(write(bytes));
     ASSERT_TRUE(cursor.has_value());
@@ -66,8 +63,7 @@ TEST_F(CursorFileTest, TheHotSpotComesFromTheFile) {
 }
 
 TEST_F(CursorFileTest, WhatCannotBeLoadedCountsAsMissing) {
-    const QByteArray bytes = handBytes();
-    ASSERT_GT(bytes.size(), 100);
+    const QByteArray& bytes = hand_;
     // An icon file has the same layout but no hot spot; a directory may lie beyond the end of the
     // file; a sound directory may lead to a garbage image.
     QByteArray icon = bytes, badOffset = bytes, badImage = bytes;
