@@ -20,15 +20,28 @@ TEST(DesktopHost, TheFileDialogTakesANewFileNameAndShowsFilesWithoutADot) {
     bool seen = false;
     QFileDialog::Options options;
     QStringList filters;
-    // Answers the dialog once it is up: type a name that does not exist, then accept.
+    // Answers the dialog once it is up: type a name that does not exist, then accept. The
+    // dialog reads its folder on a thread of its own, so on a busy machine an early accept may
+    // not take; it is tried again, and after 5 s the dialog is cancelled rather than left open.
+    int tries = 0;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || seen)
+        QFileDialog* dialog = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* found = qobject_cast<QFileDialog*>(window); found && found->isVisible())
+                dialog = found;
+        }
+        if (!dialog)
             return;
-        seen = true;
-        options = dialog->options();
-        filters = dialog->nameFilters();
+        if (!seen) {
+            seen = true;
+            options = dialog->options();
+            filters = dialog->nameFilters();
+        }
+        if (++tries > 500) {
+            dialog->reject();
+            return;
+        }
         dialog->selectFile(fresh);
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, as its Open button
     });
