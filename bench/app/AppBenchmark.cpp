@@ -336,6 +336,22 @@ struct Gaps {
     std::vector<std::pair<double, double>> longestFew; // (gap, where it begins), longest first
 };
 
+// The longest gaps between the recorded turns, and the whole time.
+void summarise(Gaps& gaps) {
+    gaps.total = gaps.turns.back();
+    for (std::size_t i = 1; i < gaps.turns.size(); ++i) {
+        const double gap = gaps.turns[i] - gaps.turns[i - 1];
+        if (gap > gaps.longest) {
+            gaps.longest = gap;
+            gaps.longestAt = gaps.turns[i - 1];
+        }
+        gaps.longestFew.emplace_back(gap, gaps.turns[i - 1]);
+    }
+    std::sort(gaps.longestFew.begin(), gaps.longestFew.end(), std::greater<>());
+    if (gaps.longestFew.size() > 5)
+        gaps.longestFew.resize(5);
+}
+
 Gaps timeRefresh(Session& session) {
     Gaps gaps;
     gaps.turns.reserve(1 << 16);
@@ -360,18 +376,7 @@ Gaps timeRefresh(Session& session) {
     QObject::disconnect(watch);
     QObject::disconnect(changes);
     session.checkQuiet();
-    gaps.total = gaps.turns.back();
-    for (std::size_t i = 1; i < gaps.turns.size(); ++i) {
-        const double gap = gaps.turns[i] - gaps.turns[i - 1];
-        if (gap > gaps.longest) {
-            gaps.longest = gap;
-            gaps.longestAt = gaps.turns[i - 1];
-        }
-        gaps.longestFew.emplace_back(gap, gaps.turns[i - 1]);
-    }
-    std::sort(gaps.longestFew.begin(), gaps.longestFew.end(), std::greater<>());
-    if (gaps.longestFew.size() > 5)
-        gaps.longestFew.resize(5);
+    summarise(gaps);
     return gaps;
 }
 
@@ -403,14 +408,7 @@ Gaps timeNextOnASlowNetwork(const Options& options, const db::ConnectionSettings
     session.checkQuiet();
     if (!session.optionsPage().isVisible())
         throw Failure("after \"Next >\" on the slow network the options page is not shown");
-    gaps.total = gaps.turns.back();
-    for (std::size_t i = 1; i < gaps.turns.size(); ++i) {
-        const double gap = gaps.turns[i] - gaps.turns[i - 1];
-        if (gap > gaps.longest) {
-            gaps.longest = gap;
-            gaps.longestAt = gaps.turns[i - 1];
-        }
-    }
+    summarise(gaps);
     return gaps;
 }
 
