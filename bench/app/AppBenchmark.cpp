@@ -352,15 +352,20 @@ void summarise(Gaps& gaps) {
         gaps.longestFew.resize(5);
 }
 
+// Every turn of the event loop, nested or not, recorded in `gaps` as seconds on `clock`.
+QMetaObject::Connection recordTurns(Gaps& gaps, const QElapsedTimer& clock) {
+    gaps.turns.reserve(1 << 16);
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    return QObject::connect(
+        dispatcher, &QAbstractEventDispatcher::awake, dispatcher,
+        [&gaps, &clock] { gaps.turns.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9); },
+        Qt::DirectConnection);
+}
+
 Gaps timeRefresh(Session& session) {
     Gaps gaps;
-    gaps.turns.reserve(1 << 16);
     QElapsedTimer clock;
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    const QMetaObject::Connection watch = QObject::connect(
-        dispatcher, &QAbstractEventDispatcher::awake, dispatcher,
-        [&] { gaps.turns.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9); },
-        Qt::DirectConnection);
+    const QMetaObject::Connection watch = recordTurns(gaps, clock);
     app::TextEditor* preview = session.optionsPage().RichTextBox1;
     const QMetaObject::Connection changes = QObject::connect(
         preview, &app::TextEditor::contentChanged, preview,
@@ -387,13 +392,8 @@ Gaps timeNextOnASlowNetwork(const Options& options, const db::ConnectionSettings
                             tdsserver::Server& server, std::chrono::milliseconds packetDelay) {
     Session session(options.work + QStringLiteral("/wizard-slow.conf"), login);
     Gaps gaps;
-    gaps.turns.reserve(1 << 16);
     QElapsedTimer clock;
-    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-    const QMetaObject::Connection watch = QObject::connect(
-        dispatcher, &QAbstractEventDispatcher::awake, dispatcher,
-        [&] { gaps.turns.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e9); },
-        Qt::DirectConnection);
+    const QMetaObject::Connection watch = recordTurns(gaps, clock);
     QTimer ticks;
     ticks.setTimerType(Qt::PreciseTimer);
     ticks.start(5);
