@@ -42,7 +42,12 @@ TEST(DesktopHost, TheFileDialogTakesANewFileNameAndShowsFilesWithoutADot) {
             dialog->reject();
             return;
         }
-        dialog->selectFile(fresh);
+        // Typed into the name box: selectFile() leaves that box alone once it has the focus,
+        // which it takes as soon as the dialog is active.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!name)
+            return;
+        name->setText(fresh);
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept, as its Open button
     });
     answer.start(10);
