@@ -146,7 +146,7 @@ void Form2::exportTable() {
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->data(kNameRole).toString()};
     // The whole text first: a failure leaves the options page as it was.
-    auto text = std::make_shared<PreviewText>(previewTextLimit(wizard_));
+    auto text = std::make_shared<PreviewText>(previewTextLimit(wizard_), wizard_.form3().options());
     auto extracted = std::make_shared<CSVXML::ExtractResult>();
     try {
         wizard_.runDatabaseWork([text, extracted, table, login = wizard_.connectionSettings(),
@@ -158,20 +158,19 @@ void Form2::exportTable() {
         wizard_.host().showMessage(this, error.message());
         return;
     } catch (const TooLargeForPreview& large) {
-        std::string().swap(text->text);
+        text->release();
         offerSaveWithoutPreview(wizard_, *this, table, large.textSoFar, *ProgressBar1);
         pointer_->setSetting(look::Default);
         return;
     }
     const std::optional<CSVXML::XmlSize> size =
-        measureForPreview(wizard_, *this, table, text->text, *ProgressBar1);
+        measureForPreview(wizard_, *this, table, *text, *ProgressBar1);
     if (!size) {
         pointer_->setSetting(look::Default);
         return;
     }
     Form3& options = wizard_.form3();
-    options.setDelimitedText(text->text);
-    std::string().swap(text->text); // the options page holds it now
+    options.setDelimitedText(text->takeBlocks());
     options.convert(*ProgressBar1, *pointer_, size);
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);

@@ -243,6 +243,10 @@ void Form3::setDelimitedText(std::string_view text) {
     Text1->setBytes(text);
 }
 
+void Form3::setDelimitedText(std::vector<std::string> pieces) {
+    Text1->setBytes(std::move(pieces));
+}
+
 std::string_view Form3::delimitedText() const {
     return Text1->bytes();
 }

@@ -5,7 +5,9 @@
 #include "convert/XmlSize.h"
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 class QCheckBox;
 class QFrame;
@@ -29,6 +31,8 @@ public:
 
     // The delimited text of the frame's Text1, byte for byte, edits included.
     void setDelimitedText(std::string_view text);
+    // The same text in pieces, each let go of once it is in.
+    void setDelimitedText(std::vector<std::string> pieces);
     std::string_view delimitedText() const;
 
     CSVXML::ConversionOptions options() const;

@@ -100,6 +100,45 @@ std::uint64_t previewTextLimit(Wizard& wizard) {
     return (*available + heldByOptionsPage(wizard.form3())) / 4;
 }
 
+namespace {
+
+// Each block is reserved, not written, at this size: the system gives its pages only as the
+// text reaches them, so a small table takes no more memory than its text.
+constexpr std::size_t kTextBlock = 256u << 20;
+
+} // namespace
+
+PreviewText::PreviewText(std::uint64_t limit, const CSVXML::ConversionOptions& options)
+    : PreviewText(limit, options, kTextBlock) {}
+
+void PreviewText::Blocks::write(std::string_view bytes) {
+    if (size + bytes.size() > limit)
+        throw TooLargeForPreview{size + bytes.size()};
+    if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < bytes.size()) {
+        blocks.emplace_back();
+        const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, limit));
+        blocks.back().reserve(std::max(room, bytes.size()));
+    }
+    blocks.back().append(bytes);
+    size += bytes.size();
+}
+
+void PreviewText::header(std::string_view line) {
+    joined_.header(line);
+    measure_.addLine(line);
+}
+
+void PreviewText::row(std::string_view line) {
+    joined_.row(line);
+    measure_.addLine(line);
+}
+
+CSVXML::XmlSize PreviewText::xmlSize() {
+    if (!xmlSize_)
+        xmlSize_ = measure_.finish();
+    return *xmlSize_;
+}
+
 void offerSaveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
                              std::uint64_t textSoFar, QProgressBar& bar) {
     const std::optional<std::uint64_t> available = wizard.host().availableMemory();
@@ -113,11 +152,10 @@ void offerSaveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& t
 }
 
 std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
-                                                 const db::TableEntry& table,
-                                                 std::string& delimited, QProgressBar& bar) {
+                                                 const db::TableEntry& table, PreviewText& text,
+                                                 QProgressBar& bar) {
     Form3& options = wizard.form3();
-    WindowPacing pacing(wizard);
-    const CSVXML::XmlSize size = CSVXML::MeasureXml(delimited, options.options(), pacing);
+    const CSVXML::XmlSize size = text.xmlSize();
     const std::optional<std::uint64_t> available = wizard.host().availableMemory();
     if (!available)
         return size; // nothing to go by: the preview is tried
@@ -125,16 +163,16 @@ std::optional<CSVXML::XmlSize> measureForPreview(Wizard& wizard, Page& page,
     // are given back as the new ones come.
     const std::uint64_t freed = heldByOptionsPage(options);
     const std::uint64_t need =
-        TextEditor::memoryToHold(size.bytes, size.lineBreaks + 1) + delimited.size();
+        TextEditor::memoryToHold(size.bytes, size.lineBreaks + 1) + text.size();
     if (need + need / 4 + kSpareMemory <= *available + freed)
         return size;
-    const QString text =
+    const QString question =
         QStringLiteral("The XML of this table takes %1, and %2 of memory is available: too "
                        "little to show it in the preview.\n\nSave it straight to a file instead?")
             .arg(dataSize(size.bytes), dataSize(*available));
-    if (!wizard.host().offer(&page, text, QStringLiteral("Save Without Preview")))
+    if (!wizard.host().offer(&page, question, QStringLiteral("Save Without Preview")))
         return std::nullopt;
-    std::string().swap(delimited); // the save reads the table again, row by row
+    text.release(); // the save reads the table again, row by row
     saveWithoutPreview(wizard, page, table, size.rows, bar);
     return std::nullopt;
 }

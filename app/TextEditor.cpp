@@ -249,6 +249,19 @@ void TextEditor::setBytes(std::string_view utf8) {
     endFill();
 }
 
+void TextEditor::setBytes(std::vector<std::string> pieces) {
+    std::size_t total = 0;
+    for (const std::string& piece : pieces)
+        total += piece.size();
+    beginFill(total);
+    clear();
+    for (std::string& piece : pieces) {
+        append(piece);
+        std::string().swap(piece);
+    }
+    endFill();
+}
+
 void TextEditor::setBusy(bool busy) {
     SendScintilla(SCI_SETCURSOR,
                   static_cast<unsigned long>(busy ? SC_CURSORWAIT : SC_CURSORNORMAL));

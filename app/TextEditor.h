@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 class QsciLexerXML;
 
@@ -80,6 +82,8 @@ public:
 
     // Replaces the whole text (a fill of one piece).
     void setBytes(std::string_view utf8);
+    // Replaces the whole text with `pieces` in order, each let go of once it is in.
+    void setBytes(std::vector<std::string> pieces);
 
     // The well-formedness mark: empty while the text is well-formed (or not yet checked).
     const QString& markMessage() const { return markMessage_; }

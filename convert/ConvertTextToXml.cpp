@@ -454,8 +454,7 @@ RefusedCharacters ConvertTextToXml(std::string_view text, const ConversionOption
                                    ConversionSink& sink, db::Progress& progress) {
     sink.begin();
     XmlConverter converter(options, sink, progress);
-    const std::int64_t lineCount = countLines(text);
-    converter.setRowCount(options.headerRow ? std::max<std::int64_t>(lineCount - 1, 0) : lineCount);
+    converter.setRowCount(dataRows(countLines(text), options));
     LineCursor cursor(text);
     std::string_view line;
     while (cursor.next(line)) {

@@ -110,6 +110,11 @@ private:
     std::vector<Span> spans_;
 };
 
+// The rows among `lines` lines of delimited text: all of them, or all but the column names'.
+inline std::int64_t dataRows(std::int64_t lines, const ConversionOptions& options) {
+    return options.headerRow ? (lines > 0 ? lines - 1 : 0) : lines;
+}
+
 // Converts a whole delimited text (lines separated by CR LF) into XML text: the opening line,
 // one element per value, optionally inside a row element per row, and the closing tag with no
 // line break after it. Values are escaped (&, <, >, and CR as a character reference so that it

@@ -32,6 +32,31 @@ private:
 
 } // namespace
 
+struct XmlMeasure::Counting {
+    explicit Counting(const ConversionOptions& given) : options(given), converter(options, sink) {}
+    const ConversionOptions options;
+    CountingSink sink;
+    XmlConverter converter;
+    std::int64_t lines = 0;
+};
+
+XmlMeasure::XmlMeasure(const ConversionOptions& options)
+    : counting_(std::make_unique<Counting>(options)) {}
+
+XmlMeasure::~XmlMeasure() = default;
+
+void XmlMeasure::addLine(std::string_view line) {
+    ++counting_->lines;
+    counting_->converter.addLine(line);
+}
+
+XmlSize XmlMeasure::finish() {
+    counting_->converter.finish();
+    XmlSize size = counting_->sink.size;
+    size.rows = dataRows(counting_->lines, counting_->options);
+    return size;
+}
+
 XmlSize MeasureXml(std::string_view text, const ConversionOptions& options,
                    db::Progress& progress) {
     CountingSink sink;

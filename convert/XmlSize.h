@@ -4,6 +4,7 @@
 #include "db/Progress.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace CSVXML {
@@ -20,5 +21,24 @@ struct XmlSize {
 // conversion serves it.
 XmlSize MeasureXml(std::string_view text, const ConversionOptions& options,
                    db::Progress& progress = db::noProgress());
+
+// The same count for a delimited text that comes line by line, as an extraction gives it: each
+// line whole, without its line break. Fed the lines of a text, it gives what MeasureXml gives
+// for that text, so the XML can be measured while the rows arrive.
+class XmlMeasure {
+public:
+    explicit XmlMeasure(const ConversionOptions& options);
+    ~XmlMeasure();
+    XmlMeasure(const XmlMeasure&) = delete;
+    XmlMeasure& operator=(const XmlMeasure&) = delete;
+
+    void addLine(std::string_view line);
+    // The whole count, the closing tag included; no line may follow.
+    XmlSize finish();
+
+private:
+    struct Counting;
+    std::unique_ptr<Counting> counting_;
+};
 
 } // namespace CSVXML

@@ -1,3 +1,5 @@
+#include "app/PreviewMemory.h"
+
 #include "Fixture.h"
 #include "app/Form2.h"
 #include "app/Form3.h"
@@ -7,8 +9,11 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QProgressBar>
 #include <QTimer>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -35,6 +40,12 @@ TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsI
     ASSERT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(host.offers[0].contains(QStringLiteral("100.0 kB of memory is available")))
         << host.offers[0].toStdString();
+    // The XML's size, counted while the rows came, is that of the export without its CR LF.
+    const auto xml = static_cast<qint64>(cliExport(QStringLiteral("Customers")).size() - 2);
+    EXPECT_TRUE(host.offers[0].contains(
+        QStringLiteral("takes %1,")
+            .arg(QLocale::system().formattedDataSize(xml, 1, QLocale::DataSizeSIFormat))))
+        << host.offers[0].toStdString() << " " << xml;
     EXPECT_EQ(host.offers[1], QStringLiteral("Save Without Preview"));
     EXPECT_TRUE(tables.isVisible());
     EXPECT_FALSE(o.isVisible());
@@ -48,6 +59,35 @@ TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsI
     press(tables.Check3);
     EXPECT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(o.isVisible());
+}
+
+// The text comes in blocks and its XML is counted as the rows come: joined, the blocks are the
+// text, and the count is the conversion's, whatever the block size.
+TEST_F(PreviewMemory, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
+    app::Form3& o = start().form3();
+    o.Text4->setText(QStringLiteral("r"));
+    const CSVXML::ConversionOptions options = o.options();
+    const std::vector<std::string> lines{"id,name", "1,\"a,b\"", "2,\"two\r\nlines\"", "3,x&y"};
+    std::string joined;
+    for (std::size_t blockSize : {std::size_t{5}, std::size_t{1} << 20}) {
+        app::PreviewText text(1000, options, blockSize);
+        text.header(lines[0]);
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            text.row(lines[i]);
+        const CSVXML::XmlSize size = text.xmlSize();
+        std::vector<std::string> blocks = text.takeBlocks();
+        EXPECT_EQ(blocks.size() > 1, blockSize == 5);
+        o.setDelimitedText(std::move(blocks));
+        joined = std::string(o.delimitedText());
+        EXPECT_EQ(joined, "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y");
+        const CSVXML::XmlSize measured = CSVXML::MeasureXml(joined, options);
+        EXPECT_EQ(size.bytes, measured.bytes);
+        EXPECT_EQ(size.lineBreaks, measured.lineBreaks);
+        EXPECT_EQ(size.rows, 3);
+    }
+    app::PreviewText small(10, options, 4);
+    small.header("id,nam");
+    EXPECT_THROW(small.row("1,a"), app::TooLargeForPreview);
 }
 
 TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {

@@ -29,6 +29,15 @@ TEST(XmlSize, MeasureIsWhatTheConversionWrites) {
         EXPECT_EQ(size.lineBreaks,
                   static_cast<std::uint64_t>(std::count(sink.text.begin(), sink.text.end(), '\n')));
         EXPECT_EQ(size.rows, options.headerRow ? 4 : 5);
+
+        // Fed line by line, as an extraction gives them, the count is the same.
+        CSVXML::XmlMeasure measure(options);
+        for (const char* line : {"id,name", "1,\"a,b\"\"c\"", "2,x&y<z", "3,\"two\r\nlines\"", "4"})
+            measure.addLine(line);
+        const CSVXML::XmlSize streamed = measure.finish();
+        EXPECT_EQ(streamed.bytes, size.bytes);
+        EXPECT_EQ(streamed.lineBreaks, size.lineBreaks);
+        EXPECT_EQ(streamed.rows, size.rows);
     }
 }
 
