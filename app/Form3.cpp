@@ -16,11 +16,6 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
-#include <cstdlib> // names the C library, so that __GLIBC__ is known below
-
-#if defined(__GLIBC__) && defined(__linux__)
-#include <malloc.h>
-#endif
 
 namespace app {
 
@@ -31,13 +26,6 @@ namespace {
 // Larger pieces of XML go into the preview as they come, so that one insertion never holds
 // up the window system for long.
 constexpr std::size_t kInsertChunk = 64 * 1024;
-constexpr std::size_t kGiveBackEvery = 32u << 20;
-
-void giveBackFreedMemory() {
-#if defined(__GLIBC__) && defined(__linux__)
-    malloc_trim(0);
-#endif
-}
 
 // The conversion's output, gathered and put at the end of the preview in batches: every time
 // the window system is served, and whenever a chunk's worth has come. The bar shows the share
@@ -56,6 +44,10 @@ public:
         if (pending_.size() >= kInsertChunk)
             flush();
     }
+    // The preview's line index grows step by step, each step a larger copy. The heap keeps what
+    // the steps free, and the next steps, of this run or the next Refresh, take it again: given
+    // back to the system, it would come back as fresh pages, and a first touch of tens of
+    // megabytes at once holds up the window (100 ms at a million rows).
     void finish() override { flush(); }
 
     void start(std::int64_t steps) override { steps_ = steps; }
@@ -71,14 +63,7 @@ public:
 private:
     void flush() {
         preview_.append(pending_);
-        sinceGivenBack_ += pending_.size();
         pending_.clear();
-        // The preview's line index grows step by step, each step a larger copy; the heap keeps
-        // what the steps free, and the peak would hold all of them (50 MB at a million rows).
-        if (sinceGivenBack_ >= kGiveBackEvery) {
-            giveBackFreedMemory();
-            sinceGivenBack_ = 0;
-        }
         bar_.setValue(static_cast<int>(percent_));
     }
 
@@ -86,7 +71,6 @@ private:
     QProgressBar& bar_;
     Wizard& wizard_;
     std::string pending_;
-    std::size_t sinceGivenBack_ = 0;
     std::int64_t steps_ = 0;
     float percent_ = 0;
 };

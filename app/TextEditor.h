@@ -47,11 +47,12 @@ public:
     // A position or a line number in the text, as wide as Scintilla's own.
     using Position = std::intptr_t;
 
-    // About what a document of `bytes` in `lines` lines takes: the text, and the start of each
-    // line in a table that grows in steps.
+    // About what a document of `bytes` in `lines` lines takes while it is filled: the text, and
+    // the start of each line in a table that grows in steps, with what the earlier steps freed
+    // and the next have not taken again.
     static std::uint64_t memoryToHold(std::uint64_t bytes, std::uint64_t lines) {
         const std::uint64_t position = bytes > kLargeTextLimit ? 8 : 4;
-        return bytes + lines * position * 3 / 2;
+        return bytes + lines * position * 5 / 2;
     }
 
     TextEditor(QWidget* parent, Kind kind, const QFont& font);
