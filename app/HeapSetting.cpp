@@ -47,4 +47,12 @@ void keepLargeBlocksInHeap() {
 #endif
 }
 
+bool reservedRoomIsFree() {
+#if defined(__GLIBC__) && !defined(TALLOWBY_OWN_ALLOCATOR)
+    return true;
+#else
+    return false;
+#endif
+}
+
 } // namespace app

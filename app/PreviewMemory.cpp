@@ -2,6 +2,7 @@
 
 #include "app/Form3.h"
 #include "app/Form4.h"
+#include "app/HeapSetting.h"
 #include "app/Host.h"
 #include "app/Page.h"
 #include "app/TextEditor.h"
@@ -102,21 +103,26 @@ std::uint64_t previewTextLimit(Wizard& wizard) {
 
 namespace {
 
-// Each block is reserved, not written, at this size: the system gives its pages only as the
-// text reaches them, so a small table takes no more memory than its text.
-constexpr std::size_t kTextBlock = 256u << 20;
+// Each block is reserved as large as the text before it, so that a large text comes in few
+// blocks; reserved and not yet written, the room takes pages only as the text reaches it. Where
+// the room costs nothing the first block is the largest: one block for most tables, which the
+// preview's text takes again once it has gone.
+constexpr std::uint64_t kLargestBlock = 256u << 20;
+const std::size_t kFirstBlock = reservedRoomIsFree() ? kLargestBlock : 1u << 20;
 
 } // namespace
 
 PreviewText::PreviewText(std::uint64_t limit, const CSVXML::ConversionOptions& options)
-    : PreviewText(limit, options, kTextBlock) {}
+    : PreviewText(limit, options, kFirstBlock) {}
 
 void PreviewText::Blocks::write(std::string_view bytes) {
     if (size + bytes.size() > limit)
         throw TooLargeForPreview{size + bytes.size()};
     if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < bytes.size()) {
         blocks.emplace_back();
-        const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, limit));
+        const std::uint64_t before =
+            std::min(std::max<std::uint64_t>(size, firstBlock), kLargestBlock);
+        const auto room = static_cast<std::size_t>(std::min(before, limit));
         blocks.back().reserve(std::max(room, bytes.size()));
     }
     blocks.back().append(bytes);

@@ -33,10 +33,10 @@ struct TooLargeForPreview {
 class PreviewText final : public CSVXML::ExtractSink {
 public:
     PreviewText(std::uint64_t limit, const CSVXML::ConversionOptions& options);
-    // With blocks of `blockSize` bytes (or larger for a longer line).
+    // With a first block of `firstBlock` bytes (or more for a longer line).
     PreviewText(std::uint64_t limit, const CSVXML::ConversionOptions& options,
-                std::size_t blockSize)
-        : joined_(limit, blockSize), measure_(options) {}
+                std::size_t firstBlock)
+        : joined_(limit, firstBlock), measure_(options) {}
     void header(std::string_view line) override;
     void row(std::string_view line) override;
 
@@ -49,11 +49,11 @@ public:
 
 private:
     struct Blocks final : CSVXML::JoinedTextSink {
-        Blocks(std::uint64_t givenLimit, std::size_t givenBlockSize)
-            : limit(givenLimit), blockSize(givenBlockSize) {}
+        Blocks(std::uint64_t givenLimit, std::size_t givenFirstBlock)
+            : limit(givenLimit), firstBlock(givenFirstBlock) {}
         void write(std::string_view bytes) override;
         const std::uint64_t limit;
-        const std::size_t blockSize;
+        const std::size_t firstBlock;
         std::uint64_t size = 0;
         std::vector<std::string> blocks;
     };

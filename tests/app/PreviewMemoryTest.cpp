@@ -69,14 +69,14 @@ TEST_F(PreviewMemory, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
     const CSVXML::ConversionOptions options = o.options();
     const std::vector<std::string> lines{"id,name", "1,\"a,b\"", "2,\"two\r\nlines\"", "3,x&y"};
     std::string joined;
-    for (std::size_t blockSize : {std::size_t{5}, std::size_t{1} << 20}) {
-        app::PreviewText text(1000, options, blockSize);
+    for (std::size_t firstBlock : {std::size_t{5}, std::size_t{1} << 20}) {
+        app::PreviewText text(1000, options, firstBlock);
         text.header(lines[0]);
         for (std::size_t i = 1; i < lines.size(); ++i)
             text.row(lines[i]);
         const CSVXML::XmlSize size = text.xmlSize();
         std::vector<std::string> blocks = text.takeBlocks();
-        EXPECT_EQ(blocks.size() > 1, blockSize == 5);
+        EXPECT_EQ(blocks.size() > 1, firstBlock == 5);
         o.setDelimitedText(std::move(blocks));
         joined = std::string(o.delimitedText());
         EXPECT_EQ(joined, "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y");
