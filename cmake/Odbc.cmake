@@ -10,6 +10,16 @@ if(NOT TALLOWBY_TDSODBC_LIBRARY)
     set(TALLOWBY_TDSODBC_LIBRARY /usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so)
 endif()
 
+# SQLite's ODBC driver, for the tests of what a driver other than FreeTDS may send.
+find_library(TALLOWBY_SQLITEODBC_LIBRARY NAMES sqlite3odbc
+    PATHS /usr/lib/x86_64-linux-gnu/odbc /usr/lib/aarch64-linux-gnu/odbc /usr/lib/odbc
+          /usr/local/lib/odbc /usr/lib64 /usr/lib
+    NO_DEFAULT_PATH)
+set(TALLOWBY_OTHER_DRIVERS "")
+if(TALLOWBY_SQLITEODBC_LIBRARY)
+    set(TALLOWBY_OTHER_DRIVERS "\n[SQLite3]\nDescription = SQLite ODBC driver (tests only)\nDriver = ${TALLOWBY_SQLITEODBC_LIBRARY}\n")
+endif()
+
 set(TALLOWBY_ODBCSYSINI ${CMAKE_BINARY_DIR}/odbc)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/odbcinst.ini.in ${TALLOWBY_ODBCSYSINI}/odbcinst.ini @ONLY)
 file(TOUCH ${TALLOWBY_ODBCSYSINI}/odbc.ini)
