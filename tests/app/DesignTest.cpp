@@ -18,7 +18,7 @@ class PageDesign : public WizardTest {
 protected:
     void SetUp() override {
         WizardTest::SetUp();
-        wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
+        make();
         pages[0] = std::make_unique<app::Form1>(*wizard);
         pages[1] = std::make_unique<app::Form2>(*wizard);
         pages[2] = std::make_unique<app::Form3>(*wizard);

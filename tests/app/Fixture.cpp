@@ -9,7 +9,6 @@
 #include "output/OutputStream.h"
 #include "output/XmlFile.h"
 
-#include <QFile>
 #include <QListWidget>
 #include <QTest>
 
@@ -49,17 +48,19 @@ std::optional<QString> RecordingHost::chooseFile(QWidget*, const app::FileDialog
 void WizardTest::SetUp() {
     ASSERT_TRUE(folder.isValid());
     store = std::make_unique<db::SettingsStore>(storePath());
-    server.addDatabase("shop", ":memory:");
+    ServerTest::SetUp();
+}
+
+void WizardTest::seed() {
     sql("CREATE TABLE Customers (id int, name [nvarchar(50)], city [nvarchar(50)]);"
         "INSERT INTO Customers VALUES (1, 'Ann', 'Oslo'), (2, 'Bob', NULL), (3, 'Cy', 'Rome');"
         "CREATE TABLE Products (code [nvarchar(10)], price int);"
         "INSERT INTO Products VALUES ('A1', 10), ('B2', 20);");
-    port = server.start();
 }
 
 void WizardTest::TearDown() {
     wizard.reset();
-    server.stop();
+    ServerTest::TearDown();
 }
 
 QString WizardTest::storePath() const {
@@ -70,16 +71,6 @@ QString WizardTest::path(const char* name) const {
     return folder.filePath(QString::fromLatin1(name));
 }
 
-QByteArray WizardTest::read(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-void WizardTest::write(const QString& file, const QByteArray& bytes) {
-    QFile f(file);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
-}
-
 QByteArray WizardTest::cliExport(const QString& table) {
     const QString file = path("cli-export.xml");
     CSVXML::OutputStream out(file);
@@ -88,7 +79,7 @@ QByteArray WizardTest::cliExport(const QString& table) {
     CSVXML::ConvertTextToXml(CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), table}), {},
                              sink);
     EXPECT_TRUE(out.commit());
-    return read(file);
+    return readFile(file);
 }
 
 QByteArray WizardTest::previewFile() const {
@@ -96,22 +87,17 @@ QByteArray WizardTest::previewFile() const {
     return QByteArray(text.data(), qsizetype(text.size())) + "\r\n";
 }
 
-db::ConnectionSettings WizardTest::login() const {
-    return {QStringLiteral("127.0.0.1,%1").arg(port), QStringLiteral("demo"),
-            QStringLiteral("demo"), QStringLiteral("shop")};
-}
-
 void WizardTest::storeLogin(const db::ConnectionSettings& settings) {
     store->save(settings);
 }
 
-void WizardTest::sql(const std::string& statements, const std::string& schema) {
-    server.execSql("shop", statements, schema);
+app::Wizard& WizardTest::make() {
+    wizard = std::make_unique<app::Wizard>(host, *store, kShortTimeout);
+    return *wizard;
 }
 
 app::Wizard& WizardTest::start() {
-    wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
-    wizard->start();
+    make().start();
     return *wizard;
 }
 

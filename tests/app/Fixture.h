@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+#include "TestServer.h"
 #include "app/Host.h"
 #include "app/Wizard.h"
 #include "db/SettingsStore.h"
@@ -10,7 +12,6 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
-#include <tdsserver/server.h>
 #include <vector>
 
 class QListWidget;
@@ -50,18 +51,17 @@ public:
     std::function<void()> duringQuestion; // runs while a question is "on screen"
 };
 
-// A wizard over a settings store in a temporary folder, and a test server on 127.0.0.1 with
-// the database "shop" holding a few small tables.
-class WizardTest : public testing::Test {
+// A wizard over a settings store in a temporary folder, and the test server's database "shop"
+// holding a few small tables.
+class WizardTest : public ServerTest {
 protected:
-    static constexpr std::chrono::seconds kTimeout{3};
-
     void SetUp() override;
+    void seed() override;
     void TearDown() override;
 
-    db::ConnectionSettings login() const;
     void storeLogin(const db::ConnectionSettings& settings);
-    void sql(const std::string& statements, const std::string& schema = "dbo");
+    // Makes the wizard, without its start-up.
+    app::Wizard& make();
     // Makes the wizard and runs its start-up.
     app::Wizard& start();
     // Presses a button the way a user does.
@@ -74,15 +74,11 @@ protected:
     void exportTable(const QString& table);
     QString storePath() const;
     QString path(const char* name) const;
-    static QByteArray read(const QString& file);
-    static void write(const QString& file, const QByteArray& bytes);
     // What `tallowby-cli export` writes of `table`, through the file path of the output code.
     QByteArray cliExport(const QString& table);
     // The file that "Finish" writes of the preview as it stands.
     QByteArray previewFile() const;
 
-    tdsserver::Server server;
-    std::uint16_t port = 0;
     QTemporaryDir folder;
     std::unique_ptr<db::SettingsStore> store;
     RecordingHost host;

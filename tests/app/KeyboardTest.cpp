@@ -58,7 +58,7 @@ TEST_F(Keyboard, TheWholeFlowFromAStoredLoginToAWrittenFileNeedsNoMouse) {
     key(Qt::Key_Backtab, Qt::ShiftModifier); // "Finish" comes before the box
     ASSERT_EQ(QApplication::focusWidget(), output.Check6);
     key(Qt::Key_Space); // "Finish"
-    EXPECT_EQ(read(path("keys.xml")), previewFile());
+    EXPECT_EQ(readFile(path("keys.xml")), previewFile());
     EXPECT_EQ(output.Check6->text(), QStringLiteral("Exit"));
     EXPECT_TRUE(host.messages.empty());
 }

@@ -108,7 +108,7 @@ TEST_F(LongOperation, ClosingAPageDuringTheListingEndsTheProgram) {
     for (int i = 0; i < 20000; ++i)
         many.push_back({"dbo", "T" + std::to_string(i)});
     server.setCatalog("shop", many);
-    wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
+    make();
     app::Form1& connection = wizard->form1();
     fillIn(connection, login());
     whileRunning(
@@ -151,7 +151,7 @@ TEST_F(LongOperation, TheWindowStaysLiveWhileTheServerIsSlowToLogInAndToSendItsF
     server.loginDelay(std::chrono::milliseconds(300));
     server.firstRowDelay(std::chrono::milliseconds(300));
     storeLogin(login());
-    wizard = std::make_unique<app::Wizard>(host, *store, kTimeout);
+    make();
     wizard->form1(); // its making is not what is measured
     GapMeter gaps;
     wizard->start(); // the login probe, then the listing

@@ -31,7 +31,7 @@ TEST_F(OutputPage, AwkwardValuesReachTheFileAsTheCommandLineWritesThem) {
     app::Form4& p = wizard->form4();
     p.Text1->setText(path("wizard.xml"));
     press(p.Check6);
-    const QByteArray written = read(path("wizard.xml"));
+    const QByteArray written = readFile(path("wizard.xml"));
     EXPECT_EQ(written, cliExport(QStringLiteral("Notes")));
     EXPECT_TRUE(written.contains("<body>\u2028\u2029</body>"));
     EXPECT_TRUE(written.contains("<body>a\u00A0\U0001F600&#xD;b</body>"));
@@ -68,8 +68,8 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
     wizard->form3().RichTextBox1->append(std::string_view("\r\n<!-- edited -->"));
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
-    EXPECT_EQ(read(path("out.xml")), previewFile());
-    EXPECT_TRUE(read(path("out.xml")).endsWith("<!-- edited -->\r\n"));
+    EXPECT_EQ(readFile(path("out.xml")), previewFile());
+    EXPECT_TRUE(readFile(path("out.xml")).endsWith("<!-- edited -->\r\n"));
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
     EXPECT_TRUE(host.messages.empty() && host.questions.empty());
     EXPECT_EQ(p.pointer().setting(), look::Default);
@@ -91,14 +91,14 @@ TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
 TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
     app::Form4& p = page();
     const QByteArray old(100000, 'o');
-    write(path("old.xml"), old);
+    ASSERT_TRUE(writeFile(path("old.xml"), old));
     p.Text1->setText(path("old.xml"));
     host.answerYes = false;
     press(p.Check6);
     ASSERT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(host.questions[0],
               QStringLiteral("Are you sure you wish to overwrite %1 ?").arg(path("old.xml")));
-    EXPECT_EQ(read(path("old.xml")), old);
+    EXPECT_EQ(readFile(path("old.xml")), old);
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit")); // declined still counts as done
 
     wizard.reset();
@@ -117,7 +117,7 @@ TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
     press(again.Check6);
     EXPECT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(wizard->form3().previewText(), before);
-    EXPECT_EQ(read(path("old.xml")), previewFile()); // nothing of the longer old file is left
+    EXPECT_EQ(readFile(path("old.xml")), previewFile()); // nothing of the longer old file is left
 }
 
 TEST_F(OutputPage, AFolderCountsAsExistingAndAFailedWriteKeepsFinish) {
@@ -139,7 +139,7 @@ TEST_F(OutputPage, AFolderCountsAsExistingAndAFailedWriteKeepsFinish) {
     // Corrected, it saves.
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
-    EXPECT_EQ(read(path("out.xml")), previewFile());
+    EXPECT_EQ(readFile(path("out.xml")), previewFile());
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
 }
 

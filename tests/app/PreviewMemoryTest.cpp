@@ -28,6 +28,12 @@ protected:
             tables.List1->findItems(QStringLiteral("Customers"), Qt::MatchExactly).constFirst());
         return tables;
     }
+    // Too little memory for a preview, the offered save taken, and `name` chosen for the file.
+    void saveWithoutPreviewTo(const char* name, std::uint64_t memory = 0) {
+        host.memory = memory;
+        host.takeOffer = true;
+        host.dialogAnswers = {path(name)};
+    }
 };
 
 TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsItWas) {
@@ -87,19 +93,19 @@ TEST_F(PreviewMemory, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
     }
     app::PreviewText small(10, options, 4);
     small.header("id,nam");
-    EXPECT_THROW(small.row("1,a"), app::TooLargeForPreview);
+    // The size the text would have had is what the offer tells.
+    EXPECT_THAT([&] { small.row("1,a"); }, testing::Throws<app::TooLargeForPreview>(testing::Field(
+                                               &app::TooLargeForPreview::textSoFar, 11u)));
 }
 
 TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {
     app::Form2& tables = backWithCustomersChosen();
-    host.memory = 0;
-    host.takeOffer = true;
-    host.dialogAnswers = {path("streamed.xml")};
+    saveWithoutPreviewTo("streamed.xml");
     press(tables.Check3);
     ASSERT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(host.messages.empty());
 
-    EXPECT_EQ(read(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
+    EXPECT_EQ(readFile(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
 
     app::Form4& output = wizard->form4();
     EXPECT_TRUE(output.isVisible());
@@ -112,9 +118,7 @@ TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFin
 TEST_F(PreviewMemory, LoneSurrogatesInASaveWithoutPreviewAreToldToo) {
     sql("CREATE TABLE Halves (id int, body [nvarchar(10)]);"
         "INSERT INTO Halves VALUES (1, CAST(x'61EDA08062' AS TEXT));");
-    host.memory = 0;
-    host.takeOffer = true;
-    host.dialogAnswers = {path("halves.xml")};
+    saveWithoutPreviewTo("halves.xml");
     exportTable(QStringLiteral("Halves"));
     EXPECT_TRUE(wizard->form4().isVisible());
     ASSERT_EQ(host.messages.size(), 1u);
@@ -124,24 +128,21 @@ TEST_F(PreviewMemory, LoneSurrogatesInASaveWithoutPreviewAreToldToo) {
 
 // A delimited text that alone leaves no room for its preview is not read to its end.
 TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSave) {
-    host.memory = 40; // a limit of 10 bytes: the column names already pass it
-    host.takeOffer = true;
-    host.dialogAnswers = {path("streamed.xml")};
+    // A limit of 10 bytes: the column names already pass it.
+    saveWithoutPreviewTo("streamed.xml", 40);
     exportTable(QStringLiteral("Customers"));
     ASSERT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(host.offers[0].contains(QStringLiteral("takes more than")))
         << host.offers[0].toStdString();
     EXPECT_TRUE(wizard->form3().delimitedText().empty());
-    EXPECT_EQ(read(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
+    EXPECT_EQ(readFile(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
     EXPECT_TRUE(wizard->form4().isVisible());
 }
 
 TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) {
     app::Form2& tables = backWithCustomersChosen();
-    write(path("old.xml"), "old");
-    host.memory = 0;
-    host.takeOffer = true;
-    host.dialogAnswers = {path("old.xml")};
+    ASSERT_TRUE(writeFile(path("old.xml"), "old"));
+    saveWithoutPreviewTo("old.xml");
     // The table goes while the question is on screen: the export then fails on the server.
     host.duringOffer = [this] { sql("DROP TABLE Customers;"); };
     press(tables.Check3);
@@ -149,17 +150,15 @@ TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) 
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_TRUE(host.messages[0].startsWith(QStringLiteral("The XML file was not saved: ")))
         << host.messages[0].toStdString();
-    EXPECT_EQ(read(path("old.xml")), "old");
+    EXPECT_EQ(readFile(path("old.xml")), "old");
     EXPECT_TRUE(tables.isVisible());
     EXPECT_EQ(wizard->existingForm4(), nullptr);
 }
 
 TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOldFile) {
     app::Form2& tables = backWithCustomersChosen();
-    write(path("old.xml"), "old");
-    host.memory = 0;
-    host.takeOffer = true;
-    host.dialogAnswers = {path("old.xml")};
+    ASSERT_TRUE(writeFile(path("old.xml"), "old"));
+    saveWithoutPreviewTo("old.xml");
     host.duringOffer = [&] {
         server.firstRowDelay(std::chrono::seconds(4));
         QTimer::singleShot(150, [&] { press(tables.Check1); });
@@ -170,7 +169,7 @@ TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOld
     EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(host.ends, 1);
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(read(path("old.xml")), "old");
+    EXPECT_EQ(readFile(path("old.xml")), "old");
 }
 
 } // namespace
