@@ -62,25 +62,4 @@ TEST(FieldValue, UnquotesOnlyWholeQuotedFields) {
     EXPECT_EQ(CSVXML::fieldValue("plain"), "plain");
 }
 
-TEST(QuotedField, RoundTripsThroughSplitting) {
-    const Strings values = {"",   "plain", "a,b",   "\"", "\"\"",           "x\r\ny",
-                            "\r", "\n",    "end\"", ",",  "\"a\"b\"\"c, d", "née, \"Åsa\"\r\n<&>"};
-    std::string line;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        line += (i ? "," : "") + values[i];
-        CSVXML::quoteFieldFrom(line, line.size() - values[i].size());
-    }
-    EXPECT_TRUE(line.starts_with(",plain,\"a,b\",\"\"\"\",")) << line;
-    std::string text = line + "\r\n" + line;
-    const auto split = lines(text);
-    ASSERT_EQ(split.size(), 2u);
-    for (const auto& l : split) {
-        const auto raw = fields(l);
-        ASSERT_EQ(raw.size(), values.size());
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            EXPECT_EQ(CSVXML::fieldValue(raw[i]), values[i]) << "value " << i;
-        }
-    }
-}
-
 } // namespace

@@ -6,7 +6,6 @@
 #include "db/Error.h"
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -91,107 +90,6 @@ TEST_P(ConnectionOnBothBackends, RefusedQueryCarriesTheServersMessage) {
 }
 
 TALLOWBY_ON_BOTH_BACKENDS(ConnectionOnBothBackends);
-
-template <typename T, typename F>
-std::string shown(const std::optional<T>& value, F text) {
-    return value ? text(*value) : "<null>";
-}
-
-// Each value read with the getter of its column's kind, as text, "<null>" for NULL.
-std::vector<std::string> readRow(db::ResultSet& rows) {
-    const auto number = [](auto v) { return std::to_string(v); };
-    std::vector<std::string> row;
-    for (int c = 0; c < rows.columnCount(); ++c) {
-        switch (rows.column(c).kind) {
-        case db::ValueKind::Integer:
-        case db::ValueKind::Bit:
-            row.push_back(shown(rows.int64(c), number));
-            break;
-        case db::ValueKind::Real:
-            row.push_back(shown(rows.real(c), number));
-            break;
-        case db::ValueKind::Timestamp:
-            row.push_back(shown(rows.timestamp(c), [](const auto& v) {
-                return std::to_string(v.year) + "-" + std::to_string(v.second) + "." +
-                       std::to_string(v.fraction);
-            }));
-            break;
-        case db::ValueKind::Date:
-            row.push_back(shown(rows.date(c), [](const QDate& v) {
-                return v.toString(Qt::ISODate).toStdString();
-            }));
-            break;
-        case db::ValueKind::Guid:
-            row.push_back(
-                shown(rows.guid(c), [](const auto& v) { return v.toString().toStdString(); }));
-            break;
-        case db::ValueKind::Binary:
-            row.push_back(shown(rows.bytes(c),
-                                [](const QByteArray& v) { return "x" + v.toHex().toStdString(); }));
-            break;
-        default: {
-            std::string text = "'";
-            row.push_back(rows.appendUtf8(c, text) ? text : "<null>");
-        }
-        }
-    }
-    return row;
-}
-
-std::vector<std::vector<std::string>> readAll(db::ResultSet rows) {
-    std::vector<std::vector<std::string>> all;
-    for (int guard = 0; guard < 100000 && rows.next(); ++guard) {
-        all.push_back(readRow(rows));
-    }
-    return all;
-}
-
-// Rows read in blocks give what the row-by-row read gives: NULLs in every column and row, and a
-// count of rows that is not a multiple of the block.
-TEST_F(ConnectionTest, BlockReadsGiveTheRowByRowValues) {
-    sql("CREATE TABLE T (I INT, N NVARCHAR(12), D DECIMAL(10,2), F FLOAT, S DATETIME2(7), "
-        "Day DATE, G UNIQUEIDENTIFIER, Raw VARBINARY(6), Flag BIT, Tm TIME(3))");
-    std::string insert;
-    const int columns = 10;
-    const int rowCount = 1000; // whatever the block, several blocks and a partial last one
-    for (int r = 0; r < rowCount; ++r) {
-        std::vector<std::string> v = {std::to_string(r - 500),
-                                      "'n\u00e9" + std::to_string(r) + "'",
-                                      "'" + std::to_string(r) + ".25'",
-                                      std::to_string(r) + ".5",
-                                      "'2024-02-29 13:45:07." + std::to_string(1000000 + r) + "'",
-                                      "'2001-01-" + std::to_string(10 + r % 18) + "'",
-                                      "'6F9619FF-8B86-D011-B42D-00C04FC9" +
-                                          std::to_string(6400 + r) + "'",
-                                      "x'00ff" + std::to_string(1000 + r) + "'",
-                                      std::to_string(r % 2),
-                                      "'13:45:07.123'"};
-        // One NULL walking through the columns, and every tenth row all NULL.
-        for (int c = 0; c < columns; ++c) {
-            if (c == r % columns || r % 10 == 9) {
-                v[std::size_t(c)] = "NULL";
-            }
-        }
-        insert += "INSERT INTO T VALUES (";
-        for (int c = 0; c < columns; ++c) {
-            insert += (c > 0 ? "," : "") + v[std::size_t(c)];
-        }
-        insert += ");";
-    }
-    sql(insert);
-    db::Connection connection = open();
-    db::ResultSet blocks = connection.query(u("SELECT * FROM [T];"), db::ReadMode::Blocks);
-    EXPECT_TRUE(blocks.readsInBlocks());
-    const auto inBlocks = readAll(std::move(blocks));
-    const auto oneByOne = readAll(connection.query(u("SELECT * FROM [T];")));
-    ASSERT_EQ(oneByOne.size(), std::size_t(rowCount));
-    ASSERT_EQ(inBlocks.size(), std::size_t(rowCount));
-    EXPECT_EQ(inBlocks, oneByOne);
-    EXPECT_EQ(inBlocks[9], std::vector<std::string>(columns, "<null>"));
-    EXPECT_EQ(inBlocks[1][0], "-499");
-    EXPECT_EQ(inBlocks[0][1], "'n\u00e90");
-    EXPECT_EQ(inBlocks[0][2], "'0.25");
-}
 
 // A long column among fixed ones: the whole result is read row by row, and every getter still
 // works, once per value; in blocks, a getter of another kind and a second read are refused.

@@ -56,28 +56,6 @@ TEST_F(TableCatalogueTest, FilterByTypeAndName) {
                                         "yield", "add Analysis", "yield", "yield", "add S_Y_S"}));
 }
 
-// Sorting is the server's business: the list keeps whatever order and names it is given.
-TEST_F(TableCatalogueTest, NamesAndOrderComeAsDelivered) {
-    std::vector<tdsserver::CatalogEntry> catalog;
-    std::vector<db::TableEntry> expected;
-    for (const char* name :
-         {"Zeta", "alpha", "10", "2", "Größe mit Leerzeichen", "a,b;c]d", "\xE8\xA1\xA8"}) {
-        catalog.push_back({"dbo", name});
-        expected.push_back({u("dbo"), u(name)});
-    }
-    server.setCatalog("shop", catalog);
-    EXPECT_EQ(MSSQL::ListTables(login(), kShortTimeout), expected);
-}
-
-// Two tables of the same name give two equal-looking entries; the schema beside each tells which
-// is which. Test server only: a shared real server may not let the tests create a schema.
-TEST_F(TableCatalogueTest, SameNameInTwoSchemasKeepsEachSchema) {
-    sql("CREATE TABLE Items (A INT);");
-    sql("CREATE TABLE Items (B INT);", "sales");
-    const std::vector<db::TableEntry> expected{{u("dbo"), u("Items")}, {u("sales"), u("Items")}};
-    EXPECT_EQ(MSSQL::ListTables(login(), kShortTimeout), expected);
-}
-
 using CatalogueOnBothBackends = OnBothBackends<ServerTest>;
 
 // A real server holds other tables too: only this process's are looked at.
