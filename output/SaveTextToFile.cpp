@@ -105,10 +105,6 @@ bool systemIsUtf8() {
 
 } // namespace
 
-SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question) {
-    return SaveTextToFile([utf8] { return utf8; }, path, question);
-}
-
 SaveResult SaveTextToFile(const std::function<std::string_view()>& text, const QString& path,
                           OverwriteQuestion& question) {
     if (declined(path, question)) {

@@ -24,14 +24,12 @@ struct SaveResult {
 // The question asked before an existing path is replaced.
 QString overwriteMessage(const QString& path);
 
-// Writes `utf8` (the preview's buffer), then CR LF, to `path` in the system's encoding, with
-// every line break as CR LF; without a copy where that encoding is UTF-8. Asks first when the
-// path exists. Nothing is written when the text holds a character the encoding cannot
-// represent, and a failed write leaves an existing file as it was.
-SaveResult SaveTextToFile(std::string_view utf8, const QString& path, OverwriteQuestion& question);
-
-// The same, with the text taken only once the question is answered: a buffer that belongs to a
-// window (the preview's) may be moved about while the question is on screen.
+// Writes the UTF-8 text that `utf8` gives (the preview's buffer), then CR LF, to `path` in the
+// system's encoding, with every line break as CR LF; without a copy where that encoding is UTF-8.
+// Asks first when the path exists, and takes the text only once the question is answered: a
+// buffer that belongs to a window (the preview's) may be moved about while the question is on
+// screen. Nothing is written when the text holds a character the encoding cannot represent, and
+// a failed write leaves an existing file as it was.
 SaveResult SaveTextToFile(const std::function<std::string_view()>& utf8, const QString& path,
                           OverwriteQuestion& question);
 

@@ -104,8 +104,10 @@ TEST_P(RoundTrip, EveryValueAndNameComesBackByBothPaths) {
     CSVXML::ConvertTextToXml(text, {}, preview);
     const QString wizardFile = work.filePath(QStringLiteral("wizard.xml"));
     Keep keep;
-    ASSERT_EQ(CSVXML::SaveTextToFile(preview.text, wizardFile, keep).status,
-              CSVXML::SaveResult::Status::Written);
+    ASSERT_EQ(
+        CSVXML::SaveTextToFile([&] { return std::string_view(preview.text); }, wizardFile, keep)
+            .status,
+        CSVXML::SaveResult::Status::Written);
 
     for (const QString& path : {cliFile, wizardFile}) {
         SCOPED_TRACE(path.toStdString());

@@ -43,7 +43,8 @@ TEST_F(Output, ReadOnlyFileIsNotReplaced) {
     ASSERT_TRUE(writeFile(path("ro.xml"), "old"));
     ASSERT_TRUE(QFile::setPermissions(path("ro.xml"), QFileDevice::ReadOwner));
     Yes yes;
-    const auto result = CSVXML::SaveTextToFile("new", path("ro.xml"), yes);
+    const auto result =
+        CSVXML::SaveTextToFile([] { return std::string_view("new"); }, path("ro.xml"), yes);
     EXPECT_EQ(result.status, SaveResult::Status::Failed);
     EXPECT_TRUE(result.error.contains(QStringLiteral("read-only")));
     EXPECT_EQ(readFile(path("ro.xml")), QByteArray("old"));
