@@ -58,6 +58,8 @@ void keepLargeBlocksInHeap() {
             reach = std::clamp<std::size_t>(std::size_t(*available), kGiB, 64 * kGiB);
     }
     void* block = std::malloc(reach);
+    if (block == nullptr && reach > kGiB) // refused by the system's reckoning: the old reach
+        block = std::malloc(reach = kGiB);
     if (block == nullptr)
         return;
     const auto start = reinterpret_cast<std::uintptr_t>(block);
