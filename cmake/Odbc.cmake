@@ -1,8 +1,8 @@
 # A project-local ODBC set-up, so that tests, benchmarks and the demo reach FreeTDS under the
 # driver name "SQL Server" without touching the system's odbcinst.ini.
-find_library(TALLOWBY_TDSODBC_LIBRARY NAMES tdsodbc
-    PATHS /usr/lib/x86_64-linux-gnu/odbc /usr/lib/aarch64-linux-gnu/odbc /usr/lib/odbc
-          /usr/local/lib/odbc /usr/lib64 /usr/lib
+set(TALLOWBY_ODBC_DRIVER_DIRS /usr/lib/x86_64-linux-gnu/odbc /usr/lib/aarch64-linux-gnu/odbc
+    /usr/lib/odbc /usr/local/lib/odbc /usr/lib64 /usr/lib)
+find_library(TALLOWBY_TDSODBC_LIBRARY NAMES tdsodbc PATHS ${TALLOWBY_ODBC_DRIVER_DIRS}
     NO_DEFAULT_PATH)
 if(NOT TALLOWBY_TDSODBC_LIBRARY)
     message(WARNING "FreeTDS ODBC driver (libtdsodbc.so) not found: database tests will fail. "
@@ -11,9 +11,7 @@ if(NOT TALLOWBY_TDSODBC_LIBRARY)
 endif()
 
 # SQLite's ODBC driver, for the tests of what a driver other than FreeTDS may send.
-find_library(TALLOWBY_SQLITEODBC_LIBRARY NAMES sqlite3odbc
-    PATHS /usr/lib/x86_64-linux-gnu/odbc /usr/lib/aarch64-linux-gnu/odbc /usr/lib/odbc
-          /usr/local/lib/odbc /usr/lib64 /usr/lib
+find_library(TALLOWBY_SQLITEODBC_LIBRARY NAMES sqlite3odbc PATHS ${TALLOWBY_ODBC_DRIVER_DIRS}
     NO_DEFAULT_PATH)
 set(TALLOWBY_OTHER_DRIVERS "")
 if(TALLOWBY_SQLITEODBC_LIBRARY)
