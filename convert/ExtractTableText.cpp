@@ -110,26 +110,33 @@ public:
                 line += ',';
             }
             nulls[std::size_t(i)] = !appendValue(i, line);
-            if (result_.firstRow == 0 && rows_.loneSurrogates() > 0) {
+            if (result_.firstRow == 0 && result_.loneSurrogates > 0) {
                 result_.firstRow = row;
                 result_.firstColumn = rows_.column(i).name.toStdString();
             }
         }
     }
 
-    ExtractResult result() {
-        result_.loneSurrogates = rows_.loneSurrogates();
-        return result_;
-    }
+    ExtractResult result() const { return result_; }
 
 private:
+    // Appends the text of column i in UTF-8; false when it is NULL.
+    bool appendUtf8(int i, std::string& out) {
+        const std::optional<std::u16string_view> text = rows_.wideText(i);
+        if (!text) {
+            return false;
+        }
+        result_.loneSurrogates += ValueText::appendUtf8(out, *text);
+        return true;
+    }
+
     // Appends the value of column i; false when it is NULL (and nothing was appended).
     bool appendValue(int i, std::string& line) {
         const ColumnForm& f = forms_[std::size_t(i)];
         switch (f.form) {
         case Form::Text: {
             const std::size_t start = line.size();
-            if (!rows_.appendUtf8(i, line)) {
+            if (!appendUtf8(i, line)) {
                 return false;
             }
             quoteFieldFrom(line, start);
@@ -151,7 +158,7 @@ private:
             return true;
         case Form::Decimal:
             scratch_.clear();
-            if (!rows_.appendUtf8(i, scratch_)) {
+            if (!appendUtf8(i, scratch_)) {
                 return false;
             }
             ValueText::appendDecimal(line, scratch_);

@@ -4,6 +4,10 @@
 #include <charconv>
 #include <system_error>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ValueText {
 
 namespace {
@@ -185,6 +189,57 @@ void appendBase64(std::string& out, std::string_view bytes) {
         *o++ = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
         *o++ = '=';
     }
+}
+
+std::int64_t appendUtf8(std::string& out, std::u16string_view text) {
+    const char16_t* p = text.data();
+    const char16_t* const end = p + text.size();
+    // At most three bytes for each UTF-16 unit (a surrogate pair gives four for two units).
+    const std::size_t start = out.size();
+    out.resize(start + text.size() * 3);
+    char* o = out.data() + start;
+    std::int64_t lone = 0;
+    while (p != end) {
+#if defined(__SSE2__)
+        // Most text is ASCII: eight units at a time while they are.
+        if (end - p >= 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
+                p += 8;
+                o += 8;
+                continue;
+            }
+        }
+#endif
+        char32_t c = *p++;
+        if (c < 0x80) {
+            *o++ = char(c);
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            if (c <= 0xDBFF && p != end && *p >= 0xDC00 && *p <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(*p++) - 0xDC00);
+            } else {
+                c = 0xFFFD;
+                ++lone;
+            }
+        }
+        if (c < 0x800) {
+            *o++ = char(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            *o++ = char(0xE0 | (c >> 12));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            *o++ = char(0xF0 | (c >> 18));
+            *o++ = char(0x80 | ((c >> 12) & 0x3F));
+            *o++ = char(0x80 | ((c >> 6) & 0x3F));
+        }
+        *o++ = char(0x80 | (c & 0x3F));
+    }
+    out.resize(std::size_t(o - out.data()));
+    return lone;
 }
 
 } // namespace ValueText

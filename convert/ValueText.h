@@ -37,4 +37,8 @@ void appendGuid(std::string& out, const unsigned char (&bytes)[16]);
 
 void appendBase64(std::string& out, std::string_view bytes);
 
+// UTF-16 text in UTF-8. A lone surrogate (half of a pair without its other half, which SQL
+// Server's nchar types may hold) has no UTF-8 form and becomes U+FFFD; returns how many did.
+std::int64_t appendUtf8(std::string& out, std::u16string_view text);
+
 } // namespace ValueText

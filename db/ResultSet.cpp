@@ -9,10 +9,6 @@
 #include <stdexcept>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace db {
 
 namespace {
@@ -170,7 +166,6 @@ ResultSet& ResultSet::operator=(ResultSet&& other) noexcept {
         columns_ = std::move(other.columns_);
         textChunk_ = std::move(other.textChunk_);
         scratch_ = std::move(other.scratch_);
-        loneSurrogates_ = other.loneSurrogates_;
         exhausted_ = other.exhausted_;
         // The driver holds the addresses of these buffers; moving keeps them.
         bindings_ = std::move(other.bindings_);
@@ -451,82 +446,24 @@ bool ResultSet::appendTextFromDriver(int index, QString& out) {
                           out);
 }
 
-namespace {
-
-// Returns how many lone surrogates became U+FFFD.
-std::int64_t appendAsUtf8(QStringView text, std::string& out) {
-    const char16_t* p = text.utf16();
-    const char16_t* const end = p + text.size();
-    // At most three bytes for each UTF-16 unit (a surrogate pair gives four for two units).
-    const std::size_t start = out.size();
-    out.resize(start + std::size_t(text.size()) * 3);
-    char* o = out.data() + start;
-    std::int64_t lone = 0;
-    while (p != end) {
-#if defined(__SSE2__)
-        // Most text is ASCII: eight units at a time while they are.
-        if (end - p >= 8) {
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
-            if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF) {
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
-                p += 8;
-                o += 8;
-                continue;
-            }
-        }
-#endif
-        char32_t c = *p++;
-        if (c < 0x80) {
-            *o++ = char(c);
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) {
-            if (c <= 0xDBFF && p != end && *p >= 0xDC00 && *p <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (char32_t(*p++) - 0xDC00);
-            } else {
-                c = 0xFFFD;
-                ++lone;
-            }
-        }
-        if (c < 0x800) {
-            *o++ = char(0xC0 | (c >> 6));
-        } else if (c < 0x10000) {
-            *o++ = char(0xE0 | (c >> 12));
-            *o++ = char(0x80 | ((c >> 6) & 0x3F));
-        } else {
-            *o++ = char(0xF0 | (c >> 18));
-            *o++ = char(0x80 | ((c >> 12) & 0x3F));
-            *o++ = char(0x80 | ((c >> 6) & 0x3F));
-        }
-        *o++ = char(0x80 | (c & 0x3F));
-    }
-    out.resize(std::size_t(o - out.data()));
-    return lone;
-}
-
-} // namespace
-
-bool ResultSet::appendUtf8(int index, std::string& out) {
+std::optional<std::u16string_view> ResultSet::wideText(int index) {
     if (fromBinding(index, SQL_C_WCHAR)) {
         long length = 0;
         const char* value = boundValue(index, SQL_C_WCHAR, &length);
         if (value != nullptr) {
-            loneSurrogates_ += appendAsUtf8(QStringView(reinterpret_cast<const char16_t*>(value),
-                                                        qsizetype(length / long(sizeof(SQLWCHAR)))),
-                                            out);
-            return true;
+            return std::u16string_view(reinterpret_cast<const char16_t*>(value),
+                                       std::size_t(length) / sizeof(SQLWCHAR));
         }
         if (length >= 0) {
-            return false;
+            return std::nullopt;
         }
     }
     scratch_.resize(0);
     if (!appendTextFromDriver(index, scratch_)) {
-        return false;
+        return std::nullopt;
     }
-    loneSurrogates_ += appendAsUtf8(scratch_, out);
-    return true;
+    return std::u16string_view(reinterpret_cast<const char16_t*>(scratch_.utf16()),
+                               std::size_t(scratch_.size()));
 }
 
 std::optional<QString> ResultSet::text(int index) {

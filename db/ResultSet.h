@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace db {
@@ -89,11 +90,9 @@ public:
     std::optional<QString> text(int index);
     // Appends the value's text to `out`; returns false, leaving `out` alone, when it is NULL.
     bool appendText(int index, QString& out);
-    // The same in UTF-8, for text built as bytes. A lone surrogate (half of a UTF-16 pair without
-    // its other half, which SQL Server's nchar types may hold) has no UTF-8 form and becomes
-    // U+FFFD; loneSurrogates() counts them.
-    bool appendUtf8(int index, std::string& out);
-    std::int64_t loneSurrogates() const { return loneSurrogates_; }
+    // The value's text in UTF-16, seen where it lies (the bound row, or a buffer of the set's
+    // own), without a copy; valid until the next value is read. std::nullopt for NULL.
+    std::optional<std::u16string_view> wideText(int index);
 
     std::optional<std::int64_t> int64(int index);
     std::optional<double> real(int index);
@@ -107,9 +106,6 @@ public:
 
     // Lets the statement go now rather than when the ResultSet is destroyed.
     void close() noexcept;
-
-    // True when rows come in blocks (ReadMode::Blocks and no long column).
-    bool readsInBlocks() const { return blockRows_ > 0 && !someUnbound_; }
 
 private:
     friend class Connection;
@@ -140,8 +136,7 @@ private:
     std::unique_ptr<detail::Handle> statement_;
     std::vector<Column> columns_;
     std::vector<int> textChunk_; // characters to ask for in the first read of each column
-    QString scratch_;            // reused by appendUtf8
-    std::int64_t loneSurrogates_ = 0;
+    QString scratch_;            // reused by wideText
     bool exhausted_ = false;
 
     // Block reads: the row array (column after column), the indicators (column after column),

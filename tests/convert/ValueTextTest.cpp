@@ -68,4 +68,33 @@ TEST(ValueText, BinaryIsBase64) {
     EXPECT_EQ(line, "a,Zm8=");
 }
 
+// ASCII runs go eight units at a time: a character of any width or a lone half at each place
+// of a run, and at its end, is written whole, and each lone half counts once.
+TEST(ValueText, WideTextIsUtf8WithLoneHalvesReplaced) {
+    const struct {
+        std::u16string_view wide;
+        std::string_view utf8;
+    } cases[] = {{u"\u00e9", "\xc3\xa9"},
+                 {u"\u20ac", "\xe2\x82\xac"},
+                 {u"\U0001F600", "\xf0\x9f\x98\x80"},
+                 {u"\xD800", "\xef\xbf\xbd"},
+                 {u"\xDC00", "\xef\xbf\xbd"}};
+    for (const auto& c : cases) {
+        for (std::size_t at = 0; at <= 9; ++at) {
+            std::u16string wide(9, u'a');
+            wide.insert(at, c.wide);
+            std::string expected(9, 'a');
+            expected.insert(at, c.utf8);
+            std::string out = "x";
+            const bool lone = c.wide.size() == 1 && c.wide[0] >= 0xD800 && c.wide[0] <= 0xDFFF;
+            EXPECT_EQ(appendUtf8(out, wide), lone ? 1 : 0);
+            EXPECT_EQ(out, "x" + expected) << at;
+        }
+    }
+    // A low half before a high one is no pair: two replacements.
+    std::string out;
+    EXPECT_EQ(appendUtf8(out, u"\xDC00\xD800"), 2);
+    EXPECT_EQ(out, "\xef\xbf\xbd\xef\xbf\xbd");
+}
+
 } // namespace
