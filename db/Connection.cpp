@@ -54,10 +54,6 @@ Connection Connection::open(const QString& connectionString, std::chrono::second
     check(SQLGetInfo(dbc, SQL_GETDATA_EXTENSIONS, &handles->getDataExtensions,
                      sizeof handles->getDataExtensions, nullptr),
           SQL_HANDLE_DBC, dbc, "asking what SQLGetData can do");
-    // The tests take the road of another driver's answer this way.
-    if (const QByteArray answer = qgetenv("TALLOWBY_TEST_GETDATA_EXTENSIONS"); !answer.isEmpty()) {
-        handles->getDataExtensions = SQLUINTEGER(answer.toUInt(nullptr, 0));
-    }
     // A login cannot be cancelled while it runs: work cancelled meanwhile stops here.
     if (const Cancellation* cancellation = Cancellation::current())
         cancellation->throwIfCancelled();

@@ -40,20 +40,34 @@ private:
 };
 
 // A value longer than its column's declared size is read whole where the row came alone (a long
-// column beside it), in either mode; its date beside it reads the same in both.
+// column beside it), in either mode; its date beside it reads the same in both. SQLite's driver
+// says that SQLGetData reads any column, so with the long column first the others are still
+// bound, and the long value is read from the driver before them.
 TEST_F(OtherDriverTest, AValueLongerThanDeclaredIsReadWholeBesideALongColumn) {
     for (const db::ReadMode mode : {db::ReadMode::RowByRow, db::ReadMode::Blocks}) {
-        db::Connection connection = open();
-        db::ResultSet rows = connection.query(u("SELECT Name, Notes, Born FROM People"), mode);
-        ASSERT_EQ(rows.column(0).size, 4u); // the driver says four
-        ASSERT_TRUE(rows.next());
-        EXPECT_EQ(rows.text(0), u("Annabelle!"));
-        EXPECT_EQ(rows.text(1), u("n"));
-        EXPECT_EQ(rows.date(2), QDate(1, 1, 1));
-        ASSERT_TRUE(rows.next());
-        EXPECT_EQ(rows.text(0), u("Bo"));
-        EXPECT_EQ(rows.date(2), QDate(2024, 2, 29));
-        EXPECT_FALSE(rows.next());
+        for (const bool longFirst : {false, true}) {
+            db::Connection connection = open();
+            db::ResultSet rows =
+                connection.query(longFirst ? u("SELECT Notes, Name, Born FROM People")
+                                           : u("SELECT Name, Notes, Born FROM People"),
+                                 mode);
+            const int name = longFirst ? 1 : 0;
+            const int notes = 1 - name;
+            ASSERT_EQ(rows.column(name).size, 4u); // the driver says four
+            ASSERT_TRUE(rows.next());
+            if (longFirst) {
+                EXPECT_EQ(rows.text(notes), u("n"));
+            }
+            EXPECT_EQ(rows.text(name), u("Annabelle!"));
+            if (!longFirst) {
+                EXPECT_EQ(rows.text(notes), u("n"));
+            }
+            EXPECT_EQ(rows.date(2), QDate(1, 1, 1));
+            ASSERT_TRUE(rows.next());
+            EXPECT_EQ(rows.text(name), u("Bo"));
+            EXPECT_EQ(rows.date(2), QDate(2024, 2, 29));
+            EXPECT_FALSE(rows.next());
+        }
     }
 }
 
@@ -61,7 +75,6 @@ TEST_F(OtherDriverTest, AValueLongerThanDeclaredIsReadWholeBesideALongColumn) {
 TEST_F(OtherDriverTest, AValueLongerThanDeclaredInABlockIsAnError) {
     db::Connection connection = open();
     db::ResultSet rows = connection.query(u("SELECT Name, N FROM Short"), db::ReadMode::Blocks);
-    ASSERT_TRUE(rows.readsInBlocks());
     ASSERT_TRUE(rows.next());
     EXPECT_EQ(rows.text(0), u("Bo"));
     ASSERT_TRUE(rows.next());
