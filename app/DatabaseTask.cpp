@@ -84,9 +84,4 @@ void DatabaseTask::cancel() {
     cancellation_.cancel();
 }
 
-void DatabaseTask::wait() {
-    if (thread_)
-        thread_->wait();
-}
-
 } // namespace app

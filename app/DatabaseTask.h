@@ -40,8 +40,6 @@ public:
     // Once finished() has come: what the work threw (a db::Error, or the cancellation's), or
     // null when it came to its end.
     std::exception_ptr failure() const { return failure_; }
-    // Blocks until the thread has returned.
-    void wait();
 
     // The least time between two progress reports, unless the share done grows by a whole
     // percent sooner.

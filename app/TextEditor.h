@@ -62,8 +62,6 @@ public:
     std::string_view bytes() const;
     std::size_t size() const;
     bool isEmptyText() const { return size() == 0; }
-    bool isHighlighted() const { return lexer() != nullptr; }
-    bool hasLargeDocument() const { return large_; }
 
     // A programmatic fill: between begin and end the editor is read-only and keeps no undo
     // history; `clear` empties it, `append` adds at the end. `expectedSize`, when known, is
@@ -88,7 +86,6 @@ public:
 
     // The well-formedness mark: empty while the text is well-formed (or not yet checked).
     const QString& markMessage() const { return markMessage_; }
-    bool checking() const { return stepTimer_.isActive() || delayTimer_.isActive(); }
 
     // How long the user must stop typing before the text is checked again.
     static constexpr int kCheckDelayMs = 500;

@@ -67,9 +67,7 @@ public:
     Form2& form2();
     Form3& form3();
     Form4& form4();
-    // The page if it has been made, without making it.
-    Form2* existingForm2() const { return form2_.get(); }
-    Form3* existingForm3() const { return form3_.get(); }
+    // The output page if it has been made, without making it.
     Form4* existingForm4() const { return form4_.get(); }
 
     Host& host() { return host_; }
@@ -87,7 +85,6 @@ public:
 
     // "Cancel", "Exit" and closing a page.
     void endProgram();
-    bool ended() const { return ended_; }
 
     // Long operations call this between pieces of work: about every 15 ms of work it lets the
     // window system process its events, so that pages repaint and the pointer and progress

@@ -61,7 +61,6 @@ public:
     // then the progress.
     void finish();
 
-    std::int64_t rowsWritten() const { return rowsWritten_; }
     const RefusedCharacters& refusedCharacters() const { return refused_; }
 
 private:

@@ -54,7 +54,6 @@ public:
     // missing or cannot be read as a cursor leaves the page without a hand, silently.
     void loadCustomImage();
     void loadCustomImage(const QString& folder);
-    bool hasCustomImage() const { return custom_.has_value(); }
 
     int setting() const { return setting_; }
     // Takes effect at once: the pointer changes on the next turn of the event loop, also while a

@@ -133,8 +133,8 @@ public:
         store_.save(login);
         wizard_ = std::make_unique<app::Wizard>(host_, store_);
         wizard_->start();
-        app::Form2* tables = wizard_->existingForm2();
-        if (!tables || !tables->isVisible())
+        app::Form2* tables = &wizard_->form2();
+        if (!tables->isVisible())
             throw Failure("the wizard did not open on the table page" + messagesText());
         const QList<QListWidgetItem*> found =
             tables->List1->findItems(QStringLiteral("bench"), Qt::MatchExactly);
@@ -727,8 +727,8 @@ int runCapacity(const Options& options, const db::ConnectionSettings& login) {
          QStringLiteral("%1 MB").arg(megabytes(double(preview.size())), 0, 'f', 1),
          QStringLiteral("%1 lines, %2")
              .arg(preview.lines())
-             .arg(preview.isHighlighted() ? QStringLiteral("highlighted")
-                                          : QStringLiteral("plain")));
+             .arg(preview.lexer() != nullptr ? QStringLiteral("highlighted")
+                                             : QStringLiteral("plain")));
     line(QStringLiteral("delimited text box (CSV File frame)"),
          QStringLiteral("%1 MB").arg(megabytes(double(delimited.size())), 0, 'f', 1),
          QStringLiteral("%1 lines").arg(delimited.lines()));
@@ -886,8 +886,10 @@ int runLarge(const Options& options, const db::ConnectionSettings& login) {
          QStringLiteral("%1 MB").arg(megabytes(double(preview.size())), 0, 'f', 1),
          QStringLiteral("%1 lines, %2")
              .arg(lines)
-             .arg(preview.hasLargeDocument() ? QStringLiteral("64-bit positions")
-                                             : QStringLiteral("32-bit positions")));
+             .arg((preview.SendScintilla(QsciScintillaBase::SCI_GETDOCUMENTOPTIONS) &
+                   QsciScintillaBase::SC_DOCUMENTOPTION_TEXT_LARGE) != 0
+                      ? QStringLiteral("64-bit positions")
+                      : QStringLiteral("32-bit positions")));
     line(QStringLiteral("tallowby-cli convert -o FILE, same text"), seconds(cli));
     line(QStringLiteral("Refresh filling it"), seconds(refresh));
     line(QStringLiteral("Ctrl+End from the start, shown"), milliseconds(ctrlEnd));

@@ -67,14 +67,14 @@ TEST_F(ConnectionPage, NextWithALoginThatFailsDoesNothingAtAll) {
     fillIn(p, wrong);
     press(p.Check3);
     EXPECT_TRUE(p.isVisible());
-    EXPECT_EQ(wizard->existingForm2(), nullptr);
+    EXPECT_EQ(madePage<app::Form2>(), nullptr);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(p.pointer().setting(), look::Default);
 
     p.Text3->setText(QStringLiteral("demo"));
     press(p.Check3);
-    ASSERT_NE(wizard->existingForm2(), nullptr);
-    EXPECT_TRUE(wizard->existingForm2()->isVisible());
+    ASSERT_NE(madePage<app::Form2>(), nullptr);
+    EXPECT_TRUE(madePage<app::Form2>()->isVisible());
     EXPECT_FALSE(p.isVisible());
 }
 
@@ -118,7 +118,7 @@ TEST_F(ConnectionPage, TestConnectionTellsItsTwoMessagesWithTheBusyPointerUntilC
     EXPECT_EQ(pointerDuringMessage, (std::vector<int>{look::Busy, look::Busy}));
     EXPECT_EQ(p.pointer().setting(), look::Default);
     EXPECT_TRUE(p.isVisible());
-    EXPECT_EQ(wizard->existingForm2(), nullptr);
+    EXPECT_EQ(madePage<app::Form2>(), nullptr);
 }
 
 TEST_F(ConnectionPage, CancelOrClosingTheWindowEndsTheProgram) {

@@ -6,6 +6,7 @@
 #include "app/Wizard.h"
 #include "db/SettingsStore.h"
 
+#include <QApplication>
 #include <QTemporaryDir>
 #include <deque>
 #include <functional>
@@ -84,6 +85,17 @@ protected:
     RecordingHost host;
     std::unique_ptr<app::Wizard> wizard;
 };
+
+// The program's window of type Page, or nullptr while the page has not been made.
+template <class Page>
+Page* madePage() {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* page = dynamic_cast<Page*>(window)) {
+            return page;
+        }
+    }
+    return nullptr;
+}
 
 // Latin-1 literals as a list, for comparisons.
 QStringList strings(std::initializer_list<const char*> items);

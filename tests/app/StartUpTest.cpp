@@ -16,8 +16,8 @@ TEST_F(StartUp, AStoredLoginThatWorksOpensOnTheFilledTablePage) {
     storeLogin(login());
     app::Wizard& w = start();
 
-    ASSERT_NE(w.existingForm2(), nullptr);
-    app::Form2& tables = *w.existingForm2();
+    ASSERT_NE(madePage<app::Form2>(), nullptr);
+    app::Form2& tables = *madePage<app::Form2>();
     EXPECT_TRUE(tables.isVisible());
     EXPECT_FALSE(w.form1().isVisible());
     EXPECT_EQ(entries(*tables.List1), (strings({"Customers", "Products"})));
@@ -26,9 +26,9 @@ TEST_F(StartUp, AStoredLoginThatWorksOpensOnTheFilledTablePage) {
     EXPECT_EQ(tables.pointer().setting(), look::Default);
     EXPECT_EQ(tables.focusWidget(), tables.List1);
     // The options page exists, hidden and enabled again; the output page does not yet.
-    ASSERT_NE(w.existingForm3(), nullptr);
-    EXPECT_FALSE(w.existingForm3()->isVisible());
-    EXPECT_TRUE(w.existingForm3()->isEnabled());
+    ASSERT_NE(madePage<app::Form3>(), nullptr);
+    EXPECT_FALSE(madePage<app::Form3>()->isVisible());
+    EXPECT_TRUE(madePage<app::Form3>()->isEnabled());
     EXPECT_EQ(w.existingForm4(), nullptr);
     EXPECT_TRUE(host.messages.empty());
 }
@@ -41,7 +41,7 @@ TEST_F(StartUp, AnEmptyStoreOrALoginThatFailsShowsTheConnectionPageSilently) {
         storeLogin(stored);
         app::Wizard& w = start();
         EXPECT_TRUE(w.form1().isVisible());
-        EXPECT_EQ(w.existingForm2(), nullptr);
+        EXPECT_EQ(madePage<app::Form2>(), nullptr);
         EXPECT_EQ(w.form1().settings(), stored);
         EXPECT_TRUE(host.messages.empty());
         EXPECT_EQ(host.ends, 0);
@@ -55,8 +55,8 @@ TEST_F(StartUp, TheListingFailingShowsTheDriversMessageAndLeavesThePageUsable) {
     storeLogin(login());
     server.dropAfterRows(0); // the login works, the catalogue breaks off
     app::Wizard& w = start();
-    ASSERT_NE(w.existingForm2(), nullptr);
-    app::Form2& tables = *w.existingForm2();
+    ASSERT_NE(madePage<app::Form2>(), nullptr);
+    app::Form2& tables = *madePage<app::Form2>();
     EXPECT_TRUE(tables.isVisible());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_FALSE(host.messages[0].isEmpty());
