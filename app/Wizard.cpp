@@ -6,6 +6,7 @@
 #include "app/Form4.h"
 #include "app/Host.h"
 #include "db/Probe.h"
+#include "db/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -17,11 +18,18 @@ void WindowPacing::serve() {
 }
 
 Wizard::Wizard(Host& host, db::SettingsStore& store, std::chrono::seconds loginTimeout)
-    : host_(host), store_(store), loginTimeout_(loginTimeout) {}
+    : host_(host), store_(store), loginTimeout_(loginTimeout) {
+    store_.setFailureReporter([this](const QString& message) {
+        QMetaObject::invokeMethod(
+            &storeReports_, [this, message] { host_.showMessage(form1_.get(), message); },
+            Qt::QueuedConnection);
+    });
+}
 
 // The pages go in the reverse order of their making; then the threads of cancelled work are
 // waited for.
 Wizard::~Wizard() {
+    store_.setFailureReporter({});
     form4_.reset();
     form3_.reset();
     form2_.reset();

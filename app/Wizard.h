@@ -6,6 +6,7 @@
 #include "db/Progress.h"
 
 #include <QElapsedTimer>
+#include <QObject>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -120,6 +121,9 @@ private:
     bool endRequested_ = false;
     bool ended_ = false;
     QElapsedTimer sinceService_;
+    // The store's failures are shown from the event loop, never from inside a keystroke; a
+    // message still waiting goes with the wizard.
+    QObject storeReports_;
     DatabaseTask* running_ = nullptr;
     QEventLoop* waiting_ = nullptr;
     // Work cancelled when the program ended, until its thread returns.

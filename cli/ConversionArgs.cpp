@@ -117,8 +117,8 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
         for (const char* name : {"--password", "--pwd"}) {
             if (arg == QLatin1String(name) || arg.startsWith(QLatin1String(name) + u'=')) {
                 printError(QStringLiteral("the password is not taken from the command line, "
-                                          "where others can read it; set TALLOWBY_PASSWORD or "
-                                          "answer the prompt"));
+                                          "where others can read it; set TALLOWBY_PASSWORD, use "
+                                          "--password-stdin or answer the prompt"));
                 return 2;
             }
         }

@@ -59,6 +59,27 @@ std::optional<QString> promptPassword(QString& error) {
     return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
 }
 
+// One line from standard input, without its line break.
+std::optional<QString> readPasswordLine(QString& error) {
+    std::string line;
+    int c = 0;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+        line.push_back(char(c));
+    }
+    if (c == EOF && line.empty()) {
+        error = QStringLiteral("--password-stdin: standard input holds no line");
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
+}
+
+constexpr const char* kPasswordSources =
+    "give it in TALLOWBY_PASSWORD, on one line of standard input with --password-stdin, or run "
+    "on a terminal to be asked for it";
+
 } // namespace
 
 void addLoginOptions(QCommandLineParser& parser) {
@@ -72,6 +93,9 @@ void addLoginOptions(QCommandLineParser& parser) {
                 "\"host\\instance\")",
                 "NAME"),
          option("user", "the user name", "NAME"), option("database", "the database", "NAME"),
+         QCommandLineOption(QStringLiteral("password-stdin"),
+                            QStringLiteral("read the password from the first line of standard "
+                                           "input")),
          option("login-timeout", "how long to wait for the server to log us in (default 15)",
                 "SEC"),
          option("query-timeout",
@@ -87,6 +111,7 @@ bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login) {
             *target = parser.value(QString::fromLatin1(name));
         }
     }
+    login.passwordFromStdin = parser.isSet(QStringLiteral("password-stdin"));
     const std::pair<const char*, std::chrono::seconds*> timeouts[] = {
         {"login-timeout", &login.loginTimeout}, {"query-timeout", &login.queryTimeout}};
     for (const auto& [name, target] : timeouts) {
@@ -105,9 +130,10 @@ bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login) {
     return true;
 }
 
-std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
-                                                   const db::SettingsStore& store, QString& error) {
-    db::ConnectionSettings settings = store.load();
+std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login, db::SettingsStore& store,
+                                                   QString& error) {
+    const db::ConnectionSettings stored = store.load();
+    db::ConnectionSettings settings = stored;
     if (login.server) {
         settings.server = *login.server;
     }
@@ -117,14 +143,36 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
     if (login.database) {
         settings.database = *login.database;
     }
+    // The stored password is for the stored server and user only: never handed to another.
+    const bool storedLogin = settings.server == stored.server && settings.user == stored.user;
+    settings.password.clear();
     if (qEnvironmentVariableIsSet("TALLOWBY_PASSWORD")) {
         settings.password = qEnvironmentVariable("TALLOWBY_PASSWORD");
-    } else if ((login.server || login.user) && ::isatty(STDIN_FILENO)) {
+    } else if (login.passwordFromStdin) {
+        std::optional<QString> line = readPasswordLine(error);
+        if (!line) {
+            return std::nullopt;
+        }
+        settings.password = *line;
+    } else if (storedLogin && store.passwordUnreachable().isEmpty()) {
+        settings.password = stored.password;
+    } else if (::isatty(STDIN_FILENO)) {
         std::optional<QString> typed = promptPassword(error);
         if (!typed) {
             return std::nullopt;
         }
         settings.password = *typed;
+    } else {
+        const QString unreachable = store.passwordUnreachable();
+        error =
+            storedLogin
+                ? QStringLiteral("the stored password is in the desktop's keyring, which "
+                                 "cannot be reached from here (%1); %2")
+                      .arg(unreachable, QString::fromLatin1(kPasswordSources))
+                : QStringLiteral("no password for user '%1' on server '%2' (the stored one "
+                                 "is only for its own server and user); %3")
+                      .arg(settings.user, settings.server, QString::fromLatin1(kPasswordSources));
+        return std::nullopt;
     }
     return settings;
 }
@@ -145,7 +193,7 @@ std::optional<int> parseLoginCommand(QCommandLineParser& parser, const QStringLi
 }
 
 std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login) {
-    const db::SettingsStore store;
+    db::SettingsStore store;
     QString error;
     std::optional<db::ConnectionSettings> settings = resolveLogin(login, store, error);
     if (!settings) {

@@ -18,13 +18,17 @@ namespace cli {
 inline constexpr const char* kLoginHelp =
     "A login value not given is the wizard's last one, from its settings. The password is never\n"
     "taken from the command line: it comes from the environment variable TALLOWBY_PASSWORD when\n"
-    "that is set; otherwise, when --server or --user names another login and standard input is\n"
-    "a terminal, it is asked for without echo; otherwise it is the wizard's last one.\n";
+    "that is set, else from the first line of standard input with --password-stdin. Otherwise,\n"
+    "for the wizard's own server and user it is the wizard's stored one (from the desktop's\n"
+    "keyring, or its settings file where no keyring answers), and it is never sent to another\n"
+    "server or user: for those it is asked for without echo when standard input is a terminal,\n"
+    "and the command fails (exit status 2) when it is not.\n";
 
 struct LoginArgs {
     std::optional<QString> server;
     std::optional<QString> user;
     std::optional<QString> database;
+    bool passwordFromStdin = false;
     std::chrono::seconds loginTimeout{15};
     std::chrono::seconds queryTimeout{30};
 };
@@ -35,9 +39,9 @@ void addLoginOptions(QCommandLineParser& parser);
 bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login);
 
 // The four values to log in with: those given, the rest from `store`, the password as
-// kLoginOptionsHelp tells. Empty when the password prompt could not be answered.
-std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login,
-                                                   const db::SettingsStore& store, QString& error);
+// kLoginHelp tells. Empty, with the reason in `error`, when no password can be had.
+std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login, db::SettingsStore& store,
+                                                   QString& error);
 
 // resolveLogin with the user's own store; an error is printed.
 std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login);

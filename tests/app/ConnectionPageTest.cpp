@@ -34,7 +34,7 @@ TEST_F(ConnectionPage, EveryChangeOfABoxIsStoredAtOnce) {
     p.Text3->setText(QStringLiteral("p;w}d"));
     p.Text4->setText(QStringLiteral("x"));
     p.Text4->clear();
-    const db::SettingsStore reread(storePath());
+    db::SettingsStore reread(storePath());
     EXPECT_EQ(reread.value(db::SettingKey::Server), QStringLiteral("abc"));
     EXPECT_EQ(reread.value(db::SettingKey::Password), QStringLiteral("p;w}d"));
     EXPECT_EQ(reread.value(db::SettingKey::Database), QString());

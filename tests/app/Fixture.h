@@ -56,6 +56,8 @@ public:
 // holding a few small tables.
 class WizardTest : public ServerTest {
 protected:
+    explicit WizardTest(tdsserver::Config config = {}) : ServerTest(std::move(config)) {}
+
     void SetUp() override;
     void seed() override;
     void TearDown() override;

@@ -14,6 +14,8 @@ using StartUp = WizardTest;
 
 TEST_F(StartUp, AStoredLoginThatWorksOpensOnTheFilledTablePage) {
     storeLogin(login());
+    // No keyring answers in this session: the file keeps the password, as the other values.
+    EXPECT_TRUE(readFile(storePath()).contains("\nMyPassword=demo\n"));
     app::Wizard& w = start();
 
     ASSERT_NE(madePage<app::Form2>(), nullptr);

@@ -1,9 +1,11 @@
 #include "db/SettingsStore.h"
 
 #include "Printers.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -133,6 +135,46 @@ TEST_F(SettingsStoreTest, UnwritableStoreIsReportedOnceAndIgnored) {
     EXPECT_TRUE(reports[0].startsWith(
         QStringLiteral("The login values cannot be saved in %1: ").arg(unwritable)))
         << reports[0].toStdString();
+}
+
+// What stands at the path and is not a settings file of the user's own is left exactly as it
+// is: a symbolic link (its target neither narrowed nor written), a file of another user, a file
+// that is no settings file. Each is told once, in its own words.
+TEST_F(SettingsStoreTest, WhatIsNotTheUsersOwnSettingsFileIsLeftAsItIs) {
+    const QString target = dir.filePath(QStringLiteral("target"));
+    ASSERT_TRUE(writeFile(target, "keep\n"));
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0644), 0);
+    const QString link = dir.filePath(QStringLiteral("link.conf"));
+    ASSERT_TRUE(QFile::link(target, link));
+    const QString foreign = dir.filePath(QStringLiteral("foreign.conf"));
+    ASSERT_TRUE(writeFile(foreign, "[Brisklet]\nMyServer=theirs\n"));
+    const QString broken = dir.filePath(QStringLiteral("broken.conf"));
+    ASSERT_TRUE(writeFile(broken, "[Brisklet\nMyServer=x\n"));
+    const struct {
+        QString path;
+        const char* reason;
+    } cases[] = {{link, "it is a symbolic link, which is never written through"},
+                 {foreign, "it belongs to another user"},
+                 {broken, "it is not a settings file"}};
+    for (const auto& c : cases) {
+        if (c.path == foreign) {
+            if (::geteuid() != 0)
+                continue; // giving a file away needs root
+            ASSERT_EQ(::chown(QFile::encodeName(foreign).constData(), 65534, 65534), 0);
+        }
+        const QByteArray before = readFile(c.path);
+        db::SettingsStore store(c.path);
+        QStringList reports;
+        store.setFailureReporter([&](const QString& message) { reports << message; });
+        store.save({u("s"), u("u"), u("p"), u("d")});
+        EXPECT_EQ(readFile(c.path), before) << c.reason;
+        ASSERT_EQ(reports.size(), 1) << c.reason;
+        EXPECT_TRUE(reports[0].contains(QString::fromLatin1(c.reason))) << reports[0].toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode_t(0644));
 }
 
 } // namespace
