@@ -1,0 +1,23 @@
+#pragma once
+
+// The benchmark's three runs; each prints its figures and returns the exit status, or throws
+// Failure when something does not work.
+
+#include "Bench.h"
+#include "db/ConnectionSettings.h"
+
+#include <tdsserver/server.h>
+
+namespace benchapp {
+
+// The comparison: (w) against (c) over the rounds, the Refresh's gaps, "Next >" on a slow
+// network, then "Finish" and the editing.
+int runComparison(const Options& options, const db::ConnectionSettings& login,
+                  tdsserver::Server& server);
+// One large export, the first and only thing the process does: its time and memory, then
+// "Finish" and the editing.
+int runCapacity(const Options& options, const db::ConnectionSettings& login);
+// A preview past 2 GiB, from a delimited text made here.
+int runLarge(const Options& options, const db::ConnectionSettings& login);
+
+} // namespace benchapp
