@@ -29,6 +29,13 @@ QFont arial(double points) {
     return font;
 }
 
+void inkOnWhite(QPalette& palette, QPalette::ColorRole background, QPalette::ColorRole text) {
+    palette.setColor(background, Qt::white);
+    palette.setColor(text, Qt::black);
+    // 4.9:1 on white, so still readable, and far enough from black to look disabled.
+    palette.setColor(QPalette::Disabled, text, QColor(0x70, 0x70, 0x70));
+}
+
 void setUpPage(QWidget& page, const QString& caption, int clientWidth, int clientHeight,
                bool minimizable) {
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -41,7 +48,7 @@ void setUpPage(QWidget& page, const QString& caption, int clientWidth, int clien
     page.setFont(arial());
 
     QPalette palette = page.palette();
-    palette.setColor(QPalette::Window, Qt::white);
+    inkOnWhite(palette, QPalette::Window, QPalette::WindowText);
     page.setPalette(palette);
     page.setAutoFillBackground(true);
 

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QLineEdit>
+#include <QPalette>
 #include <QRect>
 #include <QString>
 #include <array>
@@ -26,8 +27,13 @@ QRect twips(int left, int top, int width, int height);
 // Arial bold at `points`; the pages' font unless a control says otherwise.
 QFont arial(double points = 9.0);
 
-// A fixed-size top-level page: white background, close box, no maximize box, minimize box only
-// when `minimizable`, and a transparent icon so that none shows in the title bar.
+// White behind `text` whatever the desktop's colours, so the text is black (grey when disabled):
+// a dark desktop theme's light text would vanish on it.
+void inkOnWhite(QPalette& palette, QPalette::ColorRole background, QPalette::ColorRole text);
+
+// A fixed-size top-level page: black text on white (text boxes keep the desktop's colours), close
+// box, no maximize box, minimize box only when `minimizable`, and a transparent icon so that none
+// shows in the title bar.
 void setUpPage(QWidget& page, const QString& caption, int clientWidth, int clientHeight,
                bool minimizable);
 

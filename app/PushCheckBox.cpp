@@ -1,5 +1,7 @@
 #include "app/PushCheckBox.h"
 
+#include "app/Design.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 
@@ -63,7 +65,7 @@ PushCheckBox::PushCheckBox(const QString& caption, QWidget* parent) : QPushButto
     setCheckable(true);
     setAutoDefault(false);
     QPalette face = palette();
-    face.setColor(QPalette::Button, Qt::white);
+    design::inkOnWhite(face, QPalette::Button, QPalette::ButtonText);
     setPalette(face);
     connect(this, &QAbstractButton::toggled, this, &PushCheckBox::onToggled);
 }

@@ -7,6 +7,7 @@
 #include <Qsci/qscicommandset.h>
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <utility>
 
 namespace app {
@@ -58,6 +59,60 @@ bool isTextBoxKey(int key) {
     default:
         return false;
     }
+}
+
+// WCAG 2's relative luminance and contrast ratio.
+double luminance(const QColor& colour) {
+    const auto linear = [](double c) {
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Text below this contrast with its background is hard to read (WCAG AA).
+constexpr double kReadableContrast = 4.5;
+
+// The lexer's colours are made for white paper. One that does not read on `paper` keeps its hue
+// and takes a lightness that does: a dark colour on a dark paper first turns into its light
+// counterpart (navy into light blue, black into white), then any colour still too close moves
+// on away from the paper's lightness. Black or white at the end always reads.
+QColor readableOn(const QColor& paper, const QColor& colour) {
+    if (contrast(colour, paper) >= kReadableContrast)
+        return colour;
+    float hue = 0;
+    float saturation = 0;
+    float lightness = 0;
+    colour.getHslF(&hue, &saturation, &lightness);
+    const bool darkPaper = contrast(Qt::white, paper) > contrast(Qt::black, paper);
+    if (darkPaper == (lightness < 0.5f))
+        lightness = 1 - lightness;
+    const float step = darkPaper ? 0.01f : -0.01f;
+    QColor readable = QColor::fromHslF(hue, saturation, lightness);
+    while (contrast(readable, paper) < kReadableContrast && lightness > 0 && lightness < 1) {
+        lightness = std::clamp(lightness + step, 0.0f, 1.0f);
+        readable = QColor::fromHslF(hue, saturation, lightness);
+    }
+    return readable;
+}
+
+// A few styles have a tinted paper of their own on white (CDATA pink, the document type's
+// blue); on another background the same tint is taken off the box's own colour.
+QColor paperOf(const QsciLexer& lexer, int style, const QColor& base) {
+    const QColor own = lexer.defaultPaper(style);
+    if (own == lexer.defaultPaper())
+        return base;
+    const auto tinted = [](int channel, int tint) {
+        return std::clamp(channel - 255 + tint, 0, 255);
+    };
+    return {tinted(base.red(), own.red()), tinted(base.green(), own.green()),
+            tinted(base.blue(), own.blue())};
 }
 
 void keepTextBoxKeys(QsciCommandSet& commands) {
@@ -155,7 +210,43 @@ void TextEditor::useDocument(bool styled, bool large) {
         SendScintilla(SCI_STYLESETBOLD, STYLE_DEFAULT, font().bold() ? 1l : 0l);
         SendScintilla(SCI_STYLECLEARALL);
     }
+    applyColours();
     SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
+}
+
+// The box's own colours, as every text box of the desktop has them: its Base and Text, and its
+// Highlight for the selection. QScintilla takes them once, from the application, and its lexer
+// has colours of its own made for white.
+void TextEditor::applyColours() {
+    const QPalette& colours = palette();
+    const QColor paper = colours.color(QPalette::Active, QPalette::Base);
+    const QColor text = colours.color(QPalette::Active, QPalette::Text);
+    if (lexer_) {
+        const QsciLexer& lexer = *lexer_;
+        for (int style = 0; style <= STYLE_MAX; ++style) {
+            if (style != STYLE_DEFAULT && lexer.description(style).isEmpty())
+                continue;
+            const QColor back = paperOf(lexer, style, paper);
+            lexer_->setPaper(back, style);
+            lexer_->setColor(readableOn(back, lexer.defaultColor(style)), style);
+        }
+    }
+    if (!lexer()) {
+        // Style 0 is all of a plain text; the default style fills the rest of the box.
+        SendScintilla(SCI_STYLESETFORE, STYLE_DEFAULT, text);
+        setColor(text);
+        setPaper(paper);
+    }
+    setCaretForegroundColor(text);
+    setSelectionForegroundColor(colours.color(QPalette::Active, QPalette::HighlightedText));
+    setSelectionBackgroundColor(colours.color(QPalette::Active, QPalette::Highlight));
+}
+
+void TextEditor::changeEvent(QEvent* event) {
+    QsciScintilla::changeEvent(event);
+    // The desktop's theme changed while the wizard runs.
+    if (event->type() == QEvent::PaletteChange)
+        applyColours();
 }
 
 std::string_view TextEditor::bytes() const {

@@ -95,6 +95,7 @@ Q_SIGNALS:
     void contentChanged();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     void inputMethodEvent(QInputMethodEvent* event) override;
@@ -105,6 +106,7 @@ private:
     // Scintilla's message call with the position-wide forms of its arguments and result.
     Position send(unsigned int message, std::uintptr_t wParam = 0, Position lParam = 0) const;
     void useDocument(bool styled, bool large);
+    void applyColours();
     void appendRaw(std::string_view utf8);
     void userChanged();
     void rearm();
