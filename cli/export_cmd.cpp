@@ -64,9 +64,9 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
     QCommandLineParser parser;
     parser.addOptions({
         QCommandLineOption(QStringLiteral("table"),
-                           QStringLiteral("the table, as the wizard's table page lists it; the "
-                                          "first listed table of that name unless --schema is "
-                                          "given"),
+                           QStringLiteral("the table: any user table of that name, also one "
+                                          "that the wizard's list leaves out; the first one the "
+                                          "catalogue gives unless --schema is given"),
                            QStringLiteral("NAME")),
         QCommandLineOption(QStringLiteral("schema"),
                            QStringLiteral("the table's schema (the table is then read without a "
@@ -117,19 +117,14 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
     return std::nullopt;
 }
 
-// The table as the table page would export it: the first catalogue entry of that name.
+// The table named on the command line: the user's explicit choice, so any user table of that
+// name (the first one the catalogue gives), also one the table page's list leaves out.
 std::optional<db::TableEntry> findTable(const db::ConnectionSettings& settings,
                                         const TableArgs& args) {
     if (args.schema) {
         return db::TableEntry{*args.schema, args.table};
     }
-    for (const db::TableEntry& entry :
-         MSSQL::ListTables(settings, args.login.loginTimeout, args.login.queryTimeout)) {
-        if (entry.name == args.table) {
-            return entry;
-        }
-    }
-    return std::nullopt;
+    return MSSQL::FindTable(settings, args.table, args.login.loginTimeout, args.login.queryTimeout);
 }
 
 // The delimited text as it comes.

@@ -57,11 +57,20 @@ TEST_F(DatabaseCommandsTest, PasswordIsNeverTakenFromTheCommandLine) {
     EXPECT_TRUE(server.logins().empty());
 }
 
+// A name that two schemas hold is shown with its schema, wherever the second one stands.
 TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
-    server.setCatalog("shop", {{"dbo", "Zeta"}, {"dbo", "Recent", "VIEW"}, {"sales", "Größe"}});
+    server.setCatalog("shop", {{"dbo", "Zeta"},
+                               {"dbo", "Recent", "VIEW"},
+                               {"sales", "Größe"},
+                               {"dbo", "Systems"},
+                               {"dbo", "Customers"},
+                               {"sales", "Zeta"},
+                               {"sales", "Customers"},
+                               {"sales", "Recent"}});
     const CliResult r = runCli(loginArgs("tables"), {}, environment("demo"));
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_EQ(r.out, QByteArray("Zeta\nGröße\n"));
+    EXPECT_EQ(r.out, QByteArray("dbo.Zeta\nGröße\ndbo.Customers\nsales.Zeta\nsales.Customers\n"
+                                "Recent\n"));
     EXPECT_EQ(r.err, QByteArray());
 }
 

@@ -117,12 +117,18 @@ TEST_P(ExportOnBothBackends, NullFormsReadBackAsTheyAreMeant) {
     EXPECT_EQ(wrong.err.count('\n'), 1) << wrong.err.constData();
 }
 
-// Like the table page: the first listed table of that name, or the one of the given schema.
-TEST_F(ExportCommandTest, TableIsFoundLikeTheTablePageFindsIt) {
+// A table named on the command line is the user's choice: the first user table of that name,
+// also one the table page's list leaves out, or the one of the given schema.
+TEST_F(ExportCommandTest, TableIsFoundByItsNameAlone) {
     server.execSql("shop",
                    "CREATE TABLE " + notes + " (Id INT); INSERT INTO " + notes + " VALUES (7);",
                    "sales");
-    server.setCatalog("shop", {{"sales", notes, "TABLE"}, {"dbo", notes, "TABLE"}});
+    sql("CREATE TABLE PaymentSystems (Id INT); INSERT INTO PaymentSystems VALUES (8);");
+    server.setCatalog("shop", {{"dbo", "Hidden", "VIEW"},
+                               {"dbo", "Hidden", "SYSTEM TABLE"},
+                               {"sales", notes, "TABLE"},
+                               {"dbo", notes, "TABLE"},
+                               {"dbo", "PaymentSystems", "TABLE"}});
     CliResult r = runCli(args("extract"), {}, environment());
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(r.out, QByteArray("Id\r\n7"));
@@ -130,10 +136,19 @@ TEST_F(ExportCommandTest, TableIsFoundLikeTheTablePageFindsIt) {
     r = runCli(args("extract") << QStringLiteral("--schema=dbo"), {}, environment());
     EXPECT_EQ(r.out, kNotesText);
 
-    r = runCli(args("extract", "Missing"), {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, QByteArray());
-    EXPECT_TRUE(r.err.contains("no user table named 'Missing'")) << r.err.constData();
+    for (const char* command : {"extract", "export"}) {
+        r = runCli(args(command, "PaymentSystems"), {}, environment());
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_TRUE(r.out.contains('8')) << r.out.constData();
+    }
+
+    for (const char* missing : {"Missing", "Hidden", "paymentsystems"}) {
+        r = runCli(args("extract", missing), {}, environment());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, QByteArray());
+        EXPECT_TRUE(r.err.contains(QByteArray("no user table named '") + missing + '\''))
+            << r.err.constData();
+    }
 }
 
 // The same check as `convert`'s, on values straight from the database.
