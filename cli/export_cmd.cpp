@@ -159,6 +159,9 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
     if (const std::optional<int> status = parse(arguments, mode, args)) {
         return *status;
     }
+    if (mode == Mode::Export && !reportTagNames(args.options)) {
+        return 1;
+    }
     const std::optional<db::ConnectionSettings> settings = resolveLoginOrReport(args.login);
     if (!settings) {
         return 2;

@@ -151,6 +151,28 @@ TEST_F(ExportCommandTest, TableIsFoundByItsNameAlone) {
     }
 }
 
+// What the command line refuses on its own is refused before the server hears of it.
+TEST_F(ExportCommandTest, FolderAndStrictTagsAreRefusedBeforeAnyWork) {
+    for (const QStringList& extra :
+         {QStringList{QStringLiteral("-o"), work.path()},
+          QStringList{QStringLiteral("-o"), work.path(), QStringLiteral("--force")},
+          QStringList{QStringLiteral("--row-tag=my row"), QStringLiteral("--strict-xml")}}) {
+        const CliResult r = runCli(args("export") << extra, {}, environment());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, QByteArray());
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        EXPECT_FALSE(r.err.contains("--force")) << r.err.constData();
+    }
+    EXPECT_TRUE(server.logins().empty());
+
+    const CliResult r =
+        runCli(args("export") << QStringLiteral("--row-tag=my row"), {}, environment());
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(r.out.contains(" <my row>\r\n")) << r.out.constData();
+    EXPECT_TRUE(r.err.startsWith("tallowby-cli: warning: the row tag")) << r.err.constData();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+}
+
 // The same check as `convert`'s, on values straight from the database.
 TEST_P(ExportOnBothBackends, CharactersXmlCannotHoldWarnOrFail) {
     const std::string ctl = backend->table("Ctl");
