@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -171,6 +172,46 @@ TEST_F(ExportCommandTest, FolderAndStrictTagsAreRefusedBeforeAnyWork) {
     EXPECT_TRUE(r.out.contains(" <my row>\r\n")) << r.out.constData();
     EXPECT_TRUE(r.err.startsWith("tallowby-cli: warning: the row tag")) << r.err.constData();
     EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+}
+
+// On a terminal the rows so far are shown in place, then one summary line; off a terminal, and
+// with --quiet, standard error stays empty.
+TEST_F(ExportCommandTest, ProgressIsShownOnATerminalOnly) {
+    sql("CREATE TABLE Many (Id INT, Body NVARCHAR(20)); INSERT INTO Many WITH RECURSIVE "
+        "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+        "SELECT i, 'some text of a row' FROM n;");
+    server.packetDelay(std::chrono::milliseconds(60)); // a slow network: about two seconds
+    const QString out = file("many");
+    for (const char* command : {"export", "extract"}) {
+        SCOPED_TRACE(command);
+        const QStringList forced = args(command, "Many")
+                                   << QStringLiteral("-o") << out << QStringLiteral("--force");
+        CliResult r = runCliOnTerminal(forced, environment());
+        EXPECT_EQ(r.exitCode, 0) << r.out.constData();
+        const QByteArray shown = r.out;
+        const qsizetype first = shown.indexOf(" rows so far, ");
+        const qsizetype last = shown.lastIndexOf(" rows so far, ");
+        ASSERT_GE(first, 0) << shown.constData();
+        EXPECT_GT(last, first) << "more than one update";
+        EXPECT_TRUE(shown.contains(" rows/s")) << shown.constData();
+        // Rewritten in place: no line ends until the summary.
+        const qsizetype summary = shown.indexOf("\r3000 rows, ");
+        ASSERT_GT(summary, last) << shown.constData();
+        EXPECT_EQ(shown.left(summary).count('\n'), 0) << shown.constData();
+        EXPECT_EQ(shown.lastIndexOf('\r', first), 0) << shown.constData();
+        const QByteArray bytes = QByteArray::number(QFileInfo(out).size());
+        EXPECT_TRUE(shown.mid(summary).startsWith("\r3000 rows, " + bytes + " bytes in "))
+            << shown.mid(summary).constData();
+        EXPECT_TRUE(shown.endsWith(" s\r\n")) << shown.constData();
+
+        r = runCliOnTerminal(QStringList(forced) << QStringLiteral("--quiet"), environment());
+        EXPECT_EQ(r.exitCode, 0) << r.out.constData();
+        EXPECT_EQ(r.out, QByteArray());
+
+        r = runCli(forced, {}, environment());
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_EQ(r.err, QByteArray());
+    }
 }
 
 // The same check as `convert`'s, on values straight from the database.
