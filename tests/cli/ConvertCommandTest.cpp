@@ -114,14 +114,6 @@ TEST(ConvertCommand, TagsThatAreNoXmlNamesWarnOrFail) {
     EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
     EXPECT_TRUE(r.err.contains("'my row' is not an XML name; nothing was written"))
         << r.err.constData();
-
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString out = dir.filePath(QStringLiteral("out.xml"));
-    ASSERT_TRUE(writeFile(out, "old"));
-    r = runCli(args({"--xml-tag", "1st", "--strict-xml", "--force", "-o"}) << out, input);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(readFile(out), QByteArray("old"));
 }
 
 // A value XML 1.0 cannot hold is written as a reference with one warning line, or with
