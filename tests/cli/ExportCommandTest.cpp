@@ -180,13 +180,14 @@ TEST_F(ExportCommandTest, ProgressIsShownOnATerminalOnly) {
     sql("CREATE TABLE Many (Id INT, Body NVARCHAR(20)); INSERT INTO Many WITH RECURSIVE "
         "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
         "SELECT i, 'some text of a row' FROM n;");
-    server.packetDelay(std::chrono::milliseconds(60)); // a slow network: about two seconds
     const QString out = file("many");
     for (const char* command : {"export", "extract"}) {
         SCOPED_TRACE(command);
         const QStringList forced = args(command, "Many")
                                    << QStringLiteral("-o") << out << QStringLiteral("--force");
+        server.packetDelay(std::chrono::milliseconds(40)); // a slow network: over a second
         CliResult r = runCliOnTerminal(forced, environment());
+        server.packetDelay(std::chrono::milliseconds(0));
         EXPECT_EQ(r.exitCode, 0) << r.out.constData();
         const QByteArray shown = r.out;
         const qsizetype first = shown.indexOf(" rows so far, ");
