@@ -12,7 +12,6 @@
 #include "db/Error.h"
 #include "db/TableCatalogue.h"
 
-#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
@@ -54,18 +53,18 @@ public:
     std::vector<db::TableEntry> entries;
 };
 
-// A name that stands more than once in the list is shown with its schema, so that the entries
-// can be told apart; names that stand once are shown alone.
+// The entries are shown as the catalogue's rule shows them, with the schema of a repeated name.
 void showSchemaOfRepeatedNames(QListWidget& list) {
-    QHash<QString, int> count;
-    for (int i = 0; i < list.count(); ++i)
-        ++count[list.item(i)->data(Form2::kNameRole).toString()];
+    std::vector<db::TableEntry> entries;
+    entries.reserve(std::size_t(list.count()));
     for (int i = 0; i < list.count(); ++i) {
-        QListWidgetItem& item = *list.item(i);
-        const QString name = item.data(Form2::kNameRole).toString();
-        if (count.value(name) > 1)
-            item.setText(item.data(Form2::kSchemaRole).toString() + QLatin1Char('.') + name);
+        const QListWidgetItem& item = *list.item(i);
+        entries.push_back(
+            {item.data(Form2::kSchemaRole).toString(), item.data(Form2::kNameRole).toString()});
     }
+    const QStringList shown = db::shownNames(entries);
+    for (int i = 0; i < list.count(); ++i)
+        list.item(i)->setText(shown[i]);
 }
 
 } // namespace

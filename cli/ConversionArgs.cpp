@@ -1,8 +1,10 @@
 #include "ConversionArgs.h"
 
 #include "commands.h"
+#include "convert/XmlName.h"
 #include "output/FileExists.h"
 
+#include <QFileInfo>
 #include <cstdio>
 
 namespace cli {
@@ -100,6 +102,11 @@ void addOutputOptions(QCommandLineParser& parser) {
 }
 
 bool outputMayBeWritten(const QString& path, bool force) {
+    // A folder is no file to replace, so --force cannot help and is not offered.
+    if (!path.isEmpty() && QFileInfo(path).isDir()) {
+        printError(QStringLiteral("%1 is a folder; -o takes the path of a file").arg(path));
+        return false;
+    }
     if (!path.isEmpty() && !force && FileExists(path)) {
         printError(QStringLiteral("%1 exists and was kept (--force replaces it)").arg(path));
         return false;
@@ -142,6 +149,33 @@ std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList&
         return 0;
     }
     return std::nullopt;
+}
+
+bool reportTagNames(const CSVXML::ConversionOptions& options) {
+    QStringList bad;
+    const auto check = [&](const char* what, const std::string& tag) {
+        if (!CSVXML::isXmlName(tag)) {
+            bad << QStringLiteral("the %1 '%2'")
+                       .arg(QString::fromLatin1(what), QString::fromStdString(tag));
+        }
+    };
+    check("root tag (--xml-tag)", options.xmlTag);
+    if (options.useRowTags) {
+        check("row tag (--row-tag)", options.rowTag);
+    }
+    if (bad.isEmpty()) {
+        return true;
+    }
+    const QString what = bad.join(QStringLiteral(" and ")) +
+                         (bad.size() == 1 ? QStringLiteral(" is not an XML name")
+                                          : QStringLiteral(" are not XML names"));
+    if (options.strictXml) {
+        printError(what + QStringLiteral("; nothing was written (--strict-xml)"));
+        return false;
+    }
+    printError(QStringLiteral("warning: ") + what +
+               QStringLiteral(": it is written as typed, and XML readers refuse the file"));
+    return true;
 }
 
 bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool strict, bool toFile) {

@@ -32,7 +32,8 @@ bool readTextOptions(const QCommandLineParser& parser, TextInput input, const ch
 // -o FILE and --force, shared by convert, extract and export.
 void addOutputOptions(QCommandLineParser& parser);
 // The command line's answer to the overwrite question, asked before any work is done: false,
-// after a line on standard error, when `path` exists and `force` is not given.
+// after a line on standard error, when `path` is a folder (whatever `force` says), or exists and
+// `force` is not given.
 bool outputMayBeWritten(const QString& path, bool force);
 
 // Parses a subcommand's arguments (those after its name) with `parser`, to which -h/--help is
@@ -41,6 +42,11 @@ bool outputMayBeWritten(const QString& path, bool force);
 // password.
 std::optional<int> parseArguments(QCommandLineParser& parser, const QStringList& args,
                                   const Help& help);
+
+// The root and row tags are written as typed, so one that is no XML name gives a file that no
+// XML reader takes. Told before any work, on standard error: one warning line, or with
+// --strict-xml a failure. Returns false when nothing may be written.
+bool reportTagNames(const CSVXML::ConversionOptions& options);
 
 // Tells the user about the characters that XML 1.0 cannot hold, on standard error: a warning, or
 // with `strict` a failure. Returns false when the output must not be kept.

@@ -70,6 +70,9 @@ int runConvert(const QStringList& args) {
         printError(QStringLiteral("only one INPUT may be given"));
         return 2;
     }
+    if (!reportTagNames(options)) {
+        return 1;
+    }
     const bool inputGiven = !positional.isEmpty();
     const QString input = inputGiven ? positional.constFirst() : QString();
     if (!outputMayBeWritten(output, parser.isSet(QStringLiteral("force")))) {

@@ -1,5 +1,6 @@
 #include "ConversionArgs.h"
 #include "LoginArgs.h"
+#include "TerminalProgress.h"
 #include "commands.h"
 #include "convert/ConvertTextToXml.h"
 #include "convert/ExtractTableText.h"
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
+#include <unistd.h>
 
 namespace cli {
 
@@ -26,14 +28,20 @@ constexpr Help kExtractHelp{
     "last.\n"
     "\n"
     "Delimited text cannot tell a NULL from an empty value: both are written as nothing. To keep\n"
-    "them apart, use export and its NULL forms (see 'tallowby-cli export --help').",
+    "them apart, use export and its NULL forms (see 'tallowby-cli export --help').\n"
+    "\n"
+    "When standard error is a terminal, it shows the rows read so far and ends with one line\n"
+    "of rows, bytes and time (not with --quiet).",
 };
 
 constexpr Help kExportHelp{
     "Usage: tallowby-cli export --table NAME [--schema NAME] [OPTIONS]",
     "Reads the whole table and writes its XML followed by CR LF, byte for byte what the wizard's\n"
     "\"Finish\" writes for an unedited preview. The rows stream from the database to the file,\n"
-    "so memory stays flat however large the table.",
+    "so memory stays flat however large the table.\n"
+    "\n"
+    "When standard error is a terminal, it shows the rows read so far and ends with one line\n"
+    "of rows, bytes and time (not with --quiet).",
 };
 
 struct TableArgs {
@@ -41,6 +49,7 @@ struct TableArgs {
     std::optional<QString> schema;
     QString output;
     bool force = false;
+    bool quiet = false;
     CSVXML::ConversionOptions options;
     LoginArgs login;
 };
@@ -64,9 +73,9 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
     QCommandLineParser parser;
     parser.addOptions({
         QCommandLineOption(QStringLiteral("table"),
-                           QStringLiteral("the table, as the wizard's table page lists it; the "
-                                          "first listed table of that name unless --schema is "
-                                          "given"),
+                           QStringLiteral("the table: any user table of that name, also one "
+                                          "that the wizard's list leaves out; the first one the "
+                                          "catalogue gives unless --schema is given"),
                            QStringLiteral("NAME")),
         QCommandLineOption(QStringLiteral("schema"),
                            QStringLiteral("the table's schema (the table is then read without a "
@@ -74,6 +83,9 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
                            QStringLiteral("NAME")),
     });
     addOutputOptions(parser);
+    parser.addOption(QCommandLineOption(
+        {QStringLiteral("q"), QStringLiteral("quiet")},
+        QStringLiteral("show no progress and no summary on a terminal; only warnings and errors")));
     addTextOptions(parser, TextInput::Refused);
     if (mode == Mode::Export) {
         addConversionOptions(parser);
@@ -98,6 +110,7 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
     }
     out.output = parser.value(QStringLiteral("output"));
     out.force = parser.isSet(QStringLiteral("force"));
+    out.quiet = parser.isSet(QStringLiteral("quiet"));
     if (mode == Mode::Export) {
         readConversionOptions(parser, out.options);
         if (parser.isSet(QStringLiteral("nulls"))) {
@@ -117,19 +130,14 @@ std::optional<int> parse(const QStringList& args, Mode mode, TableArgs& out) {
     return std::nullopt;
 }
 
-// The table as the table page would export it: the first catalogue entry of that name.
+// The table named on the command line: the user's explicit choice, so any user table of that
+// name (the first one the catalogue gives), also one the table page's list leaves out.
 std::optional<db::TableEntry> findTable(const db::ConnectionSettings& settings,
                                         const TableArgs& args) {
     if (args.schema) {
         return db::TableEntry{*args.schema, args.table};
     }
-    for (const db::TableEntry& entry :
-         MSSQL::ListTables(settings, args.login.loginTimeout, args.login.queryTimeout)) {
-        if (entry.name == args.table) {
-            return entry;
-        }
-    }
-    return std::nullopt;
+    return MSSQL::FindTable(settings, args.table, args.login.loginTimeout, args.login.queryTimeout);
 }
 
 // The delimited text as it comes.
@@ -164,6 +172,9 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
     if (const std::optional<int> status = parse(arguments, mode, args)) {
         return *status;
     }
+    if (mode == Mode::Export && !reportTagNames(args.options)) {
+        return 1;
+    }
     const std::optional<db::ConnectionSettings> settings = resolveLoginOrReport(args.login);
     if (!settings) {
         return 2;
@@ -186,17 +197,18 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             return 1;
         }
         const bool toFile = !args.output.isEmpty();
+        TerminalProgress progress(args.quiet, !toFile && ::isatty(STDOUT_FILENO) == 1);
         if (mode == Mode::Extract) {
             TextSink sink(out);
-            reportLoneSurrogates(CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
+            reportLoneSurrogates(CSVXML::ExtractTableText(*settings, *table, sink, progress,
                                                           args.login.loginTimeout,
                                                           args.login.queryTimeout),
                                  false, toFile);
         } else {
             CSVXML::XmlExportSink sink(args.options, out);
             const CSVXML::ExtractResult extracted =
-                CSVXML::ExtractTableText(*settings, *table, sink, db::noProgress(),
-                                         args.login.loginTimeout, args.login.queryTimeout);
+                CSVXML::ExtractTableText(*settings, *table, sink, progress, args.login.loginTimeout,
+                                         args.login.queryTimeout);
             sink.close();
             // Both are told, each on its line, before a failure keeps the file from being kept.
             const bool surrogatesKept =
@@ -212,6 +224,7 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
             printError(out.error());
             return 1;
         }
+        progress.finish(out.written());
     } catch (const std::exception& e) {
         std::fflush(stdout);
         printError(QString::fromUtf8(e.what()));

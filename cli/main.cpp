@@ -1,3 +1,4 @@
+#include "TerminalProgress.h"
 #include "commands.h"
 
 #include <QCommandLineParser>
@@ -36,6 +37,7 @@ void printUsage(const QCommandLineParser& parser, std::FILE* to) {
 } // namespace
 
 void cli::printError(const QString& message) {
+    clearProgressLine();
     std::fprintf(stderr, "tallowby-cli: %s\n", message.toLocal8Bit().constData());
 }
 

@@ -12,18 +12,8 @@ namespace {
 constexpr Help kHelp{
     "Usage: tallowby-cli tables [OPTIONS]",
     "Prints the user tables of the database, one name a line, in the order and with the names\n"
-    "the wizard's table page lists them. On failure it prints the driver's message on standard\n"
-    "error and exits with status 1.",
-};
-
-// Prints each table as soon as the catalogue gives it.
-class PrintingSink final : public db::TableListSink {
-public:
-    void clear() override {}
-    void append(const db::TableEntry& entry) override {
-        const QByteArray line = entry.name.toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
-    }
+    "the wizard's table page lists them (a name that two schemas hold as \"schema.name\"). On\n"
+    "failure it prints the driver's message on standard error and exits with status 1.",
 };
 
 } // namespace
@@ -39,10 +29,15 @@ int runTables(const QStringList& args) {
     if (!settings) {
         return 2;
     }
-    PrintingSink sink;
     try {
-        MSSQL::ListTables(*settings, sink, db::noProgress(), login.loginTimeout,
-                          login.queryTimeout);
+        // All names are needed before the first is printed: whether a name is shown with its
+        // schema depends on the names after it.
+        const QStringList names =
+            db::shownNames(MSSQL::ListTables(*settings, login.loginTimeout, login.queryTimeout));
+        for (const QString& name : names) {
+            const QByteArray line = name.toUtf8() + '\n';
+            std::fwrite(line.constData(), 1, std::size_t(line.size()), stdout);
+        }
     } catch (const std::exception& e) {
         std::fflush(stdout);
         printError(QString::fromUtf8(e.what()));

@@ -146,4 +146,17 @@ std::string encodeXmlName(std::string_view name) {
     return out;
 }
 
+bool isXmlName(std::string_view name) {
+    std::size_t pos = 0;
+    while (pos < name.size()) {
+        const std::size_t at = pos;
+        const char32_t c = decodeAt(name, pos);
+        const bool malformed = pos == at + 1 && c >= 0x80;
+        if (malformed || !(at == 0 ? isNameStartChar(c) : isNameChar(c))) {
+            return false;
+        }
+    }
+    return !name.empty();
+}
+
 } // namespace CSVXML

@@ -12,4 +12,9 @@ namespace CSVXML {
 // unreadable to a namespace-aware parser. An empty name becomes "_". Valid names pass unchanged.
 std::string encodeXmlName(std::string_view utf8Name);
 
+// Whether a typed tag (the root tag, the row tag) can stand as an element's name for every XML
+// reader: an XML 1.0 name without ':', since a prefix is never declared and a namespace-aware
+// reader refuses an undeclared one. Tags are written as typed, so this only lets the caller warn.
+bool isXmlName(std::string_view utf8Name);
+
 } // namespace CSVXML

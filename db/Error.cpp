@@ -14,11 +14,30 @@ QString withoutNuls(QString text) {
     return text;
 }
 
+// The driver manager's words when the driver named in the connection string cannot be loaded:
+// no driver of that name is registered (it then tries the name as a library's file), or the
+// registered library is missing. The user needs to know what to install, not the file that was
+// tried.
+bool driverIsMissing(const std::vector<DiagnosticRecord>& records) {
+    for (const DiagnosticRecord& record : records) {
+        if (withoutNuls(record.sqlState) == QLatin1String("IM002") ||
+            record.text.contains(QLatin1String("Can't open lib")) ||
+            record.text.contains(QLatin1String("Data source name not found"),
+                                 Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 QString describe(const QString& operation, const std::vector<DiagnosticRecord>& records) {
     if (records.empty()) {
         return QStringLiteral("%1 failed (the driver gave no diagnostic)").arg(operation);
     }
     QStringList parts;
+    if (driverIsMissing(records)) {
+        parts << QString::fromUtf16(kDriverMissing);
+    }
     for (const DiagnosticRecord& record : records) {
         parts << QStringLiteral("%1 (SQLSTATE %2, native error %3)")
                      .arg(withoutNuls(record.text), withoutNuls(record.sqlState))

@@ -22,6 +22,13 @@ struct DiagnosticRecord {
     QString text;
 };
 
+// What a failure says first when the driver manager cannot load the driver the connection
+// string names.
+inline constexpr char16_t kDriverMissing[] =
+    u"the ODBC driver \"SQL Server\" is not installed: install Debian's package tdsodbc, then "
+    u"register it under that name with scripts/install-driver (installing Tallowby's own "
+    u"package does both)";
+
 // A failed ODBC call. Carries every diagnostic record the call left behind, in order; the first
 // record's SQLSTATE and native error are the ones callers usually branch on.
 class OdbcError : public Error {

@@ -3,6 +3,7 @@
 #include "db/ConnectionString.h"
 #include "db/Error.h"
 
+#include <QHash>
 #include <algorithm>
 #include <array>
 
@@ -13,13 +14,32 @@ bool isListedTable(const QString& tableType, const QString& tableName) {
            !tableName.toUpper().contains(QLatin1String("SYS"));
 }
 
+QStringList shownNames(const std::vector<TableEntry>& entries) {
+    QHash<QString, int> count;
+    for (const TableEntry& entry : entries) {
+        ++count[entry.name];
+    }
+    QStringList shown;
+    shown.reserve(qsizetype(entries.size()));
+    for (const TableEntry& entry : entries) {
+        shown << (count.value(entry.name) > 1 ? entry.schema + u'.' + entry.name : entry.name);
+    }
+    return shown;
+}
+
 } // namespace db
 
 namespace MSSQL {
 
-void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
-                db::Progress& progress, std::chrono::seconds loginTimeout,
-                std::chrono::seconds queryTimeout) {
+namespace {
+
+// Walks the catalogue's rows of type "TABLE" in the order the server delivers them, serving
+// `progress` before each is looked at; `opened` is called once the catalogue is open, and
+// `take` returns false to stop early.
+template <typename Opened, typename Take>
+void walkTables(const db::ConnectionSettings& settings, db::Progress& progress,
+                std::chrono::seconds loginTimeout, std::chrono::seconds queryTimeout,
+                const Opened& opened, const Take& take) {
     db::Connection connection =
         db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::MixedCase),
                              loginTimeout, queryTimeout);
@@ -46,7 +66,7 @@ void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
     std::sort(wanted.begin(), wanted.end(),
               [](const Wanted& a, const Wanted& b) { return a.column < b.column; });
 
-    sink.clear();
+    opened();
     progress.start(0);
     while (rows.next()) {
         for (const Wanted& w : wanted) {
@@ -57,11 +77,26 @@ void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
             continue;
         }
         progress.serve();
-        if (db::isListedTable(type, name)) {
-            sink.append(db::TableEntry{schema, name});
+        if (!take(db::TableEntry{schema, name})) {
+            return;
         }
     }
     progress.end();
+}
+
+} // namespace
+
+void ListTables(const db::ConnectionSettings& settings, db::TableListSink& sink,
+                db::Progress& progress, std::chrono::seconds loginTimeout,
+                std::chrono::seconds queryTimeout) {
+    walkTables(
+        settings, progress, loginTimeout, queryTimeout, [&] { sink.clear(); },
+        [&](const db::TableEntry& entry) {
+            if (db::isListedTable(QStringLiteral("TABLE"), entry.name)) {
+                sink.append(entry);
+            }
+            return true;
+        });
 }
 
 std::vector<db::TableEntry> ListTables(const db::ConnectionSettings& settings,
@@ -74,6 +109,22 @@ std::vector<db::TableEntry> ListTables(const db::ConnectionSettings& settings,
     } collector;
     ListTables(settings, collector, db::noProgress(), loginTimeout, queryTimeout);
     return std::move(collector.entries);
+}
+
+std::optional<db::TableEntry> FindTable(const db::ConnectionSettings& settings, const QString& name,
+                                        std::chrono::seconds loginTimeout,
+                                        std::chrono::seconds queryTimeout) {
+    std::optional<db::TableEntry> found;
+    walkTables(
+        settings, db::noProgress(), loginTimeout, queryTimeout, [] {},
+        [&](const db::TableEntry& entry) {
+            if (entry.name != name) {
+                return true;
+            }
+            found = entry;
+            return false;
+        });
+    return found;
 }
 
 } // namespace MSSQL

@@ -5,7 +5,9 @@
 #include "db/Progress.h"
 
 #include <QString>
+#include <QStringList>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 namespace db {
@@ -32,6 +34,10 @@ public:
 // no "SYS" anywhere.
 bool isListedTable(const QString& tableType, const QString& tableName);
 
+// How the entries are shown, in their order: a name that stands more than once is shown with its
+// schema ("sales.Customers"), so that the entries can be told apart; the others alone.
+QStringList shownNames(const std::vector<TableEntry>& entries);
+
 } // namespace db
 
 namespace MSSQL {
@@ -52,5 +58,13 @@ std::vector<db::TableEntry>
 ListTables(const db::ConnectionSettings& settings,
            std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
            std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
+
+// The first table of the catalogue named exactly `name`, whatever the list's rule would hide: a
+// name typed by the user is their explicit choice. Any row of type "TABLE" (a user table)
+// counts; views and system tables do not. Empty when there is none; failures throw db::Error.
+std::optional<db::TableEntry>
+FindTable(const db::ConnectionSettings& settings, const QString& name,
+          std::chrono::seconds loginTimeout = db::kDefaultLoginTimeout,
+          std::chrono::seconds queryTimeout = db::kDefaultQueryTimeout);
 
 } // namespace MSSQL

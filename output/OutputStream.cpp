@@ -132,6 +132,9 @@ bool OutputStream::flushBuffer() {
         error_ = QStringLiteral("cannot write to standard output: %1")
                      .arg(QString::fromLocal8Bit(std::strerror(errno)));
     }
+    if (!failed_) {
+        written_ += std::int64_t(buffer_.size());
+    }
     buffer_.clear();
     return !failed_;
 }

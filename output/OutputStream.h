@@ -2,6 +2,7 @@
 
 #include <QSaveFile>
 #include <QString>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -30,6 +31,8 @@ public:
     // Flushes and, for a file, commits it. Returns false and sets error() on any failure.
     bool commit();
     const QString& error() const { return error_; }
+    // How many bytes have reached the destination so far (all of them once committed).
+    std::int64_t written() const { return written_; }
 
 private:
     bool flushBuffer();
@@ -43,6 +46,7 @@ private:
     bool failed_ = false;
     bool lastWasCr_ = false;
     qint64 writeBackFrom_ = 0;
+    std::int64_t written_ = 0;
     QString error_;
 };
 

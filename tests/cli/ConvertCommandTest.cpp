@@ -69,20 +69,51 @@ TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
     EXPECT_TRUE(binary.out.isEmpty());
 }
 
-TEST(ConvertCommand, FailedWriteExitsWithOneAndWritesNothing) {
+// A folder is no file: said plainly, and --force is neither offered nor of any help.
+TEST(ConvertCommand, FolderAsOutputIsRefusedPlainly) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString folderInTheWay = dir.filePath(QStringLiteral("taken"));
     ASSERT_TRUE(QDir().mkdir(folderInTheWay));
     ASSERT_TRUE(writeFile(folderInTheWay + QStringLiteral("/keep"), "old"));
-    const auto r = runCli({QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay,
-                           QStringLiteral("--force")},
-                          kInput);
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains(folderInTheWay.toUtf8())) << r.err.constData();
+    for (const QStringList& force : {QStringList{}, QStringList{QStringLiteral("--force")}}) {
+        const auto r = runCli(
+            QStringList{QStringLiteral("convert"), QStringLiteral("-o"), folderInTheWay} << force,
+            kInput);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err, "tallowby-cli: " + folderInTheWay.toUtf8() +
+                             " is a folder; -o takes the path of a file\n");
+    }
     EXPECT_EQ(readFile(folderInTheWay + QStringLiteral("/keep")), QByteArray("old"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{QStringLiteral("taken")});
+}
+
+// The tags are written as typed; one that is no XML name warns, or with --strict-xml fails
+// before anything is written, standard output included.
+TEST(ConvertCommand, TagsThatAreNoXmlNamesWarnOrFail) {
+    const QByteArray input = "a\r\n1";
+    auto r = runCli(args({"--row-tag", "my row"}), input);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains(" <my row>\r\n")) << r.out.constData();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+    EXPECT_TRUE(r.err.startsWith("tallowby-cli: warning: the row tag")) << r.err.constData();
+
+    r = runCli(args({"--xml-tag=a:b", "--row-tag="}), input);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData(); // both in one line
+    EXPECT_TRUE(r.err.contains("'a:b' and the row tag")) << r.err.constData();
+
+    // Without row tags the row tag is never written.
+    r = runCli(args({"--row-tag", "my row", "--no-row-tags", "--xml-tag=Größe"}), input);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.constData();
+
+    r = runCli(args({"--row-tag", "my row", "--strict-xml"}), input);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
+    EXPECT_TRUE(r.err.contains("'my row' is not an XML name; nothing was written"))
+        << r.err.constData();
 }
 
 // A value XML 1.0 cannot hold is written as a reference with one warning line, or with

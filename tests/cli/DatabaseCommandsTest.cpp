@@ -57,12 +57,54 @@ TEST_F(DatabaseCommandsTest, PasswordIsNeverTakenFromTheCommandLine) {
     EXPECT_TRUE(server.logins().empty());
 }
 
+// A name that two schemas hold is shown with its schema, wherever the second one stands.
 TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
-    server.setCatalog("shop", {{"dbo", "Zeta"}, {"dbo", "Recent", "VIEW"}, {"sales", "Größe"}});
+    server.setCatalog("shop", {{"dbo", "Zeta"},
+                               {"dbo", "Recent", "VIEW"},
+                               {"sales", "Größe"},
+                               {"dbo", "Systems"},
+                               {"dbo", "Customers"},
+                               {"sales", "Zeta"},
+                               {"sales", "Customers"},
+                               {"sales", "Recent"}});
     const CliResult r = runCli(loginArgs("tables"), {}, environment("demo"));
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_EQ(r.out, QByteArray("Zeta\nGröße\n"));
+    EXPECT_EQ(r.out, QByteArray("dbo.Zeta\nGröße\ndbo.Customers\nsales.Zeta\nsales.Customers\n"
+                                "Recent\n"));
     EXPECT_EQ(r.err, QByteArray());
+}
+
+// Without a driver registered as "SQL Server" (or with its library gone), the user is told what
+// to install instead of the file the driver manager tried.
+TEST_F(DatabaseCommandsTest, MissingDriverIsNamedWithHowToInstallIt) {
+    QTemporaryDir odbc;
+    ASSERT_TRUE(odbc.isValid());
+    const QString ini = odbc.filePath(QStringLiteral("odbcinst.ini"));
+    ASSERT_TRUE(writeFile(odbc.filePath(QStringLiteral("odbc.ini")), ""));
+    QProcessEnvironment env = environment("demo");
+    env.insert(QStringLiteral("ODBCSYSINI"), odbc.path());
+    for (const QByteArray& registered :
+         {QByteArray("[SQLite3]\nDriver = /nonexistent/libsqlite3odbc.so\n"),
+          QByteArray("[SQL Server]\nDriver = /nonexistent/libtdsodbc.so\n")}) {
+        ASSERT_TRUE(writeFile(ini, registered));
+        for (const QStringList& command :
+             {loginArgs("tables"), loginArgs("export") << QStringLiteral("--table=T")}) {
+            const CliResult r = runCli(command, {}, env);
+            EXPECT_EQ(r.exitCode, 1) << command[0].toStdString();
+            EXPECT_TRUE(r.err.startsWith("tallowby-cli: connect failed: the ODBC driver \"SQL "
+                                         "Server\" is not installed: install Debian's package "
+                                         "tdsodbc, then register it under that name with "
+                                         "scripts/install-driver"))
+                << r.err.constData();
+            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        }
+        const CliResult probe = runCli(loginArgs("probe") << QStringLiteral("-v"), {}, env);
+        EXPECT_EQ(probe.out, QByteArray("Could not connect. Please check with your "
+                                        "administrator.\n")); // the test's fixed words stay
+        EXPECT_TRUE(probe.err.contains("install Debian's package tdsodbc"))
+            << probe.err.constData();
+    }
+    EXPECT_TRUE(server.logins().empty());
 }
 
 // Option errors beyond the general ones of CliProgram; none of them may reach the server.

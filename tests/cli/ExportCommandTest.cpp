@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -117,12 +118,18 @@ TEST_P(ExportOnBothBackends, NullFormsReadBackAsTheyAreMeant) {
     EXPECT_EQ(wrong.err.count('\n'), 1) << wrong.err.constData();
 }
 
-// Like the table page: the first listed table of that name, or the one of the given schema.
-TEST_F(ExportCommandTest, TableIsFoundLikeTheTablePageFindsIt) {
+// A table named on the command line is the user's choice: the first user table of that name,
+// also one the table page's list leaves out, or the one of the given schema.
+TEST_F(ExportCommandTest, TableIsFoundByItsNameAlone) {
     server.execSql("shop",
                    "CREATE TABLE " + notes + " (Id INT); INSERT INTO " + notes + " VALUES (7);",
                    "sales");
-    server.setCatalog("shop", {{"sales", notes, "TABLE"}, {"dbo", notes, "TABLE"}});
+    sql("CREATE TABLE PaymentSystems (Id INT); INSERT INTO PaymentSystems VALUES (8);");
+    server.setCatalog("shop", {{"dbo", "Hidden", "VIEW"},
+                               {"dbo", "Hidden", "SYSTEM TABLE"},
+                               {"sales", notes, "TABLE"},
+                               {"dbo", notes, "TABLE"},
+                               {"dbo", "PaymentSystems", "TABLE"}});
     CliResult r = runCli(args("extract"), {}, environment());
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_EQ(r.out, QByteArray("Id\r\n7"));
@@ -130,10 +137,82 @@ TEST_F(ExportCommandTest, TableIsFoundLikeTheTablePageFindsIt) {
     r = runCli(args("extract") << QStringLiteral("--schema=dbo"), {}, environment());
     EXPECT_EQ(r.out, kNotesText);
 
-    r = runCli(args("extract", "Missing"), {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, QByteArray());
-    EXPECT_TRUE(r.err.contains("no user table named 'Missing'")) << r.err.constData();
+    for (const char* command : {"extract", "export"}) {
+        r = runCli(args(command, "PaymentSystems"), {}, environment());
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_TRUE(r.out.contains('8')) << r.out.constData();
+    }
+
+    for (const char* missing : {"Missing", "Hidden", "paymentsystems"}) {
+        r = runCli(args("extract", missing), {}, environment());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, QByteArray());
+        EXPECT_TRUE(r.err.contains(QByteArray("no user table named '") + missing + '\''))
+            << r.err.constData();
+    }
+}
+
+// What the command line refuses on its own is refused before the server hears of it.
+TEST_F(ExportCommandTest, FolderAndStrictTagsAreRefusedBeforeAnyWork) {
+    for (const QStringList& extra :
+         {QStringList{QStringLiteral("-o"), work.path()},
+          QStringList{QStringLiteral("-o"), work.path(), QStringLiteral("--force")},
+          QStringList{QStringLiteral("--row-tag=my row"), QStringLiteral("--strict-xml")}}) {
+        const CliResult r = runCli(args("export") << extra, {}, environment());
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, QByteArray());
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+        EXPECT_FALSE(r.err.contains("--force")) << r.err.constData();
+    }
+    EXPECT_TRUE(server.logins().empty());
+
+    const CliResult r =
+        runCli(args("export") << QStringLiteral("--row-tag=my row"), {}, environment());
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_TRUE(r.out.contains(" <my row>\r\n")) << r.out.constData();
+    EXPECT_TRUE(r.err.startsWith("tallowby-cli: warning: the row tag")) << r.err.constData();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
+}
+
+// On a terminal the rows so far are shown in place, then one summary line; off a terminal, and
+// with --quiet, standard error stays empty.
+TEST_F(ExportCommandTest, ProgressIsShownOnATerminalOnly) {
+    sql("CREATE TABLE Many (Id INT, Body NVARCHAR(20)); INSERT INTO Many WITH RECURSIVE "
+        "n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+        "SELECT i, 'some text of a row' FROM n;");
+    const QString out = file("many");
+    for (const char* command : {"export", "extract"}) {
+        SCOPED_TRACE(command);
+        const QStringList forced = args(command, "Many")
+                                   << QStringLiteral("-o") << out << QStringLiteral("--force");
+        server.packetDelay(std::chrono::milliseconds(40)); // a slow network: over a second
+        CliResult r = runCliOnTerminal(forced, environment());
+        server.packetDelay(std::chrono::milliseconds(0));
+        EXPECT_EQ(r.exitCode, 0) << r.out.constData();
+        const QByteArray shown = r.out;
+        const qsizetype first = shown.indexOf(" rows so far, ");
+        const qsizetype last = shown.lastIndexOf(" rows so far, ");
+        ASSERT_GE(first, 0) << shown.constData();
+        EXPECT_GT(last, first) << "more than one update";
+        EXPECT_TRUE(shown.contains(" rows/s")) << shown.constData();
+        // Rewritten in place: no line ends until the summary.
+        const qsizetype summary = shown.indexOf("\r3000 rows, ");
+        ASSERT_GT(summary, last) << shown.constData();
+        EXPECT_EQ(shown.left(summary).count('\n'), 0) << shown.constData();
+        EXPECT_EQ(shown.lastIndexOf('\r', first), 0) << shown.constData();
+        const QByteArray bytes = QByteArray::number(QFileInfo(out).size());
+        EXPECT_TRUE(shown.mid(summary).startsWith("\r3000 rows, " + bytes + " bytes in "))
+            << shown.mid(summary).constData();
+        EXPECT_TRUE(shown.endsWith(" s\r\n")) << shown.constData();
+
+        r = runCliOnTerminal(QStringList(forced) << QStringLiteral("--quiet"), environment());
+        EXPECT_EQ(r.exitCode, 0) << r.out.constData();
+        EXPECT_EQ(r.out, QByteArray());
+
+        r = runCli(forced, {}, environment());
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_EQ(r.err, QByteArray());
+    }
 }
 
 // The same check as `convert`'s, on values straight from the database.

@@ -30,4 +30,17 @@ TEST(XmlName, IsEncodedLikeForXml) {
     }
 }
 
+// The tags are written as typed; this says whether a reader takes them.
+TEST(XmlName, TagIsAnXmlNameOnlyWhereEveryReaderTakesIt) {
+    for (const char* good : {"row", "_", "Größe", "a-b.c_d9", "名前", "\xF0\x9F\x98\x80"}) {
+        EXPECT_TRUE(CSVXML::isXmlName(good)) << good;
+    }
+    for (const char* bad : {"", "my row", "1st", "-a", "a:b", "a<b", "row\t",
+                            "\xC2\xB7"
+                            "a",
+                            "a\xFF", "a\xC3"}) {
+        EXPECT_FALSE(CSVXML::isXmlName(bad)) << bad;
+    }
+}
+
 } // namespace

@@ -23,4 +23,16 @@ TEST(OdbcErrorTest, MessageHoldsEveryRecordWithoutStrayNuls) {
     EXPECT_EQ(error.records()[1].text, u"Unexpected EOF from the server"_s);
 }
 
+// The driver manager's other answer for a driver it cannot find, as a DSN lookup gives it.
+TEST(OdbcErrorTest, DriverManagersDataSourceAnswerNamesTheMissingDriver) {
+    using namespace Qt::StringLiterals;
+    const db::OdbcError error(
+        u"connect"_s, {{u"IM002\0"_s, 0,
+                        u"[unixODBC][Driver Manager]Data source name not found and no default "
+                        "driver specified"_s}});
+    EXPECT_TRUE(error.message().startsWith(
+        u"connect failed: "_s + QString::fromUtf16(db::kDriverMissing) + u"; [unixODBC]"_s))
+        << error.what();
+}
+
 } // namespace
