@@ -231,10 +231,6 @@ void Form3::setDelimitedText(std::vector<std::string> pieces) {
     Text1->setBytes(std::move(pieces));
 }
 
-std::string_view Form3::delimitedText() const {
-    return Text1->bytes();
-}
-
 CSVXML::ConversionOptions Form3::options() const {
     CSVXML::ConversionOptions options;
     options.separator = Text3->text().toStdString();

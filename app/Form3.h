@@ -33,7 +33,6 @@ public:
     void setDelimitedText(std::string_view text);
     // The same text in pieces, each let go of once it is in.
     void setDelimitedText(std::vector<std::string> pieces);
-    std::string_view delimitedText() const;
 
     CSVXML::ConversionOptions options() const;
 

@@ -116,13 +116,6 @@ void appendDate(std::string& out, int year, int month, int day) {
     appendRange(out, buffer, putDate(buffer, year, month, day));
 }
 
-void appendTime(std::string& out, int hour, int minute, int second, std::uint32_t nanoseconds,
-                int fractionDigits, bool roundToDigits) {
-    char buffer[kDateTimeRoom];
-    appendRange(out, buffer,
-                putTime(buffer, hour, minute, second, nanoseconds, fractionDigits, roundToDigits));
-}
-
 void appendDateTime(std::string& out, int year, int month, int day, int hour, int minute,
                     int second, std::uint32_t nanoseconds, int fractionDigits, bool roundToDigits) {
     char buffer[kDateTimeRoom];

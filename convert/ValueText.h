@@ -17,13 +17,9 @@ void appendFloat(std::string& out, float value);
 // YYYY-MM-DD
 void appendDate(std::string& out, int year, int month, int day);
 
-// hh:mm:ss, then "." and `fractionDigits` digits of the fraction (none for 0). `nanoseconds`
-// is cut to that many digits; datetime's 1/300-second steps arrive rounded to nanoseconds, so
-// `roundToDigits` rounds them instead (.997, not .996).
-void appendTime(std::string& out, int hour, int minute, int second, std::uint32_t nanoseconds,
-                int fractionDigits, bool roundToDigits = false);
-
-// YYYY-MM-DDThh:mm:ss[.fff...]
+// YYYY-MM-DDThh:mm:ss, then "." and `fractionDigits` digits of the fraction (none for 0).
+// `nanoseconds` is cut to that many digits; datetime's 1/300-second steps arrive rounded to
+// nanoseconds, so `roundToDigits` rounds them instead (.997, not .996).
 void appendDateTime(std::string& out, int year, int month, int day, int hour, int minute,
                     int second, std::uint32_t nanoseconds, int fractionDigits,
                     bool roundToDigits = false);

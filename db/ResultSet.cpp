@@ -536,29 +536,4 @@ std::optional<QDate> ResultSet::date(int index) {
     return QDate(stamp.year, stamp.month, stamp.day);
 }
 
-std::optional<QUuid> ResultSet::guid(int index) {
-    if (fromBinding(index, SQL_C_BINARY)) {
-        // Bound as its 16 bytes, which travel as SQL Server lays them out.
-        const std::optional<QByteArray> raw = bytes(index);
-        if (!raw) {
-            return std::nullopt;
-        }
-        if (raw->size() != 16) {
-            throw Error(
-                QStringLiteral("The server sent a uniqueidentifier of %1 bytes.").arg(raw->size()));
-        }
-        const auto* b = reinterpret_cast<const unsigned char*>(raw->constData());
-        return QUuid(uint(b[0]) | uint(b[1]) << 8 | uint(b[2]) << 16 | uint(b[3]) << 24,
-                     ushort(b[4] | b[5] << 8), ushort(b[6] | b[7] << 8), b[8], b[9], b[10], b[11],
-                     b[12], b[13], b[14], b[15]);
-    }
-    SQLGUID value{};
-    if (!readFixedFromDriver(index, SQL_C_GUID, &value, sizeof value)) {
-        return std::nullopt;
-    }
-    return QUuid(value.Data1, value.Data2, value.Data3, value.Data4[0], value.Data4[1],
-                 value.Data4[2], value.Data4[3], value.Data4[4], value.Data4[5], value.Data4[6],
-                 value.Data4[7]);
-}
-
 } // namespace db

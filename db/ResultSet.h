@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QDate>
 #include <QString>
-#include <QUuid>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -49,7 +48,7 @@ enum class ReadMode {
     RowByRow,
     // Many rows per fetch into bound buffers, which spares a driver call per value. Each column
     // is then read with the getter of its kind: the text forms for Text, Decimal, Time and
-    // Other; int64 for Integer and Bit; real for Real; timestamp; date; the byte forms (or guid)
+    // Other; int64 for Integer and Bit; real for Real; timestamp; date; the byte forms
     // for Guid and Binary. Another getter throws Error. A result with a long column (max types,
     // text, ntext, image, xml, or one too wide to bind) is read row by row all the same: its
     // other columns are still bound (one row at a time): all of them when the driver's
@@ -98,7 +97,6 @@ public:
     std::optional<double> real(int index);
     std::optional<Timestamp> timestamp(int index);
     std::optional<QDate> date(int index);
-    std::optional<QUuid> guid(int index);
     // The value's bytes; for a uniqueidentifier the 16 bytes in SQL Server's own layout (the
     // first three groups little-endian), as they travel on the wire.
     std::optional<QByteArray> bytes(int index);

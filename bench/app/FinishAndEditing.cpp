@@ -97,7 +97,7 @@ Finishing timeFinish(const Options& options, Session& session, int convertRuns) 
     const QString delimited = options.work + QStringLiteral("/delimited.txt");
     {
         QFile file(delimited);
-        const std::string_view text = page.delimitedText();
+        const std::string_view text = page.Text1->bytes();
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(text.data(), static_cast<qint64>(text.size())) !=
                 static_cast<qint64>(text.size()))

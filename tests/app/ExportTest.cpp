@@ -39,7 +39,7 @@ TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage
     EXPECT_TRUE(o.isVisible());
     EXPECT_FALSE(tables.isVisible());
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(o.delimitedText(), delimited(QStringLiteral("Customers")));
+    EXPECT_EQ(o.Text1->bytes(), delimited(QStringLiteral("Customers")));
     EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Customers"))));
     EXPECT_TRUE(o.previewText().starts_with("<XML>\r\n <row>\r\n  <id>1</id>"));
     EXPECT_TRUE(o.Check7->isEnabled());
@@ -129,7 +129,7 @@ TEST_F(Export, RefreshConvertsAgainWithTheOptionsAndTheTextAsTheyStand) {
     QTest::keyClicks(o.Text1, QStringLiteral("a,b"));
     QTest::keyClick(o.Text1, Qt::Key_Return);
     QTest::keyClicks(o.Text1, QStringLiteral("1,2"));
-    EXPECT_EQ(o.delimitedText(), "a,b\r\n1,2");
+    EXPECT_EQ(o.Text1->bytes(), "a,b\r\n1,2");
     press(o.Check17);
     EXPECT_EQ(o.previewText(), expectedPreview("a,b\r\n1,2", settings));
 }
@@ -137,7 +137,7 @@ TEST_F(Export, RefreshConvertsAgainWithTheOptionsAndTheTextAsTheyStand) {
 TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas) {
     exportTable(QStringLiteral("Customers"));
     app::Form3& o = options();
-    const std::string textBefore(o.delimitedText());
+    const std::string textBefore(o.Text1->bytes());
     const std::string previewBefore(o.previewText());
     press(o.Check8);
     app::Form2& tables = wizard->form2();
@@ -149,7 +149,7 @@ TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas)
     EXPECT_EQ(host.messageParents[0], &tables);
     EXPECT_TRUE(tables.isVisible());
     EXPECT_FALSE(o.isVisible());
-    EXPECT_EQ(o.delimitedText(), textBefore);
+    EXPECT_EQ(o.Text1->bytes(), textBefore);
     EXPECT_EQ(o.previewText(), previewBefore);
     EXPECT_EQ(tables.pointer().setting(), look::Default);
 
@@ -172,7 +172,7 @@ TEST_F(Export, ANameThatTwoSchemasHoldShowsItsSchemaAndTheChosenOneIsExported) {
     ASSERT_EQ(chosen.size(), 1);
     tables.List1->setCurrentItem(chosen.constFirst());
     press(tables.Check3);
-    EXPECT_EQ(options().delimitedText(), "region\r\nNorth");
+    EXPECT_EQ(options().Text1->bytes(), "region\r\nNorth");
 }
 
 TEST_F(Export, ATableThatIsGoneGivesTheServersMessage) {

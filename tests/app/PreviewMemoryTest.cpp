@@ -5,6 +5,7 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
+#include "app/TextEditor.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -39,7 +40,7 @@ protected:
 TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsItWas) {
     app::Form2& tables = backWithCustomersChosen();
     app::Form3& o = wizard->form3();
-    const std::string text(o.delimitedText());
+    const std::string text(o.Text1->bytes());
     const std::string preview(o.previewText());
     host.memory = 100'000;
     press(tables.Check3);
@@ -55,7 +56,7 @@ TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsI
     EXPECT_EQ(host.offers[1], QStringLiteral("Save Without Preview"));
     EXPECT_TRUE(tables.isVisible());
     EXPECT_FALSE(o.isVisible());
-    EXPECT_EQ(o.delimitedText(), text);
+    EXPECT_EQ(o.Text1->bytes(), text);
     EXPECT_EQ(o.previewText(), preview);
     EXPECT_TRUE(host.dialogs.empty());
     EXPECT_EQ(wizard->existingForm4(), nullptr);
@@ -84,7 +85,7 @@ TEST_F(PreviewMemory, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
         std::vector<std::string> blocks = text.takeBlocks();
         EXPECT_EQ(blocks.size() > 1, firstBlock == 5);
         o.setDelimitedText(std::move(blocks));
-        joined = std::string(o.delimitedText());
+        joined = std::string(o.Text1->bytes());
         EXPECT_EQ(joined, "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y");
         const CSVXML::XmlSize measured = CSVXML::MeasureXml(joined, options);
         EXPECT_EQ(size.bytes, measured.bytes);
@@ -134,7 +135,7 @@ TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSa
     ASSERT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(host.offers[0].contains(QStringLiteral("takes more than")))
         << host.offers[0].toStdString();
-    EXPECT_TRUE(wizard->form3().delimitedText().empty());
+    EXPECT_TRUE(wizard->form3().Text1->bytes().empty());
     EXPECT_EQ(readFile(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
     EXPECT_TRUE(wizard->form4().isVisible());
 }

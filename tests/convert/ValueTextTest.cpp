@@ -43,10 +43,12 @@ TEST(ValueText, DatesAndTimesAreIsoWithTheTypesFraction) {
               "2024-01-02T03:04:05.997");
     EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 3, 4, 5, 999'999'999, 3, true),
               "2024-01-02T03:04:05.999");
-    EXPECT_EQ(text(appendTime, 7, 8, 9, 500'000'000, 1, false), "07:08:09.5");
+    EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 7, 8, 9, 500'000'000, 1, false),
+              "2024-01-02T07:08:09.5");
     // Parts outside the types' ranges are written whole, never cut to their width.
     EXPECT_EQ(text(appendDate, 12345, 123, -1), "12345-123--1");
-    EXPECT_EQ(text(appendTime, 1, 2, 3, 2'000'000'000u, 2, false), "01:02:03.200");
+    EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 1, 2, 3, 2'000'000'000u, 2, false),
+              "2024-01-02T01:02:03.200");
 }
 
 TEST(ValueText, DecimalsHaveADigitBeforeThePoint) {
