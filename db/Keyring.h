@@ -27,7 +27,9 @@ public:
         QString reason; // when Unreachable or Refused, in the keyring's words
     };
 
-    static constexpr std::chrono::seconds kWaitLimit{10};
+    // A keyring may first ask the user to unlock it, or to choose a password for a new one:
+    // time to answer its window.
+    static constexpr std::chrono::seconds kWaitLimit{60};
 
     explicit Keyring(QString key);
     ~Keyring();
