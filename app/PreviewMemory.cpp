@@ -52,35 +52,48 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
             : options(given), out(file, CSVXML::OutputStream::LineBreaks::CrLf) {}
         const CSVXML::ConversionOptions options;
         CSVXML::OutputStream out;
-        CSVXML::ExtractResult extracted;
+        CSVXML::TableExportResult result;
     };
     const auto job = std::make_shared<Export>(*path, wizard.form3().options());
     if (!job->out.open())
         return failed(job->out.error());
+    // With the number of rows unknown (the text outgrew the preview before its end), the bar
+    // shows that the work goes on rather than how far it is.
+    const struct RangeBack {
+        QProgressBar& bar;
+        ~RangeBack() { bar.setRange(0, 100); }
+    } rangeBack{bar};
+    if (rows <= 0)
+        bar.setRange(0, 0);
     try {
         wizard.runDatabaseWork(
             [job, table, login = wizard.connectionSettings(),
              timeout = wizard.loginTimeout()](db::Progress& progress) {
-                CSVXML::XmlExportSink sink(job->options, job->out);
-                job->extracted = CSVXML::ExtractTableText(login, table, sink, progress, timeout);
-                sink.close();
+                job->result =
+                    CSVXML::ExportTable(login, table, job->options, job->out, progress, timeout);
             },
             // The share of the rows already in the file.
             [&bar, rows](qint64 done, qint64) {
-                bar.setValue(static_cast<int>(
-                    db::Progress::percent(std::min<std::int64_t>(done, rows), rows)));
+                if (rows > 0)
+                    bar.setValue(static_cast<int>(
+                        db::Progress::percent(std::min<std::int64_t>(done, rows), rows)));
             });
     } catch (const db::Error& error) {
+        bar.setRange(0, 100);
         return failed(error.message()); // not committed: an old file stays as it was
     }
+    bar.setRange(0, 100);
     bar.setValue(0);
     if (!job->out.commit())
         return failed(job->out.error());
     Form4& output = wizard.form4();
     output.showSaved(*path);
     wizard.move(page, output);
-    if (job->extracted.loneSurrogates > 0)
-        host.showMessage(&output, CSVXML::loneSurrogatesMessage(job->extracted));
+    // Told as the command line tells them: the file is kept, and a strict reader would refuse it.
+    if (job->result.refused.count > 0)
+        host.showMessage(&output, CSVXML::refusedCharactersMessage(job->result.refused));
+    if (job->result.extracted.loneSurrogates > 0)
+        host.showMessage(&output, CSVXML::loneSurrogatesMessage(job->result.extracted));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "convert/XmlName.h"
 #include "output/FileExists.h"
+#include "output/TableExport.h"
 
 #include <QFileInfo>
 #include <cstdio>
@@ -196,11 +197,7 @@ bool reportRefusedCharacters(const CSVXML::RefusedCharacters& refused, bool stri
                                    : QStringLiteral("what standard output got is not XML 1.0")));
         return false;
     }
-    printError(QStringLiteral("warning: %1 characters that XML 1.0 cannot hold were written as "
-                              "character references, which strict XML readers refuse; the first "
-                              "is at %2")
-                   .arg(refused.count)
-                   .arg(place));
+    printError(QStringLiteral("warning: ") + CSVXML::refusedCharactersMessage(refused));
     return true;
 }
 

@@ -205,16 +205,13 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
                                                           args.login.queryTimeout),
                                  false, toFile);
         } else {
-            CSVXML::XmlExportSink sink(args.options, out);
-            const CSVXML::ExtractResult extracted =
-                CSVXML::ExtractTableText(*settings, *table, sink, progress, args.login.loginTimeout,
-                                         args.login.queryTimeout);
-            sink.close();
+            const CSVXML::TableExportResult exported =
+                CSVXML::ExportTable(*settings, *table, args.options, out, progress,
+                                    args.login.loginTimeout, args.login.queryTimeout);
             // Both are told, each on its line, before a failure keeps the file from being kept.
             const bool surrogatesKept =
-                reportLoneSurrogates(extracted, args.options.strictXml, toFile);
-            if (!reportRefusedCharacters(sink.refusedCharacters(), args.options.strictXml,
-                                         toFile) ||
+                reportLoneSurrogates(exported.extracted, args.options.strictXml, toFile);
+            if (!reportRefusedCharacters(exported.refused, args.options.strictXml, toFile) ||
                 !surrogatesKept) {
                 return 1; // not committed: the new file is dropped and an old one stays
             }
