@@ -5,6 +5,7 @@
 #include "db/OdbcHandles.h"
 
 #include <algorithm>
+#include <string_view>
 #include <utility>
 
 namespace db {
@@ -24,6 +25,27 @@ namespace {
 void limitWaits(SQLHSTMT stmt, SQLULEN seconds) {
     check(SQLSetStmtAttr(stmt, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0),
           SQL_HANDLE_STMT, stmt, "setting the query time-out");
+}
+
+// A session may start with a small text size (a server's configured default, or a login
+// trigger's SET TEXTSIZE), and SQL Server then cuts every text, ntext, image and (max) value to
+// it without a word. The largest is set at every connection, as Microsoft's own drivers do, so
+// that a value always comes whole. Only SQL Server knows the statement.
+void allowWholeLongValues(SQLHDBC dbc, SQLULEN queryTimeoutSeconds) {
+    char dbms[128] = {};
+    SQLSMALLINT length = 0;
+    check(SQLGetInfo(dbc, SQL_DBMS_NAME, dbms, sizeof dbms, &length), SQL_HANDLE_DBC, dbc,
+          "asking which server this is");
+    if (std::string_view(dbms).find("SQL Server") == std::string_view::npos)
+        return;
+    detail::Handle statement(SQL_HANDLE_STMT, dbc, SQL_HANDLE_DBC);
+    statement.watchForCancel();
+    SQLHSTMT stmt = statement.get();
+    limitWaits(stmt, queryTimeoutSeconds);
+    QString text = QStringLiteral("SET TEXTSIZE 2147483647");
+    detail::checkWait(
+        SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQLINTEGER(text.size())),
+        stmt, queryTimeoutSeconds, "setting the text size");
 }
 
 } // namespace
@@ -57,6 +79,7 @@ Connection Connection::open(const QString& connectionString, std::chrono::second
     // A login cannot be cancelled while it runs: work cancelled meanwhile stops here.
     if (const Cancellation* cancellation = Cancellation::current())
         cancellation->throwIfCancelled();
+    allowWholeLongValues(dbc, handles->queryTimeoutSeconds);
     return Connection(std::move(handles));
 }
 

@@ -3,6 +3,8 @@
 #include "convert/ExtractTableText.h"
 
 #include "TestServer.h"
+#include "db/Connection.h"
+#include "db/ConnectionString.h"
 #include "db/Error.h"
 
 #include <algorithm>
@@ -157,7 +159,9 @@ TEST_F(ExtractTest, ServesBeforeEveryRowAndAThrowAbandonsTheExtraction) {
     EXPECT_EQ(progress.serves, 4);
     EXPECT_EQ(progress.steps, 3);
     EXPECT_TRUE(progress.ended);
-    EXPECT_EQ(server.batches().size(), 1u);
+    // The connection's text size, then the one query.
+    EXPECT_EQ(server.batches(), (std::vector<std::string>{"SET TEXTSIZE 2147483647",
+                                                          "SELECT * FROM [dbo].[T];"}));
 }
 
 // Rows read in blocks give what the row-by-row read gives: several blocks and a partial last one,
@@ -213,6 +217,36 @@ TEST_F(ExtractTest, ConnectionLostMidTableGivesTheDriversTextAndNoText) {
     EXPECT_THAT([&] { text = CSVXML::ExtractTableText(login(), dbo("T"), kShortTimeout); },
                 throwsWith<db::Error>("fetching rows failed: [FreeTDS][SQL Server]Unexpected EOF"));
     EXPECT_EQ(text, "untouched");
+}
+
+// A server whose sessions start with a small text size (a configured default) cuts every long
+// value to it without a word: the extraction's connection asks for the largest, so each kind of
+// long value comes whole.
+class SmallTextSize : public ServerTest {
+protected:
+    SmallTextSize() : ServerTest({.textSize = 4096, .log = {}}) {}
+};
+
+TEST_F(SmallTextSize, LongValuesOfEachKindComeWhole) {
+    sql("CREATE TABLE L (N [nvarchar(max)], V [varchar(max)], B [varbinary(max)]);"
+        "INSERT INTO L VALUES (replace(printf('%0100000d', 0), '0', 'é'),"
+        " replace(printf('%0100000d', 0), '0', 'v'), zeroblob(100000));");
+    std::string expected = "N,V,B\r\n";
+    for (int i = 0; i < 100000; ++i)
+        expected += "é";
+    expected += "," + std::string(100000, 'v') + "," +
+                QByteArray(100000, '\0').toBase64().toStdString();
+    EXPECT_TRUE(CSVXML::ExtractTableText(login(), dbo("L")) == expected);
+
+    // Where the session keeps a small size, the server cuts: 100 bytes are 50 UTF-16 units.
+    db::Connection connection = db::Connection::open(
+        db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+    connection.query(u("SET TEXTSIZE 100"));
+    db::ResultSet rows = connection.query(u("SELECT * FROM [L];"));
+    ASSERT_TRUE(rows.next());
+    EXPECT_EQ(rows.text(0)->size(), 50);
+    EXPECT_EQ(rows.text(1)->size(), 100);
+    EXPECT_EQ(rows.bytes(2)->size(), 100);
 }
 
 } // namespace

@@ -17,10 +17,12 @@ namespace {
 
 void usage(std::ostream& out) {
     out << "usage: tallowby-demo-server --data DIR [--port N] [--user U] [--password P] "
-           "[--verbose]\n"
+           "[--textsize N] [--verbose]\n"
            "Serves every DIR/<name>.sqlite as database <name> on 127.0.0.1:N (default 14330;\n"
            "0 picks a free port). DIR/<name>.<schema>.sqlite holds that database's schema\n"
-           "<schema>. The login is user \"demo\", password \"demo\" unless given.\n";
+           "<schema>. The login is user \"demo\", password \"demo\" unless given.\n"
+           "--textsize N: each session starts with SET TEXTSIZE N (bytes of a text, ntext,\n"
+           "image or (max) value sent; the rest is cut off); unlimited unless given.\n";
 }
 
 } // namespace
@@ -53,6 +55,17 @@ int main(int argc, char** argv) {
             config.user = value();
         } else if (arg == "--password") {
             config.password = value();
+        } else if (arg == "--textsize") {
+            const std::string text = value();
+            char* end = nullptr;
+            const long long n = std::strtoll(text.c_str(), &end, 10);
+            if (text.empty() || *end != '\0' || n < 1 ||
+                n > tdsserver::Config::kUnlimitedTextSize) {
+                std::cerr << "--textsize wants a number of bytes from 1 to 2147483647, not '"
+                          << text << "'\n";
+                return 2;
+            }
+            config.textSize = n;
         } else if (arg == "--verbose") {
             verbose = true;
         } else if (arg == "--help" || arg == "-h") {

@@ -85,7 +85,7 @@ void appendVariable(std::string& out, const ColumnType& t, std::string_view data
     out.append(data);
 }
 
-void appendText(std::string& out, const ColumnType& t, const Value& v) {
+void appendText(std::string& out, const ColumnType& t, const Value& v, std::int64_t textSize) {
     std::string converted;
     std::string_view text = v.bytes;
     if (v.kind != Value::Kind::Text && v.kind != Value::Kind::Blob) {
@@ -105,6 +105,10 @@ void appendText(std::string& out, const ColumnType& t, const Value& v) {
     else
         appendCp1252(out, text);
     std::size_t size = out.size() - dataAt;
+    if (isMax(t) && size > static_cast<std::uint64_t>(textSize)) {
+        size = static_cast<std::size_t>(textSize) / unit * unit;
+        out.resize(dataAt + size);
+    }
     if (!isMax(t) && size > static_cast<std::size_t>(t.length) * unit) {
         out.resize(lengthAt);
         truncated();
@@ -134,10 +138,12 @@ void appendText(std::string& out, const ColumnType& t, const Value& v) {
     putLE(out, 0, 4);
 }
 
-void appendBinary(std::string& out, const ColumnType& t, const Value& v) {
+void appendBinary(std::string& out, const ColumnType& t, const Value& v, std::int64_t textSize) {
     if (v.kind != Value::Kind::Blob && v.kind != Value::Kind::Text)
         conversionFailed(v, t.type);
     std::string data(v.bytes);
+    if (isMax(t) && data.size() > static_cast<std::uint64_t>(textSize))
+        data.resize(static_cast<std::size_t>(textSize));
     if (!isMax(t) && data.size() > static_cast<std::size_t>(t.length))
         truncated();
     if (t.type == SqlType::Binary)
@@ -166,7 +172,7 @@ void appendNull(std::string& out, const ColumnType& t) {
 
 } // namespace
 
-void appendValue(std::string& out, const ColumnType& t, const Value& v) {
+void appendValue(std::string& out, const ColumnType& t, const Value& v, std::int64_t textSize) {
     if (v.kind == Value::Kind::Null)
         return appendNull(out, t);
     switch (t.type) {
@@ -248,10 +254,10 @@ void appendValue(std::string& out, const ColumnType& t, const Value& v) {
     case SqlType::VarChar:
     case SqlType::NChar:
     case SqlType::NVarChar:
-        return appendText(out, t, v);
+        return appendText(out, t, v, textSize);
     case SqlType::Binary:
     case SqlType::VarBinary:
-        return appendBinary(out, t, v);
+        return appendBinary(out, t, v, textSize);
     }
 }
 

@@ -81,7 +81,10 @@ private:
     int number_;
 };
 
-// Appends the value as it stands in a ROW token; throws ValueError when it does not fit.
-void appendValue(std::string& out, const ColumnType& type, const Value& value);
+// Appends the value as it stands in a ROW token; throws ValueError when it does not fit. A (max)
+// value longer than `textSize` bytes is cut to that many, as the session's SET TEXTSIZE cuts it
+// (a national one to a whole number of UTF-16 units).
+void appendValue(std::string& out, const ColumnType& type, const Value& value,
+                 std::int64_t textSize = INT64_MAX);
 
 } // namespace tdsserver

@@ -304,6 +304,18 @@ private:
         }
         if (set.option == "fmtonly")
             fmtOnly_ = set.arguments == "on";
+        if (set.option == "textsize") {
+            // As SQL Server takes it: 0 is the default of 4096 bytes, -1 the largest.
+            char* end = nullptr;
+            const long long n = std::strtoll(set.arguments.c_str(), &end, 10);
+            if (set.arguments.empty() || *end != '\0' || n < -1 || n > Config::kUnlimitedTextSize) {
+                sendError(ServerMessage{102, 1, 15,
+                                        "Incorrect syntax near '" + set.arguments + "'.", "", line},
+                          doneToken, more);
+                return Outcome::Failed;
+            }
+            textSize_ = n == 0 ? 4096 : n == -1 ? Config::kUnlimitedTextSize : n;
+        }
         writeDone(ch_, doneToken, more, 0, 0);
         return Outcome::Done;
     }
@@ -420,7 +432,8 @@ private:
             out.push_back(static_cast<char>(token::kRow));
             try {
                 for (int i = 0; i < count; ++i)
-                    appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i));
+                    appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i),
+                                textSize_);
             } catch (const ValueError& e) {
                 out.resize(rowStart); // the row is not sent at all
                 writeError(ch_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
@@ -762,6 +775,7 @@ private:
     std::string database_;
     std::unique_ptr<DatabaseView> view_;
     bool fmtOnly_ = false;
+    std::int64_t textSize_ = s_->config.textSize;
     std::int64_t rowsInResult_ = 0;
     std::uint64_t packetsSeen_ = 0;
     std::map<std::int32_t, std::string> prepared_;

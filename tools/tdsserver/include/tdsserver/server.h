@@ -24,6 +24,11 @@ namespace tdsserver {
 struct Config {
     std::string user = "demo";
     std::string password = "demo";
+    // The text size a session starts with: the bytes of a text, ntext, image or (max) value
+    // that a result carries, the rest cut off, until the client's SET TEXTSIZE changes it.
+    // Unlimited by default; SQL Server's own default for a session is 4096.
+    std::int64_t textSize = kUnlimitedTextSize;
+    static constexpr std::int64_t kUnlimitedTextSize = 2147483647;
     // Called from connection threads with one line per login, batch and RPC; may be empty.
     std::function<void(std::string_view)> log;
 };
