@@ -25,6 +25,22 @@ extern "C" void restoreEchoAndDie(int signalNumber) {
     std::raise(signalNumber);
 }
 
+// One line from standard input, without its line break; empty when there is none at all.
+std::optional<QString> readLine() {
+    std::string line;
+    int c = 0;
+    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+        line.push_back(char(c));
+    }
+    if (c == EOF && line.empty()) {
+        return std::nullopt;
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
+}
+
 // Asks for the password on the terminal without echo. Empty when it cannot.
 std::optional<QString> promptPassword(QString& error) {
     std::fputs("Password: ", stderr);
@@ -39,41 +55,16 @@ std::optional<QString> promptPassword(QString& error) {
     const auto oldTerm = std::signal(SIGTERM, restoreEchoAndDie);
     echoIsOff = 1;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::string line;
-    int c = 0;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
-        line.push_back(char(c));
-    }
+    std::optional<QString> line = readLine();
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
     echoIsOff = 0;
     std::signal(SIGINT, oldInt);
     std::signal(SIGTERM, oldTerm);
     std::fputc('\n', stderr);
-    if (c == EOF && line.empty()) {
+    if (!line) {
         error = QStringLiteral("no password given");
-        return std::nullopt;
     }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
-}
-
-// One line from standard input, without its line break.
-std::optional<QString> readPasswordLine(QString& error) {
-    std::string line;
-    int c = 0;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
-        line.push_back(char(c));
-    }
-    if (c == EOF && line.empty()) {
-        error = QStringLiteral("--password-stdin: standard input holds no line");
-        return std::nullopt;
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return QString::fromLocal8Bit(line.data(), qsizetype(line.size()));
+    return line;
 }
 
 constexpr const char* kPasswordSources =
@@ -149,8 +140,9 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login, db::S
     if (qEnvironmentVariableIsSet("TALLOWBY_PASSWORD")) {
         settings.password = qEnvironmentVariable("TALLOWBY_PASSWORD");
     } else if (login.passwordFromStdin) {
-        std::optional<QString> line = readPasswordLine(error);
+        std::optional<QString> line = readLine();
         if (!line) {
+            error = QStringLiteral("--password-stdin: standard input holds no line");
             return std::nullopt;
         }
         settings.password = *line;

@@ -148,6 +148,14 @@ void SettingsStore::setValue(SettingKey key, const QString& value) {
 }
 
 bool SettingsStore::writeFile(const QString& key, const QString& value) {
+    return changeFile([&] { settings_->setValue(key, value); });
+}
+
+bool SettingsStore::removeFromFile(const QString& key) {
+    return changeFile([&] { settings_->remove(key); });
+}
+
+bool SettingsStore::changeFile(const std::function<void()>& change) {
     // Before QSettings writes: it replaces the file by a new one that keeps the old one's mode,
     // so a file that is 0600 beforehand is never readable by others, not even for a moment.
     const QString failure = makePrivate();
@@ -155,22 +163,7 @@ bool SettingsStore::writeFile(const QString& key, const QString& value) {
         reportFailure(failure);
         return false;
     }
-    settings_->setValue(key, value);
-    settings_->sync();
-    if (settings_->status() != QSettings::NoError) {
-        reportFailure(QStringLiteral("the file could not be written"));
-        return false;
-    }
-    return true;
-}
-
-bool SettingsStore::removeFromFile(const QString& key) {
-    const QString failure = makePrivate();
-    if (!failure.isEmpty()) {
-        reportFailure(failure);
-        return false;
-    }
-    settings_->remove(key);
+    change();
     settings_->sync();
     if (settings_->status() != QSettings::NoError) {
         reportFailure(QStringLiteral("the file could not be written"));

@@ -71,6 +71,8 @@ private:
     // Writes `key` to the file; false (reported) when it could not.
     bool writeFile(const QString& key, const QString& value);
     bool removeFromFile(const QString& key);
+    // Runs `change` on the settings and writes the file, once it is sure to be the user's own.
+    bool changeFile(const std::function<void()>& change);
     // Asks the keyring once, and moves a password from an older file into it.
     void findPasswordPlace();
     void movePasswordFromFile(const QString& password);
