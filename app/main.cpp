@@ -1,4 +1,3 @@
-#include "app/HeapSetting.h"
 #include "app/Host.h"
 #include "app/Wizard.h"
 #include "db/SettingsStore.h"
@@ -7,7 +6,6 @@
 #include <QTimer>
 
 int main(int argc, char* argv[]) {
-    app::keepLargeBlocksInHeap();
     QApplication application(argc, argv);
     // The wizard decides when the program ends; hiding one page to show the next must not.
     QApplication::setQuitOnLastWindowClosed(false);

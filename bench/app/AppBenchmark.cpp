@@ -23,7 +23,6 @@
 #include "Bench.h"
 #include "Measuring.h"
 #include "Scenarios.h"
-#include "app/HeapSetting.h"
 #include "db/ConnectionSettings.h"
 
 #include <QApplication>
@@ -85,8 +84,6 @@ std::optional<Options> parse(const QStringList& arguments) {
 using namespace benchapp;
 
 int main(int argc, char* argv[]) {
-    // Set up as the wizard is, so that its memory behaves as the wizard's does.
-    app::keepLargeBlocksInHeap();
     // Offscreen unless told otherwise, the driver through the build's own registration.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("ODBCSYSINI", TALLOWBY_ODBCSYSINI, 0);
