@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <optional>
 #include <qt6keychain/keychain.h>
 
 namespace db {
@@ -22,8 +23,16 @@ Job* makeJob(const QString& key) {
     return job;
 }
 
-// Starts `job` and turns the event loop until it answers or the limit passes; false then.
-bool runToEnd(QKeychain::Job* job) {
+// Starts `job` and turns the event loop until it answers; the reason when it cannot, or does
+// not within the limit. The job goes at the loop's next turn, once its answer has been read.
+std::optional<QString> runToEnd(QKeychain::Job* job) {
+    job->setAutoDelete(false);
+    if (QCoreApplication::instance() == nullptr) {
+        delete job;
+        return QStringLiteral("no event loop to reach the keyring from");
+    }
+    const std::unique_ptr<QKeychain::Job, void (*)(QObject*)> owner(
+        job, [](QObject* o) { o->deleteLater(); });
     QEventLoop loop;
     bool answered = false;
     QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
@@ -35,12 +44,11 @@ bool runToEnd(QKeychain::Job* job) {
     if (!answered) {
         loop.exec();
     }
-    return answered;
-}
-
-QString noAnswer() {
-    return QStringLiteral("the keyring did not answer within %1 s")
-        .arg(std::chrono::seconds(Keyring::kWaitLimit).count());
+    if (!answered) {
+        return QStringLiteral("the keyring did not answer within %1 s")
+            .arg(std::chrono::seconds(Keyring::kWaitLimit).count());
+    }
+    return std::nullopt;
 }
 
 QString failureOf(const QKeychain::Job& job) {
@@ -54,16 +62,9 @@ Keyring::Keyring(QString key) : key_(std::move(key)), context_(std::make_unique<
 Keyring::~Keyring() = default;
 
 Keyring::Answer Keyring::read() {
-    if (QCoreApplication::instance() == nullptr) {
-        return {Outcome::Unreachable, {}, QStringLiteral("no event loop to reach it from")};
-    }
     auto* job = makeJob<QKeychain::ReadPasswordJob>(key_);
-    // Kept alive past its answer so that it can be read; deleted with the loop's next turn.
-    job->setAutoDelete(false);
-    const std::unique_ptr<QKeychain::ReadPasswordJob, void (*)(QObject*)> owner(
-        job, [](QObject* o) { o->deleteLater(); });
-    if (!runToEnd(job)) {
-        return {Outcome::Unreachable, {}, noAnswer()};
+    if (const std::optional<QString> failure = runToEnd(job)) {
+        return {Outcome::Unreachable, {}, *failure};
     }
     switch (job->error()) {
     case QKeychain::NoError:
@@ -80,27 +81,18 @@ Keyring::Answer Keyring::read() {
 }
 
 QString Keyring::write(const QString& value) {
-    if (QCoreApplication::instance() == nullptr) {
-        return QStringLiteral("no event loop to reach the keyring from");
-    }
     auto* job = makeJob<QKeychain::WritePasswordJob>(key_);
     job->setTextData(value);
-    job->setAutoDelete(false);
-    const std::unique_ptr<QKeychain::Job, void (*)(QObject*)> owner(
-        job, [](QObject* o) { o->deleteLater(); });
-    return runToEnd(job) ? failureOf(*job) : noAnswer();
+    if (const std::optional<QString> failure = runToEnd(job)) {
+        return *failure;
+    }
+    return failureOf(*job);
 }
 
 QString Keyring::remove() {
-    if (QCoreApplication::instance() == nullptr) {
-        return QStringLiteral("no event loop to reach the keyring from");
-    }
     auto* job = makeJob<QKeychain::DeletePasswordJob>(key_);
-    job->setAutoDelete(false);
-    const std::unique_ptr<QKeychain::Job, void (*)(QObject*)> owner(
-        job, [](QObject* o) { o->deleteLater(); });
-    if (!runToEnd(job)) {
-        return noAnswer();
+    if (const std::optional<QString> failure = runToEnd(job)) {
+        return *failure;
     }
     return job->error() == QKeychain::EntryNotFound ? QString() : failureOf(*job);
 }
