@@ -10,7 +10,8 @@
 #include <tdsserver/server.h>
 
 // The project's TDS server on 127.0.0.1 with one database, "shop", and the login for it. Every
-// test gets a fresh server, so records and faults never leak from one test into the next.
+// test gets a fresh server, so records and faults never leak from one test into the next. The
+// server requires encryption (its default), so every test's connection goes through TLS.
 // Tests that use only `backend` can run on a real server too (OnBothBackends<ServerTest>).
 class ServerTest : public testing::Test {
 protected:

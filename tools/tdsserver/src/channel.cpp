@@ -1,5 +1,7 @@
 #include "channel.h"
 
+#include "tls.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -23,6 +25,60 @@ std::uint16_t bigEndian16(const char* p) {
 
 Channel::Channel(int fd, std::uint16_t spid) : fd_(fd), spid_(spid) {}
 
+Channel::~Channel() = default;
+
+bool Channel::tlsCarriesPackets() const {
+    return tls_ && tlsLive_;
+}
+
+bool Channel::handshaking() const {
+    return tls_ && !tlsLive_;
+}
+
+bool Channel::inputBuffered() const {
+    return input_.size() > inputPos_ || (tlsCarriesPackets() && tls_->hasBufferedInput());
+}
+
+void Channel::beginTls(std::shared_ptr<const TlsContext> context, bool loginOnly) {
+    tls_ = std::make_unique<TlsSession>(std::move(context));
+    tlsLoginOnly_ = loginOnly;
+    tlsLive_ = false;
+}
+
+void Channel::continueHandshake(std::string_view payload) {
+    if (!handshaking())
+        throw ConnectionLost("a handshake message without a handshake going on");
+    std::string reply;
+    std::string failure;
+    try {
+        tls_->handshake(payload, reply);
+    } catch (const TlsError& e) {
+        failure = e.what();
+    }
+    if (!reply.empty()) {
+        beginMessage(packet::kPreLogin);
+        put(reply);
+        endMessage();
+    }
+    if (!failure.empty())
+        throw ConnectionLost(failure);
+    // The handshake's last answer went out in clear framing; what follows goes inside TLS.
+    tlsLive_ = tls_->established();
+    if (tlsLive_ && input_.size() > inputPos_) {
+        // Records the client sent right behind its last handshake message.
+        tls_->feed(std::string_view(input_).substr(inputPos_));
+        input_.clear();
+        inputPos_ = 0;
+    }
+}
+
+void Channel::endTls() {
+    // What came behind the one packet sent inside TLS is in clear.
+    input_.append(tls_->takeRest());
+    tls_.reset();
+    tlsLive_ = false;
+}
+
 bool Channel::fillInput(bool block) {
     if (inputClosed_)
         return false;
@@ -32,7 +88,27 @@ bool Channel::fillInput(bool block) {
     }
     char buf[16384];
     for (;;) {
+        if (tlsCarriesPackets()) {
+            std::size_t got = 0;
+            try {
+                got = tls_->read(buf, sizeof buf);
+            } catch (const TlsError& e) {
+                throw ConnectionLost(e.what());
+            }
+            if (got > 0) {
+                input_.append(buf, got);
+                return true;
+            }
+            if (tls_->closed()) {
+                inputClosed_ = true;
+                return false;
+            }
+        }
         const ssize_t n = ::recv(fd_, buf, sizeof buf, block ? 0 : MSG_DONTWAIT);
+        if (n > 0 && tlsCarriesPackets()) {
+            tls_->feed(std::string_view(buf, static_cast<std::size_t>(n)));
+            continue;
+        }
         if (n > 0) {
             input_.append(buf, static_cast<std::size_t>(n));
             return true;
@@ -53,6 +129,7 @@ bool Channel::fillInput(bool block) {
 std::optional<Message> Channel::readMessage() {
     Message message;
     bool first = true;
+    lastMessageEncrypted_ = tlsCarriesPackets();
     for (;;) {
         while (input_.size() - inputPos_ < packet::kHeaderSize) {
             if (!fillInput(true)) {
@@ -87,6 +164,8 @@ std::optional<Message> Channel::readMessage() {
             throw ConnectionLost("message too large");
         message.payload.append(header + packet::kHeaderSize, length - packet::kHeaderSize);
         inputPos_ += length;
+        if (tlsLoginOnly_ && tlsCarriesPackets())
+            endTls();
         if (status & kStatusEom)
             return message;
     }
@@ -95,7 +174,7 @@ std::optional<Message> Channel::readMessage() {
 bool Channel::attentionArrived() {
     if (input_.size() - inputPos_ < packet::kHeaderSize) {
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 0) <= 0)
+        if (!inputBuffered() && ::poll(&p, 1, 0) <= 0)
             return false;
         fillInput(false);
     }
@@ -114,7 +193,7 @@ bool Channel::attentionArrived() {
 }
 
 bool Channel::waitForInput(std::chrono::milliseconds timeout) {
-    if (input_.size() > inputPos_ || inputClosed_)
+    if (inputBuffered() || inputClosed_)
         return true;
     pollfd p{fd_, POLLIN, 0};
     const int rc =
@@ -203,6 +282,16 @@ void Channel::sendPacket(std::string_view data, bool last) {
 }
 
 void Channel::sendAll(const char* data, std::size_t size) {
+    std::string records;
+    if (tlsCarriesPackets()) {
+        try {
+            records = tls_->encrypt(std::string_view(data, size));
+        } catch (const TlsError& e) {
+            throw ConnectionLost(e.what());
+        }
+        data = records.data();
+        size = records.size();
+    }
     while (size > 0) {
         const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
         if (n < 0) {

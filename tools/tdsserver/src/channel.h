@@ -2,10 +2,12 @@
 
 // One client connection at the packet level: reassembles the client's messages from packets,
 // and splits the server's messages into packets of the negotiated size as they are written, so
-// that a result of any size streams without being held in memory.
+// that a result of any size streams without being held in memory. Once TLS is agreed, the same
+// packets travel inside TLS records, still one at a time.
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -13,6 +15,9 @@
 #include <vector>
 
 namespace tdsserver {
+
+class TlsContext;
+class TlsSession;
 
 namespace packet {
 inline constexpr std::uint8_t kSqlBatch = 0x01;
@@ -40,6 +45,9 @@ class Channel {
 public:
     // Does not own fd: the server closes it once this connection's thread has ended.
     Channel(int fd, std::uint16_t spid);
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
 
     // Blocks for the next complete message; nullopt once the peer has closed the connection.
     std::optional<Message> readMessage();
@@ -48,6 +56,19 @@ public:
     // Waits up to timeout for input; true when something (or the end of input) arrived.
     bool waitForInput(std::chrono::milliseconds timeout);
     bool inputClosed() const { return inputClosed_; }
+
+    // TLS as the PRELOGIN exchange agreed it. Until the handshake is done its records travel as
+    // the payload of PRELOGIN packets, in both directions (continueHandshake); from then on
+    // they carry the packets themselves. With loginOnly, TLS ends after the client's first
+    // packet that arrives inside it, the first of its LOGIN7, and both directions go on in clear.
+    void beginTls(std::shared_ptr<const TlsContext> context, bool loginOnly);
+    // Takes a PRELOGIN payload as the client's handshake bytes and answers in PRELOGIN packets.
+    // Throws ConnectionLost when the handshake fails (after sending TLS's alert, if any).
+    void continueHandshake(std::string_view payload);
+    // TLS is agreed and its handshake not finished.
+    bool handshaking() const;
+    // Whether the first packet of the message readMessage returned last came inside TLS.
+    bool lastMessageEncrypted() const { return lastMessageEncrypted_; }
 
     void setPacketSize(std::size_t size);
     std::size_t packetSize() const { return packetSize_; }
@@ -73,6 +94,9 @@ public:
 
 private:
     bool fillInput(bool block);
+    bool tlsCarriesPackets() const;
+    bool inputBuffered() const;
+    void endTls();
     void sendPacket(std::string_view data, bool last);
     void sendAll(const char* data, std::size_t size);
 
@@ -82,6 +106,11 @@ private:
     std::string input_;
     std::size_t inputPos_ = 0;
     bool inputClosed_ = false;
+    bool lastMessageEncrypted_ = false;
+
+    std::unique_ptr<TlsSession> tls_;
+    bool tlsLoginOnly_ = false;
+    bool tlsLive_ = false; // the handshake is over: records carry the packets
 
     std::uint8_t outType_ = packet::kReply;
     std::uint8_t packetId_ = 1;

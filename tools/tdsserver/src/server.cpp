@@ -1,6 +1,7 @@
 #include "tdsserver/server.h"
 
 #include "state.h"
+#include "tls.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -67,13 +68,14 @@ void acceptLoop(const std::shared_ptr<Server::State>& s) {
         const std::uint16_t spid = nextSpid;
         nextSpid = static_cast<std::uint16_t>(nextSpid >= 30000 ? 51 : nextSpid + 1);
         const bool never = s->neverAnswer;
+        auto tls = s->currentTls();
         std::lock_guard lock(s->connectionsMutex);
         if (s->stopping) {
             closeFd(connection->fd);
             return;
         }
-        raw->thread = std::thread([s, raw, spid, never] {
-            runSession(s, raw->fd, spid, never);
+        raw->thread = std::thread([s, raw, spid, never, tls = std::move(tls)]() mutable {
+            runSession(s, raw->fd, spid, never, std::move(tls));
             raw->finished = true;
         });
         s->connections.push_back(std::move(connection));
@@ -110,6 +112,14 @@ std::uint16_t Server::start(std::uint16_t port) {
     std::lock_guard lock(s.lifecycleMutex);
     if (s.listenFd >= 0)
         throw std::runtime_error("the server is already running");
+    if (s.config.encryption != Config::Encryption::None && !s.currentTls()) {
+        if (s.config.certificatePem.empty() && s.config.privateKeyPem.empty()) {
+            const Certificate own = makeLocalhostCertificate();
+            setCertificate(own.certificatePem, own.privateKeyPem);
+        } else {
+            setCertificate(s.config.certificatePem, s.config.privateKeyPem);
+        }
+    }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
@@ -161,6 +171,12 @@ void Server::stop() {
     closeFd(s.wakeFds[0]);
     closeFd(s.wakeFds[1]);
     s.port = 0;
+}
+
+void Server::setCertificate(const std::string& certificatePem, const std::string& privateKeyPem) {
+    auto context = std::make_shared<const TlsContext>(certificatePem, privateKeyPem);
+    std::lock_guard lock(state_->tlsMutex);
+    state_->tls = std::move(context);
 }
 
 void Server::refuseLogins(bool refuse) {

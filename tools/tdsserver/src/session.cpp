@@ -9,6 +9,7 @@
 #include "sqlbatch.h"
 #include "state.h"
 #include "text.h"
+#include "tls.h"
 #include "tokens.h"
 
 #include <algorithm>
@@ -95,8 +96,9 @@ std::string procedureKey(const std::string& name) {
 
 class Session {
 public:
-    Session(std::shared_ptr<Server::State> state, int fd, std::uint16_t spid)
-        : s_(std::move(state)), ch_(fd, spid) {}
+    Session(std::shared_ptr<Server::State> state, int fd, std::uint16_t spid,
+            std::shared_ptr<const TlsContext> tls)
+        : s_(std::move(state)), ch_(fd, spid), tls_(std::move(tls)) {}
 
     void run(bool neverAnswer) {
         try {
@@ -117,14 +119,20 @@ public:
 private:
     bool handle(const Message& m) {
         if (!loggedIn_) {
-            if (m.type == packet::kPreLogin) {
-                ch_.beginMessage(packet::kReply);
-                ch_.put(preLoginReply());
-                ch_.endMessage();
+            if (m.type == packet::kPreLogin && ch_.handshaking()) {
+                ch_.continueHandshake(m.payload);
                 return true;
             }
-            if (m.type == packet::kLogin7)
+            if (m.type == packet::kPreLogin && !wire_)
+                return answerPreLogin(m);
+            if (m.type == packet::kLogin7) {
+                // TLS once agreed is not optional: a login in clear instead ends the connection.
+                if (wire_ && *wire_ != Wire::Clear && !ch_.lastMessageEncrypted()) {
+                    s_->log("closing a connection: its login came in clear after TLS was agreed");
+                    return false;
+                }
                 return answerLogin(m);
+            }
             return false;
         }
         switch (m.type) {
@@ -167,9 +175,28 @@ private:
 
     // ---- login ------------------------------------------------------------------------------
 
+    bool answerPreLogin(const Message& m) {
+        const Config::Encryption mode = tls_ ? s_->config.encryption : Config::Encryption::None;
+        // A client that names no encryption is taken as one that cannot encrypt.
+        const EncryptionAgreement agreed =
+            agreeEncryption(mode, preLoginEncryption(m.payload).value_or(encrypt::kNotSupported));
+        ch_.beginMessage(packet::kReply);
+        ch_.put(preLoginReply(agreed.answer));
+        ch_.endMessage();
+        wire_ = agreed.wire;
+        if (agreed.wire == Wire::End) {
+            s_->log("closing a connection: the client and the server disagree on encryption");
+            return false;
+        }
+        if (agreed.wire != Wire::Clear)
+            ch_.beginTls(tls_, agreed.wire == Wire::LoginOnly);
+        return true;
+    }
+
     bool answerLogin(const Message& m) {
         pause(s_->loginDelayMs);
         LoginRecord rec = decodeLogin7(m.payload);
+        rec.encrypted = ch_.lastMessageEncrypted();
         const bool credentials = !s_->refuseLogins && equalsIgnoreCase(rec.user, s_->config.user) &&
                                  rec.password == s_->config.password;
         std::optional<std::string> database;
@@ -771,6 +798,8 @@ private:
 
     std::shared_ptr<Server::State> s_;
     Channel ch_;
+    std::shared_ptr<const TlsContext> tls_;
+    std::optional<Wire> wire_; // set once the PRELOGIN has been answered
     bool loggedIn_ = false;
     std::string database_;
     std::unique_ptr<DatabaseView> view_;
@@ -785,8 +814,8 @@ private:
 } // namespace
 
 void runSession(const std::shared_ptr<Server::State>& state, int fd, std::uint16_t spid,
-                bool neverAnswer) {
-    Session session(state, fd, spid);
+                bool neverAnswer, std::shared_ptr<const TlsContext> tls) {
+    Session session(state, fd, spid, std::move(tls));
     session.run(neverAnswer);
     // The client must learn at once that the session is over; the descriptor itself is closed
     // by the server once this thread has been joined.

@@ -13,6 +13,8 @@
 
 namespace tdsserver {
 
+class TlsContext;
+
 struct Server::State {
     explicit State(Config c) : config(std::move(c)) {}
 
@@ -32,6 +34,14 @@ struct Server::State {
     std::atomic<std::int64_t> loginDelayMs{0};
     std::atomic<std::int64_t> packetDelayMs{0};
     std::atomic<bool> stopping{false};
+
+    // The certificate new connections present; null while encryption is None.
+    mutable std::mutex tlsMutex;
+    std::shared_ptr<const TlsContext> tls;
+    std::shared_ptr<const TlsContext> currentTls() const {
+        std::lock_guard lock(tlsMutex);
+        return tls;
+    }
 
     mutable std::mutex recordsMutex;
     std::vector<LoginRecord> logins;
@@ -55,8 +65,9 @@ struct Server::State {
     std::list<std::unique_ptr<Connection>> connections;
 };
 
-// Serves one accepted connection until the client leaves or the server stops.
+// Serves one accepted connection until the client leaves or the server stops; `tls` is the
+// certificate it presents (null: none).
 void runSession(const std::shared_ptr<Server::State>& state, int fd, std::uint16_t spid,
-                bool neverAnswer);
+                bool neverAnswer, std::shared_ptr<const TlsContext> tls);
 
 } // namespace tdsserver

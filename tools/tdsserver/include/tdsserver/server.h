@@ -2,14 +2,17 @@
 
 // A small TDS 7.4 server over SQLite, for tests, benchmarks and the demo.
 //
-// It speaks enough of the protocol for FreeTDS's ODBC driver: PRELOGIN (no encryption), LOGIN7,
-// SQL batches, RPC requests and ATTENTION. A database is a SQLite database; its schemas are SQLite
-// databases attached under the schema's name, "dbo" being the main one. The server answers
-// "SELECT * FROM [name]" and "SELECT * FROM [schema].[name]" (optionally with a database prefix),
-// SET and USE statements, and the sp_tables catalogue procedure; anything else gets the error a
-// SQL Server would send (102 syntax, 208 unknown object, 2812 unknown procedure).
+// It speaks enough of the protocol for FreeTDS's ODBC driver: PRELOGIN with TLS 1.2 as SQL
+// Server negotiates it (see Config::encryption), LOGIN7, SQL batches, RPC requests and ATTENTION. A
+// database is a SQLite database; its schemas are SQLite databases attached under the schema's name,
+// "dbo" being the main one. The server answers "SELECT * FROM [name]" and "SELECT * FROM
+// [schema].[name]" (optionally with a database prefix), SET and USE statements, and the sp_tables
+// catalogue procedure; anything else gets the error a SQL Server would send (102 syntax, 208
+// unknown object, 2812 unknown procedure).
 //
 // Everything here is thread-safe: a test may read the records while clients are connected.
+
+#include "tdsserver/certificate.h"
 
 #include <chrono>
 #include <cstdint>
@@ -22,6 +25,20 @@
 namespace tdsserver {
 
 struct Config {
+    // What the server says of encryption in its PRELOGIN answer, and so what clients get:
+    //   None      no TLS: clients that insist on encryption give up, the others log in in clear.
+    //   Off       TLS for the login only, unless the client insists (then for everything); a
+    //             client without TLS logs in in clear.
+    //   On        TLS for everything; a client without TLS is turned away.
+    //   Required  as On: SQL Server's strongest setting, which On already is.
+    // TLS is 1.2 only. Its handshake travels inside PRELOGIN packets; then TLS carries the packets.
+    enum class Encryption { None, Off, On, Required };
+    Encryption encryption = Encryption::Required;
+    // The server's certificate (followed by its chain, if any) and private key, PEM. When empty
+    // and encryption is not None, start() makes a self-signed one: makeLocalhostCertificate().
+    std::string certificatePem{};
+    std::string privateKeyPem{};
+
     std::string user = "demo";
     std::string password = "demo";
     // The text size a session starts with: the bytes of a text, ntext, image or (max) value
@@ -45,6 +62,7 @@ struct LoginRecord {
     std::uint32_t tdsVersion = 0;
     std::uint32_t packetSize = 0;
     bool accepted = false;
+    bool encrypted = false; // the LOGIN7 arrived inside TLS
 };
 
 struct RpcParam {
@@ -91,11 +109,17 @@ public:
     void resetCatalog(const std::string& database);
 
     // Listens on 127.0.0.1 (port 0: a free port) and returns the port. Throws std::runtime_error
-    // when the port cannot be bound or the server already runs.
+    // when the port cannot be bound, the server already runs, or the configured certificate and
+    // key do not load.
     std::uint16_t start(std::uint16_t port = 0);
     std::uint16_t port() const;
     // Closes every connection and joins every thread. Safe to call twice.
     void stop();
+
+    // The certificate and key (PEM) that connections accepted from now on present; those
+    // already open keep theirs. Throws std::runtime_error when they do not load (the current
+    // ones stay). Before start(), it replaces the one start() would make.
+    void setCertificate(const std::string& certificatePem, const std::string& privateKeyPem);
 
     // Faults a test can switch on and off at any time.
     // Every login is answered with error 18456, whatever its user and password.

@@ -1,0 +1,50 @@
+#pragma once
+
+// A relay between a client and the test server that keeps a copy of what passes, to show what a
+// listener on the network would see: whether a password or a query crosses it in clear.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class RecordingRelay {
+public:
+    // Listens on 127.0.0.1 (a free port) and forwards each connection it accepts to
+    // 127.0.0.1:serverPort, both ways. A connection idle for idleTimeout is closed. Throws
+    // std::runtime_error when it cannot listen.
+    explicit RecordingRelay(std::uint16_t serverPort,
+                            std::chrono::milliseconds idleTimeout = std::chrono::seconds(20));
+    // Closes every connection and joins every thread.
+    ~RecordingRelay();
+    RecordingRelay(const RecordingRelay&) = delete;
+    RecordingRelay& operator=(const RecordingRelay&) = delete;
+
+    std::uint16_t port() const { return port_; }
+
+    // Every byte clients sent, and every byte the server sent back, over all connections so
+    // far, each direction in the order it passed.
+    std::string clientBytes() const;
+    std::string serverBytes() const;
+
+private:
+    void acceptLoop();
+    void pump(int client);
+    void record(bool fromClient, const char* data, std::size_t size);
+
+    const std::uint16_t serverPort_;
+    const std::chrono::milliseconds idleTimeout_;
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread acceptThread_;
+    std::mutex threadsMutex_;
+    std::list<std::thread> pumps_;
+
+    mutable std::mutex recordMutex_;
+    std::string clientBytes_;
+    std::string serverBytes_;
+};

@@ -1,0 +1,257 @@
+// The test server's TLS, through FreeTDS's ODBC driver and a relay that records what crosses the
+// network: which server setting lets which client setting in, whether the login and the queries
+// are hidden, and which certificate a connection is shown.
+
+#include "RecordingRelay.h"
+#include "db/Connection.h"
+#include "db/ConnectionString.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <netinet/in.h>
+#include <openssl/pem.h>
+#include <openssl/x509v3.h>
+#include <optional>
+#include <poll.h>
+#include <sys/socket.h>
+#include <tdsserver/server.h>
+#include <unistd.h>
+
+namespace {
+
+using Encryption = tdsserver::Config::Encryption;
+
+constexpr char kPassword[] = "Tr0ub4dor&3";
+constexpr char kTable[] = "LedgerOfSecrets";
+
+std::string utf16le(std::string_view ascii) {
+    std::string out;
+    for (const char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
+// The password as LOGIN7 carries it: each UTF-16LE byte's nibbles swapped, then XOR 0xA5.
+std::string scrambled(std::string_view ascii) {
+    std::string out = utf16le(ascii);
+    for (char& c : out) {
+        const auto b = static_cast<unsigned char>(c);
+        c = static_cast<char>((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5);
+    }
+    return out;
+}
+
+bool contains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+QString connectionString(std::uint16_t port, const char* encryption) {
+    const db::ConnectionSettings login{QStringLiteral("127.0.0.1,%1").arg(port),
+                                       QStringLiteral("demo"), QString::fromLatin1(kPassword),
+                                       QStringLiteral("shop")};
+    return db::connectionString(login, db::ConnectionStringForm::UpperCase) +
+           QStringLiteral("ENCRYPTION=%1;").arg(QLatin1String(encryption));
+}
+
+std::unique_ptr<tdsserver::Server> startServer(Encryption encryption) {
+    tdsserver::Config config;
+    config.encryption = encryption;
+    config.password = kPassword;
+    auto server = std::make_unique<tdsserver::Server>(config);
+    server->addDatabase("shop", ":memory:");
+    server->execSql("shop", std::string("CREATE TABLE ") + kTable +
+                                " (N INTEGER);"
+                                "INSERT INTO " +
+                                kTable + " VALUES (7);");
+    server->start();
+    return server;
+}
+
+// FreeTDS's settings say in PRELOGIN: off "cannot encrypt", request "encryption off", require
+// "encryption on". What each server setting makes of them:
+struct Case {
+    Encryption server;
+    const char* client;
+    bool logsIn;
+    bool loginHidden;   // the LOGIN7 went inside TLS
+    bool queriesHidden; // and everything after it
+};
+
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    const char* servers[] = {"None", "Off", "On", "Required"};
+    return std::string(servers[static_cast<int>(info.param.server)]) + "_" + info.param.client;
+}
+
+class EncryptionMatrix : public testing::TestWithParam<Case> {};
+
+TEST_P(EncryptionMatrix, LogsInOrIsTurnedAwayAndHidesWhatTlsCovers) {
+    const Case c = GetParam();
+    auto server = startServer(c.server);
+    std::string sent;
+    {
+        RecordingRelay relay(server->port());
+        if (c.logsIn) {
+            db::Connection connection = db::Connection::open(
+                connectionString(relay.port(), c.client), std::chrono::seconds(5));
+            db::ResultSet rows =
+                connection.query(QStringLiteral("SELECT * FROM [%1]").arg(QLatin1String(kTable)));
+            ASSERT_TRUE(rows.next());
+            EXPECT_EQ(rows.text(0).value_or(QString()), QStringLiteral("7"));
+        } else {
+            EXPECT_ANY_THROW(db::Connection::open(connectionString(relay.port(), c.client),
+                                                  std::chrono::seconds(5)));
+        }
+        sent = relay.clientBytes();
+    }
+    const std::vector<tdsserver::LoginRecord> logins = server->logins();
+    if (!c.logsIn) {
+        EXPECT_TRUE(logins.empty());
+    } else {
+        ASSERT_EQ(logins.size(), 1u);
+        EXPECT_TRUE(logins[0].accepted);
+        EXPECT_EQ(logins[0].password, kPassword);
+        EXPECT_EQ(logins[0].encrypted, c.loginHidden);
+    }
+    // The relay saw the client's bytes at all: the PRELOGIN is always in clear.
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(static_cast<unsigned char>(sent[0]), 0x12);
+    const bool passwordVisible =
+        contains(sent, scrambled(kPassword)) || contains(sent, utf16le(kPassword));
+    EXPECT_EQ(passwordVisible, c.logsIn && !c.loginHidden);
+    if (c.logsIn) {
+        EXPECT_EQ(contains(sent, utf16le(kTable)), !c.queriesHidden);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachServerSettingAgainstEachClientSetting, EncryptionMatrix,
+                         testing::Values(Case{Encryption::None, "off", true, false, false},
+                                         Case{Encryption::None, "request", true, false, false},
+                                         Case{Encryption::None, "require", false, false, false},
+                                         Case{Encryption::Off, "off", true, false, false},
+                                         Case{Encryption::Off, "request", true, true, false},
+                                         Case{Encryption::Off, "require", true, true, true},
+                                         Case{Encryption::On, "off", false, false, false},
+                                         Case{Encryption::On, "request", true, true, true},
+                                         Case{Encryption::On, "require", true, true, true},
+                                         Case{Encryption::Required, "off", false, false, false},
+                                         Case{Encryption::Required, "request", true, true, true},
+                                         Case{Encryption::Required, "require", true, true, true}),
+                         caseName);
+
+} // namespace
+
+namespace {
+
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+X509Ptr parse(const std::string& pem) {
+    BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509Ptr cert(PEM_read_bio_X509(in, nullptr, nullptr, nullptr), X509_free);
+    BIO_free(in);
+    return cert;
+}
+
+// The certificate as the TLS 1.2 handshake carries it, in clear.
+std::string der(const std::string& pem) {
+    X509Ptr cert = parse(pem);
+    unsigned char* out = nullptr;
+    const int size = i2d_X509(cert.get(), &out);
+    std::string bytes(reinterpret_cast<const char*>(out), static_cast<std::size_t>(size));
+    OPENSSL_free(out);
+    return bytes;
+}
+
+// X509_V_OK when `cert` verifies against `anchor` as the only trusted certificate.
+int verify(const std::string& certPem, const std::string& anchorPem) {
+    X509Ptr cert = parse(certPem);
+    X509Ptr anchor = parse(anchorPem);
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_add_cert(store, anchor.get());
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    X509_STORE_CTX_init(ctx, store, cert.get(), nullptr);
+    const int result = X509_verify_cert(ctx) == 1 ? X509_V_OK : X509_STORE_CTX_get_error(ctx);
+    X509_STORE_CTX_free(ctx);
+    X509_STORE_free(store);
+    return result;
+}
+
+} // namespace
+
+TEST(Certificates, SignedByAnAuthorityNamedAndDatedAsAsked) {
+    tdsserver::CertificateRequest caRequest;
+    caRequest.commonName = "Test CA";
+    caRequest.isCa = true;
+    const tdsserver::Certificate ca = tdsserver::makeCertificate(caRequest);
+
+    tdsserver::CertificateRequest leafRequest;
+    leafRequest.commonName = "db.example";
+    leafRequest.dnsNames = {"db.example", "alias.example"};
+    leafRequest.ipAddresses = {"10.0.0.5", "::1"};
+    leafRequest.issuer = &ca;
+    const tdsserver::Certificate leaf = tdsserver::makeCertificate(leafRequest);
+
+    EXPECT_EQ(verify(leaf.certificatePem, ca.certificatePem), X509_V_OK);
+    // Another authority of the same name does not vouch for it.
+    EXPECT_NE(verify(leaf.certificatePem, tdsserver::makeCertificate(caRequest).certificatePem),
+              X509_V_OK);
+    // A certificate that is no authority cannot sign one that verifies.
+    tdsserver::CertificateRequest underLeaf;
+    underLeaf.issuer = &leaf;
+    EXPECT_NE(verify(tdsserver::makeCertificate(underLeaf).certificatePem, leaf.certificatePem),
+              X509_V_OK);
+
+    X509Ptr cert = parse(leaf.certificatePem);
+    EXPECT_EQ(X509_check_host(cert.get(), "alias.example", 0, 0, nullptr), 1);
+    EXPECT_NE(X509_check_host(cert.get(), "other.example", 0, 0, nullptr), 1);
+    EXPECT_EQ(X509_check_ip_asc(cert.get(), "10.0.0.5", 0), 1);
+    EXPECT_EQ(X509_check_ip_asc(cert.get(), "::1", 0), 1);
+    EXPECT_NE(X509_check_ip_asc(cert.get(), "10.0.0.6", 0), 1);
+
+    tdsserver::CertificateRequest expired;
+    expired.notBefore = -std::chrono::hours(48);
+    expired.notAfter = -std::chrono::hours(24);
+    const tdsserver::Certificate old = tdsserver::makeCertificate(expired);
+    EXPECT_EQ(verify(old.certificatePem, old.certificatePem), X509_V_ERR_CERT_HAS_EXPIRED);
+
+    tdsserver::CertificateRequest badAddress;
+    badAddress.ipAddresses = {"127.0.0.256"};
+    EXPECT_THROW(tdsserver::makeCertificate(badAddress), std::invalid_argument);
+}
+
+// A new certificate applies to the connections that come after it; one that does not load
+// changes nothing.
+TEST(Certificates, ConnectionsAfterTheChangeShowTheNewCertificate) {
+    auto server = startServer(Encryption::Required);
+    const auto shown = [&] {
+        RecordingRelay relay(server->port());
+        db::Connection::open(connectionString(relay.port(), "request"), std::chrono::seconds(5));
+        return relay.serverBytes();
+    };
+    // Until a certificate is set, the one start() made for localhost.
+    EXPECT_TRUE(contains(shown(), "localhost"));
+
+    tdsserver::CertificateRequest request;
+    request.commonName = "second.example";
+    const tdsserver::Certificate second = tdsserver::makeCertificate(request);
+    request.commonName = "third.example";
+    const tdsserver::Certificate third = tdsserver::makeCertificate(request);
+
+    server->setCertificate(second.certificatePem, second.privateKeyPem);
+    const std::string afterSecond = shown();
+    EXPECT_TRUE(contains(afterSecond, der(second.certificatePem)));
+    EXPECT_FALSE(contains(afterSecond, der(third.certificatePem)));
+
+    EXPECT_THROW(server->setCertificate(third.certificatePem, second.privateKeyPem),
+                 std::runtime_error);
+    EXPECT_THROW(server->setCertificate("not a certificate", third.privateKeyPem),
+                 std::runtime_error);
+    EXPECT_TRUE(contains(shown(), der(second.certificatePem)));
+
+    server->setCertificate(third.certificatePem, third.privateKeyPem);
+    const std::string afterThird = shown();
+    EXPECT_TRUE(contains(afterThird, der(third.certificatePem)));
+    EXPECT_FALSE(contains(afterThird, der(second.certificatePem)));
+    EXPECT_EQ(server->logins().size(), 4u);
+}
