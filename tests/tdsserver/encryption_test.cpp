@@ -255,3 +255,166 @@ TEST(Certificates, ConnectionsAfterTheChangeShowTheNewCertificate) {
     EXPECT_FALSE(contains(afterThird, der(second.certificatePem)));
     EXPECT_EQ(server->logins().size(), 4u);
 }
+
+namespace {
+
+// A client at the packet level, for what FreeTDS never sends. Every wait is bounded.
+class RawClient {
+public:
+    explicit RawClient(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    ~RawClient() { ::close(fd_); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return connected_; }
+
+    void send(std::uint8_t type, const std::string& payload) {
+        const std::size_t length = payload.size() + 8;
+        std::string packet = {static_cast<char>(type),
+                              1,
+                              static_cast<char>(length >> 8),
+                              static_cast<char>(length & 0xFF),
+                              0,
+                              0,
+                              1,
+                              0};
+        packet += payload;
+        ASSERT_EQ(::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(packet.size()));
+    }
+
+    // The payload of the server's next packet; nullopt when the server closed the connection
+    // or sent nothing within the wait.
+    std::optional<std::string> receive(std::chrono::milliseconds wait = std::chrono::seconds(5)) {
+        std::string header;
+        if (!read(header, 8, wait))
+            return std::nullopt;
+        const std::size_t length = (std::size_t{static_cast<unsigned char>(header[2])} << 8) |
+                                   static_cast<unsigned char>(header[3]);
+        std::string payload;
+        if (length < 8 || !read(payload, length - 8, wait))
+            return std::nullopt;
+        return payload;
+    }
+
+    // True when the server closes the connection within the wait, whatever it sends first.
+    bool closedByServer(std::chrono::milliseconds wait = std::chrono::seconds(5)) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        char buf[4096];
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            if (::recv(fd_, buf, sizeof buf, 0) <= 0)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    bool read(std::string& out, std::size_t size, std::chrono::milliseconds wait) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        char buf[4096];
+        while (out.size() < size && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::recv(fd_, buf, std::min(sizeof buf, size - out.size()), 0);
+            if (n <= 0)
+                return false;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out.size() == size;
+    }
+
+    int fd_;
+    bool connected_ = false;
+};
+
+// A PRELOGIN with a version and, unless nullopt, an ENCRYPTION value.
+std::string preLogin(std::optional<std::uint8_t> encryption) {
+    std::string table;
+    std::string data = std::string("\x0B\x00\x00\x00\x00\x00", 6);
+    const std::size_t dataStart = encryption ? 11 : 6;
+    table += std::string("\x00", 1) + static_cast<char>(0) + static_cast<char>(dataStart) +
+             static_cast<char>(0) + static_cast<char>(6);
+    if (encryption) {
+        table += std::string("\x01", 1) + static_cast<char>(0) + static_cast<char>(dataStart + 6) +
+                 static_cast<char>(0) + static_cast<char>(1);
+        data += static_cast<char>(*encryption);
+    }
+    return table + '\xFF' + data;
+}
+
+// The ENCRYPTION value of the server's PRELOGIN answer; -1 when it has none.
+int encryptionOf(const std::string& answer) {
+    for (std::size_t at = 0; at + 5 <= answer.size() && answer[at] != '\xFF'; at += 5) {
+        const std::size_t offset = (std::size_t{static_cast<unsigned char>(answer[at + 1])} << 8) |
+                                   static_cast<unsigned char>(answer[at + 2]);
+        if (answer[at] == 0x01 && offset < answer.size())
+            return static_cast<unsigned char>(answer[offset]);
+    }
+    return -1;
+}
+
+struct RawCase {
+    Encryption server;
+    std::optional<std::uint8_t> client;
+    int answer;
+    bool ended;
+};
+
+class PreLoginAnswer : public testing::TestWithParam<RawCase> {};
+
+// Client values FreeTDS never sends: "required", a certificate login, none at all.
+TEST_P(PreLoginAnswer, FollowsTheServersSetting) {
+    const RawCase c = GetParam();
+    auto server = startServer(c.server);
+    RawClient client(server->port());
+    ASSERT_TRUE(client.connected());
+    client.send(0x12, preLogin(c.client));
+    const std::optional<std::string> answer = client.receive();
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(encryptionOf(*answer), c.answer);
+    EXPECT_EQ(
+        client.closedByServer(c.ended ? std::chrono::seconds(5) : std::chrono::milliseconds(300)),
+        c.ended);
+}
+
+INSTANTIATE_TEST_SUITE_P(UnusualClients, PreLoginAnswer,
+                         testing::Values(RawCase{Encryption::None, 3, 2, true},
+                                         RawCase{Encryption::Off, 3, 1, false},
+                                         RawCase{Encryption::Required, 3, 1, false},
+                                         RawCase{Encryption::Off, 0x81, 3, true},
+                                         RawCase{Encryption::None, std::nullopt, 2, false},
+                                         RawCase{Encryption::Required, std::nullopt, 3, true}));
+
+// Once TLS is agreed, a login sent in clear is not taken: the connection ends and nothing is
+// recorded. The same login to a server without TLS is read, which shows it is a valid one.
+TEST(PreLogin, ALoginInClearAfterTlsWasAgreedEndsTheConnection) {
+    const std::string emptyLogin(94, '\0'); // a LOGIN7 whose every field is empty
+    for (const Encryption setting : {Encryption::None, Encryption::Required}) {
+        SCOPED_TRACE(setting == Encryption::None ? "None" : "Required");
+        auto server = startServer(setting);
+        RawClient client(server->port());
+        ASSERT_TRUE(client.connected());
+        client.send(0x12, preLogin(0x00));
+        ASSERT_TRUE(client.receive().has_value());
+        client.send(0x10, emptyLogin);
+        if (setting == Encryption::None) {
+            EXPECT_TRUE(client.receive().has_value()); // the answer: login failed
+            EXPECT_EQ(server->logins().size(), 1u);
+        } else {
+            EXPECT_TRUE(client.closedByServer());
+            EXPECT_TRUE(server->logins().empty());
+        }
+    }
+}
+
+} // namespace

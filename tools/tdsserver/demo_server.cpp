@@ -8,8 +8,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <pthread.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,12 +19,31 @@ namespace {
 
 void usage(std::ostream& out) {
     out << "usage: tallowby-demo-server --data DIR [--port N] [--user U] [--password P] "
-           "[--textsize N] [--verbose]\n"
+           "[--textsize N]\n"
+           "                            [--encryption none|off|on|required] [--cert FILE "
+           "--key FILE] [--verbose]\n"
            "Serves every DIR/<name>.sqlite as database <name> on 127.0.0.1:N (default 14330;\n"
            "0 picks a free port). DIR/<name>.<schema>.sqlite holds that database's schema\n"
            "<schema>. The login is user \"demo\", password \"demo\" unless given.\n"
            "--textsize N: each session starts with SET TEXTSIZE N (bytes of a text, ntext,\n"
-           "image or (max) value sent; the rest is cut off); unlimited unless given.\n";
+           "image or (max) value sent; the rest is cut off); unlimited unless given.\n"
+           "--encryption: what the server offers, as SQL Server's setting: none (no TLS),\n"
+           "off (TLS for the login only, unless the client asks for more), on or required\n"
+           "(TLS for everything; clients without TLS are turned away). Default: required.\n"
+           "--cert FILE --key FILE: the server's certificate (and chain) and its private key,\n"
+           "PEM; without them the server makes a self-signed one for localhost and 127.0.0.1.\n";
+}
+
+// The whole of a file; exits with a message when it cannot be read.
+std::string readFile(const std::string& option, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in || text.str().empty()) {
+        std::cerr << option << ": cannot read '" << path << "'\n";
+        std::exit(2);
+    }
+    return text.str();
 }
 
 } // namespace
@@ -32,6 +53,8 @@ int main(int argc, char** argv) {
     long port = 14330;
     tdsserver::Config config;
     bool verbose = false;
+    std::string certFile;
+    std::string keyFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const auto value = [&]() -> std::string {
@@ -66,6 +89,25 @@ int main(int argc, char** argv) {
                 return 2;
             }
             config.textSize = n;
+        } else if (arg == "--encryption") {
+            const std::string text = value();
+            using E = tdsserver::Config::Encryption;
+            if (text == "none") {
+                config.encryption = E::None;
+            } else if (text == "off") {
+                config.encryption = E::Off;
+            } else if (text == "on") {
+                config.encryption = E::On;
+            } else if (text == "required") {
+                config.encryption = E::Required;
+            } else {
+                std::cerr << "--encryption wants none, off, on or required, not '" << text << "'\n";
+                return 2;
+            }
+        } else if (arg == "--cert") {
+            certFile = value();
+        } else if (arg == "--key") {
+            keyFile = value();
         } else if (arg == "--verbose") {
             verbose = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -80,6 +122,14 @@ int main(int argc, char** argv) {
     if (data.empty()) {
         usage(std::cerr);
         return 2;
+    }
+    if (certFile.empty() != keyFile.empty()) {
+        std::cerr << "--cert and --key go together\n";
+        return 2;
+    }
+    if (!certFile.empty()) {
+        config.certificatePem = readFile("--cert", certFile);
+        config.privateKeyPem = readFile("--key", keyFile);
     }
     if (verbose)
         config.log = [](std::string_view line) { std::cerr << line << '\n'; };
