@@ -1,15 +1,18 @@
 // tallowby-demo-server serving the bundled sample database (built by scripts/make-demo-db) as
 // scripts/demo starts it, read through the program's own database layer.
 
+#include "RecordingRelay.h"
 #include "db/Connection.h"
 #include "db/ConnectionString.h"
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <tdsserver/certificate.h>
 #include <thread>
 #include <unistd.h>
 
@@ -119,5 +122,96 @@ TEST(DemoServer, ServesTheFolderAndStopsCleanlyOnSignals) {
         }
         EXPECT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+}
+
+namespace {
+
+// The demo server started with `args` after --data and --port 0; its port is 0 when it did not
+// report one. stop() ends it, at the latest by SIGKILL.
+struct DemoProcess {
+    pid_t pid = -1;
+    unsigned port = 0;
+
+    explicit DemoProcess(const std::vector<std::string>& args) {
+        std::vector<std::string> all = {TALLOWBY_DEMO_SERVER, "--data", sampleFolder().string(),
+                                        "--port", "0"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        int out[2];
+        if (::pipe(out) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::execv(TALLOWBY_DEMO_SERVER, argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        FILE* stream = ::fdopen(out[0], "r");
+        char line[128] = {};
+        if (pid > 0 && std::fgets(line, sizeof line, stream) != nullptr)
+            std::sscanf(line, "Listening on 127.0.0.1:%u", &port);
+        std::fclose(stream);
+    }
+    ~DemoProcess() {
+        if (pid <= 0)
+            return;
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 100; ++i) {
+            if (::waitpid(pid, &status, WNOHANG) == pid)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+};
+
+QString demoLogin(std::uint16_t port, const char* encryption) {
+    const db::ConnectionSettings login{QStringLiteral("127.0.0.1,%1").arg(port),
+                                       QStringLiteral("demo"), QStringLiteral("demo"),
+                                       QStringLiteral("demo")};
+    return db::connectionString(login, db::ConnectionStringForm::UpperCase) +
+           QStringLiteral("ENCRYPTION=%1;").arg(QLatin1String(encryption));
+}
+
+} // namespace
+
+// As scripts/demo starts it: TLS required, with the certificate and key of the files given, which
+// is the certificate a client is shown; and with --encryption none, no TLS for anyone.
+TEST(DemoServer, TakesItsEncryptionAndCertificateFromTheCommandLine) {
+    tdsserver::CertificateRequest request;
+    request.commonName = "demo.example";
+    const tdsserver::Certificate certificate = tdsserver::makeCertificate(request);
+    const std::filesystem::path cert = sampleFolder() / "server.crt";
+    const std::filesystem::path key = sampleFolder() / "server.key";
+    std::ofstream(cert) << certificate.certificatePem;
+    std::ofstream(key) << certificate.privateKeyPem;
+
+    {
+        DemoProcess server(
+            {"--encryption", "required", "--cert", cert.string(), "--key", key.string()});
+        ASSERT_NE(server.port, 0u);
+        RecordingRelay relay(static_cast<std::uint16_t>(server.port));
+        EXPECT_ANY_THROW(
+            db::Connection::open(demoLogin(relay.port(), "off"), std::chrono::seconds(5)));
+        db::Connection::open(demoLogin(relay.port(), "require"), std::chrono::seconds(5));
+        EXPECT_NE(relay.serverBytes().find("demo.example"), std::string::npos);
+    }
+    {
+        DemoProcess server({"--encryption", "none"});
+        ASSERT_NE(server.port, 0u);
+        EXPECT_ANY_THROW(
+            db::Connection::open(demoLogin(static_cast<std::uint16_t>(server.port), "require"),
+                                 std::chrono::seconds(5)));
+        db::Connection::open(demoLogin(static_cast<std::uint16_t>(server.port), "off"),
+                             std::chrono::seconds(5));
     }
 }

@@ -120,7 +120,12 @@ private:
     bool handle(const Message& m) {
         if (!loggedIn_) {
             if (m.type == packet::kPreLogin && ch_.handshaking()) {
-                ch_.continueHandshake(m.payload);
+                try {
+                    ch_.continueHandshake(m.payload);
+                } catch (const ConnectionLost& e) {
+                    s_->log(std::string("closing a connection: ") + e.what());
+                    throw;
+                }
                 return true;
             }
             if (m.type == packet::kPreLogin && !wire_)
