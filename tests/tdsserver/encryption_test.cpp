@@ -395,24 +395,30 @@ INSTANTIATE_TEST_SUITE_P(UnusualClients, PreLoginAnswer,
                                          RawCase{Encryption::None, std::nullopt, 2, false},
                                          RawCase{Encryption::Required, std::nullopt, 3, true}));
 
-// Once TLS is agreed, a login sent in clear is not taken: the connection ends and nothing is
-// recorded. The same login to a server without TLS is read, which shows it is a valid one.
-TEST(PreLogin, ALoginInClearAfterTlsWasAgreedEndsTheConnection) {
+// Once TLS is agreed, or due because encryption is on, a login sent in clear is not taken: the
+// connection ends and nothing is recorded, whether or not a PRELOGIN came first. The same login
+// to a server without TLS is read, which shows that it is a valid one.
+TEST(PreLogin, ALoginInClearWhereTlsIsDueEndsTheConnection) {
     const std::string emptyLogin(94, '\0'); // a LOGIN7 whose every field is empty
-    for (const Encryption setting : {Encryption::None, Encryption::Required}) {
-        SCOPED_TRACE(setting == Encryption::None ? "None" : "Required");
-        auto server = startServer(setting);
-        RawClient client(server->port());
-        ASSERT_TRUE(client.connected());
-        client.send(0x12, preLogin(0x00));
-        ASSERT_TRUE(client.receive().has_value());
-        client.send(0x10, emptyLogin);
-        if (setting == Encryption::None) {
-            EXPECT_TRUE(client.receive().has_value()); // the answer: login failed
-            EXPECT_EQ(server->logins().size(), 1u);
-        } else {
-            EXPECT_TRUE(client.closedByServer());
-            EXPECT_TRUE(server->logins().empty());
+    for (const bool preLoginFirst : {true, false}) {
+        for (const Encryption setting : {Encryption::None, Encryption::Required}) {
+            SCOPED_TRACE(std::string(setting == Encryption::None ? "None" : "Required") +
+                         (preLoginFirst ? " after a PRELOGIN" : " without a PRELOGIN"));
+            auto server = startServer(setting);
+            RawClient client(server->port());
+            ASSERT_TRUE(client.connected());
+            if (preLoginFirst) {
+                client.send(0x12, preLogin(0x00));
+                ASSERT_TRUE(client.receive().has_value());
+            }
+            client.send(0x10, emptyLogin);
+            if (setting == Encryption::None) {
+                EXPECT_TRUE(client.receive().has_value()); // the answer: login failed
+                EXPECT_EQ(server->logins().size(), 1u);
+            } else {
+                EXPECT_TRUE(client.closedByServer());
+                EXPECT_TRUE(server->logins().empty());
+            }
         }
     }
 }

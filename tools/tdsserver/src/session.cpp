@@ -131,9 +131,8 @@ private:
             if (m.type == packet::kPreLogin && !wire_)
                 return answerPreLogin(m);
             if (m.type == packet::kLogin7) {
-                // TLS once agreed is not optional: a login in clear instead ends the connection.
-                if (wire_ && *wire_ != Wire::Clear && !ch_.lastMessageEncrypted()) {
-                    s_->log("closing a connection: its login came in clear after TLS was agreed");
+                if (loginNeedsTls() && !ch_.lastMessageEncrypted()) {
+                    s_->log("closing a connection: its login came in clear, TLS was due");
                     return false;
                 }
                 return answerLogin(m);
@@ -180,11 +179,22 @@ private:
 
     // ---- login ------------------------------------------------------------------------------
 
+    Config::Encryption encryption() const {
+        return tls_ ? s_->config.encryption : Config::Encryption::None;
+    }
+
+    // TLS once agreed is not optional. A client that sent no PRELOGIN at all is taken as one
+    // that cannot encrypt, which a server with encryption on turns away.
+    bool loginNeedsTls() const {
+        const Wire wire =
+            wire_ ? *wire_ : agreeEncryption(encryption(), encrypt::kNotSupported).wire;
+        return wire != Wire::Clear;
+    }
+
     bool answerPreLogin(const Message& m) {
-        const Config::Encryption mode = tls_ ? s_->config.encryption : Config::Encryption::None;
         // A client that names no encryption is taken as one that cannot encrypt.
-        const EncryptionAgreement agreed =
-            agreeEncryption(mode, preLoginEncryption(m.payload).value_or(encrypt::kNotSupported));
+        const EncryptionAgreement agreed = agreeEncryption(
+            encryption(), preLoginEncryption(m.payload).value_or(encrypt::kNotSupported));
         ch_.beginMessage(packet::kReply);
         ch_.put(preLoginReply(agreed.answer));
         ch_.endMessage();
