@@ -79,9 +79,17 @@ struct Case {
     bool queriesHidden; // and everything after it
 };
 
+const char* name(Encryption e) {
+    const char* names[] = {"None", "Off", "On", "Required"};
+    return names[static_cast<int>(e)];
+}
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << name(c.server) << " against " << c.client;
+}
+
 std::string caseName(const testing::TestParamInfo<Case>& info) {
-    const char* servers[] = {"None", "Off", "On", "Required"};
-    return std::string(servers[static_cast<int>(info.param.server)]) + "_" + info.param.client;
+    return std::string(name(info.param.server)) + "_" + info.param.client;
 }
 
 class EncryptionMatrix : public testing::TestWithParam<Case> {};
@@ -369,6 +377,10 @@ struct RawCase {
     int answer;
     bool ended;
 };
+
+void PrintTo(const RawCase& c, std::ostream* os) {
+    *os << name(c.server) << " against " << (c.client ? std::to_string(*c.client) : "nothing");
+}
 
 class PreLoginAnswer : public testing::TestWithParam<RawCase> {};
 
