@@ -32,6 +32,7 @@ enum class Outcome { Done, Failed, Cancelled };
 struct ResultColumn {
     std::string name;
     ColumnType type;
+    ColumnOrigin origin = {};
 };
 
 constexpr std::array<std::string_view, 38> kSetOptions = {"ansi_defaults",
@@ -138,14 +139,14 @@ private:
             // The request already ended; the client still waits for the acknowledgement.
             countAttention();
             ch_.beginMessage(packet::kReply);
-            writeDone(ch_, token::kDone, done::kAttention, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kAttention, 0, 0);
             ch_.endMessage();
             return true;
         case packet::kTransactionManager:
             // Begin, commit or rollback from the driver: the data is read-only, so there is
             // never anything to keep or undo.
             ch_.beginMessage(packet::kReply);
-            writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
             ch_.endMessage();
             return true;
         default:
@@ -170,6 +171,7 @@ private:
     bool answerLogin(const Message& m) {
         pause(s_->loginDelayMs);
         LoginRecord rec = decodeLogin7(m.payload);
+        tds_ = agreedTdsVersion(rec.tdsVersion);
         const bool credentials = !s_->refuseLogins && equalsIgnoreCase(rec.user, s_->config.user) &&
                                  rec.password == s_->config.password;
         std::optional<std::string> database;
@@ -200,12 +202,13 @@ private:
                                         "",    1};
         if (!rec.accepted) {
             if (credentials && databaseMissing)
-                writeError(ch_, ServerMessage{4060, 1, 11,
-                                              "Cannot open database \"" + rec.database +
-                                                  "\" requested by the login. The login failed.",
-                                              "", 1});
-            writeError(ch_, loginFailed);
-            writeDone(ch_, token::kDone, done::kError, 0, 0);
+                writeError(ch_, tds_,
+                           ServerMessage{4060, 1, 11,
+                                         "Cannot open database \"" + rec.database +
+                                             "\" requested by the login. The login failed.",
+                                         "", 1});
+            writeError(ch_, tds_, loginFailed);
+            writeDone(ch_, tds_, token::kDone, done::kError, 0, 0);
             ch_.endMessage();
             return false; // SQL Server closes the connection after a failed login
         }
@@ -214,14 +217,16 @@ private:
         std::uint32_t size = rec.packetSize == 0 ? 4096 : rec.packetSize;
         size = std::clamp<std::uint32_t>(size, 512, 32767);
         writeEnvChange(ch_, 1, database_, kInitialDatabase);
-        writeInfo(ch_, ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.",
-                                     "", 1});
+        writeInfo(
+            ch_, tds_,
+            ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.", "", 1});
         writeCollationChange(ch_);
         writeEnvChange(ch_, 2, "us_english", "");
-        writeInfo(ch_, ServerMessage{5703, 1, 0, "Changed language setting to us_english.", "", 1});
-        writeLoginAck(ch_);
+        writeInfo(ch_, tds_,
+                  ServerMessage{5703, 1, 0, "Changed language setting to us_english.", "", 1});
+        writeLoginAck(ch_, tds_);
         writeEnvChange(ch_, 4, std::to_string(size), "4096");
-        writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+        writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
         ch_.endMessage();
         ch_.setPacketSize(size);
         loggedIn_ = true;
@@ -231,7 +236,7 @@ private:
     // ---- requests ---------------------------------------------------------------------------
 
     void answerBatch(const Message& m) {
-        const std::string sql = fromUtf16le(skipAllHeaders(m.payload));
+        const std::string sql = fromUtf16le(skipAllHeaders(m.payload, tds_));
         s_->log("batch: " + sql);
         {
             std::lock_guard lock(s_->recordsMutex);
@@ -241,19 +246,20 @@ private:
         const ParsedBatch batch = parseBatch(sql);
         if (!batch.errors.empty()) {
             for (const SqlError& e : batch.errors)
-                writeError(ch_, ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
-                                              e.message, "", e.line});
-            writeDone(ch_, token::kDone, done::kError, 0, 0);
+                writeError(ch_, tds_,
+                           ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
+                                         e.message, "", e.line});
+            writeDone(ch_, tds_, token::kDone, done::kError, 0, 0);
         } else if (batch.statements.empty()) {
-            writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
         } else if (runStatements(batch.statements, false) == Outcome::Cancelled) {
-            writeDone(ch_, token::kDone, done::kAttention, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kAttention, 0, 0);
         }
         ch_.endMessage();
     }
 
     void answerRpc(const Message& m) {
-        const RpcRecord rpc = decodeRpc(skipAllHeaders(m.payload));
+        const RpcRecord rpc = decodeRpc(skipAllHeaders(m.payload, tds_));
         s_->log("rpc: " + describe(rpc));
         {
             std::lock_guard lock(s_->recordsMutex);
@@ -261,7 +267,7 @@ private:
         }
         ch_.beginMessage(packet::kReply);
         if (runProcedure(rpc.procedure, rpc.params, 1, 0) == Outcome::Cancelled)
-            writeDone(ch_, token::kDone, done::kAttention, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kAttention, 0, 0);
         ch_.endMessage();
     }
 
@@ -288,8 +294,8 @@ private:
     }
 
     void sendError(const ServerMessage& m, std::uint8_t doneToken, std::uint16_t more) {
-        writeError(ch_, m);
-        writeDone(ch_, doneToken, static_cast<std::uint16_t>(done::kError | more), 0, 0);
+        writeError(ch_, tds_, m);
+        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(done::kError | more), 0, 0);
     }
 
     // ---- statements -------------------------------------------------------------------------
@@ -316,7 +322,7 @@ private:
             }
             textSize_ = n == 0 ? 4096 : n == -1 ? Config::kUnlimitedTextSize : n;
         }
-        writeDone(ch_, doneToken, more, 0, 0);
+        writeDone(ch_, tds_, doneToken, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -343,9 +349,10 @@ private:
         view_ = std::move(view);
         database_ = *name;
         writeEnvChange(ch_, 1, database_, old);
-        writeInfo(ch_, ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.",
-                                     "", line});
-        writeDone(ch_, doneToken, more, 0, 0);
+        writeInfo(ch_, tds_,
+                  ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.", "",
+                                line});
+        writeDone(ch_, tds_, doneToken, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -405,13 +412,15 @@ private:
 
         const int count = sqlite3_column_count(stmt);
         std::vector<ResultColumn> columns;
+        const std::string shownSchema = schemaName.empty() ? "dbo" : schemaName;
         for (int i = 0; i < count; ++i) {
             const char* name = sqlite3_column_name(stmt, i);
-            columns.push_back({name ? name : "", columnTypeFor(sqlite3_column_decltype(stmt, i))});
+            columns.push_back({name ? name : "", columnTypeFor(sqlite3_column_decltype(stmt, i)),
+                               ColumnOrigin{shownSchema, parts.back()}});
         }
         writeColumns(columns);
         if (fmtOnly_) {
-            writeDone(ch_, doneToken, more, kCmdSelect, 0);
+            writeDone(ch_, tds_, doneToken, more, kCmdSelect, 0);
             return Outcome::Done;
         }
         if (const Outcome o = beginRows(); o != Outcome::Done)
@@ -433,11 +442,11 @@ private:
             try {
                 for (int i = 0; i < count; ++i)
                     appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i),
-                                textSize_);
+                                ValueContext{textSize_, tds_, rows, i});
             } catch (const ValueError& e) {
                 out.resize(rowStart); // the row is not sent at all
-                writeError(ch_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
-                writeDone(ch_, doneToken,
+                writeError(ch_, tds_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
+                writeDone(ch_, tds_, doneToken,
                           static_cast<std::uint16_t>(done::kError | done::kCount | more),
                           kCmdSelect, rows);
                 return Outcome::Failed;
@@ -446,7 +455,7 @@ private:
                 return o;
             ++rows;
         }
-        writeDone(ch_, doneToken, static_cast<std::uint16_t>(done::kCount | more), kCmdSelect,
+        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(done::kCount | more), kCmdSelect,
                   rows);
         return Outcome::Done;
     }
@@ -519,7 +528,7 @@ private:
         if (key == "sp_unprepare" && param(0)) {
             prepared_.erase(std::atoi(param(0)->value.c_str()));
             writeReturnStatus(ch_, 0);
-            writeDone(ch_, token::kDoneProc, more, 0, 0);
+            writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
             return Outcome::Done;
         }
         sendError(ServerMessage{2812, 62, 16, "Could not find stored procedure '" + name + "'.", "",
@@ -535,9 +544,11 @@ private:
         const ParsedBatch batch = parseBatch(sql);
         if (!batch.errors.empty()) {
             for (const SqlError& e : batch.errors)
-                writeError(ch_, ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
-                                              e.message, "", e.line});
-            writeDone(ch_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more), 0, 0);
+                writeError(ch_, tds_,
+                           ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
+                                         e.message, "", e.line});
+            writeDone(ch_, tds_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more),
+                      0, 0);
             return Outcome::Failed;
         }
         const bool savedFmtOnly = fmtOnly_;
@@ -548,13 +559,14 @@ private:
         if (o == Outcome::Cancelled)
             return o;
         if (o == Outcome::Failed) {
-            writeDone(ch_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more), 0, 0);
+            writeDone(ch_, tds_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more),
+                      0, 0);
             return o;
         }
         writeReturnStatus(ch_, 0);
         if (handle)
-            writeReturnValue(ch_, "@handle", *handle);
-        writeDone(ch_, token::kDoneProc, more, 0, 0);
+            writeReturnValue(ch_, tds_, "@handle", *handle);
+        writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -668,9 +680,9 @@ private:
                 return o;
             ++sent;
         }
-        writeDone(ch_, token::kDoneInProc, done::kCount | done::kMore, kCmdSelect, sent);
+        writeDone(ch_, tds_, token::kDoneInProc, done::kCount | done::kMore, kCmdSelect, sent);
         writeReturnStatus(ch_, 0);
-        writeDone(ch_, token::kDoneProc, more, 0, 0);
+        writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -682,10 +694,10 @@ private:
         out.push_back(static_cast<char>(columns.size() & 0xFF));
         out.push_back(static_cast<char>(columns.size() >> 8));
         for (const ResultColumn& c : columns) {
-            out.append(4, '\0'); // user type
+            out.append(olderThan(tds_, kTds72) ? 2 : 4, '\0'); // user type
             out.push_back(static_cast<char>(kColumnFlags & 0xFF));
             out.push_back(static_cast<char>(kColumnFlags >> 8));
-            appendTypeInfo(out, c.type);
+            appendTypeInfo(out, c.type, tds_, c.origin);
             appendBVarchar(out, c.name);
         }
         ch_.put(out);
@@ -776,6 +788,7 @@ private:
     std::unique_ptr<DatabaseView> view_;
     bool fmtOnly_ = false;
     std::int64_t textSize_ = s_->config.textSize;
+    std::uint32_t tds_ = kTds74; // the version the login agreed on
     std::int64_t rowsInResult_ = 0;
     std::uint64_t packetsSeen_ = 0;
     std::map<std::int32_t, std::string> prepared_;
