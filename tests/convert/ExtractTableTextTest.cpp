@@ -310,6 +310,70 @@ TEST_F(ExtractTest, ValuesNoSqlServerHoldsAreRefused) {
                                       "sql_variant"));
 }
 
+// A client of each TDS version from 7.1 to 7.4 is answered in its own version: the tokens it
+// reads (a failed batch, then a result), the date and time types as text below 7.3, and the
+// (max) types and xml as text, ntext and image in 7.1, as SQL Server answers such a client.
+TEST_F(ExtractTest, EachTdsVersionGetsItsOwnTypes) {
+    sql("CREATE TABLE T (D date, Tm time(3), D2 datetime2(2), O datetimeoffset(1),"
+        " N [nvarchar(max)], V [varchar(max)], B [varbinary(max)], X xml, I int);"
+        "INSERT INTO T VALUES ('2024-02-29', '13:45:07.123', '2024-02-29 13:45:07.125',"
+        " '2024-02-29 13:45:07.1 +01:00', '😀', 'é', x'00ff', '<a/>', 7);"
+        "INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);");
+    struct Version {
+        const char* tdsver;
+        std::uint32_t login;
+        std::string values;
+        std::vector<QString> types;
+    };
+    const std::string modern = "2024-02-29,13:45:07.123,2024-02-29T13:45:07.13,"
+                               "2024-02-29T13:45:07.1+01:00,😀,é,AP8=,<a/>,7";
+    const std::string asText = "2024-02-29,13:45:07.123,2024-02-29 13:45:07.13,"
+                               "2024-02-29 13:45:07.1 +01:00,😀,é,AP8=,<a/>,7";
+    const std::vector<QString> dates = {u("date"), u("time"), u("datetime2"), u("datetimeoffset")};
+    const std::vector<QString> texts(4, u("nvarchar"));
+    const auto with = [](std::vector<QString> first, std::vector<QString> rest) {
+        first.insert(first.end(), rest.begin(), rest.end());
+        return first;
+    };
+    const std::vector<Version> versions = {
+        {"7.1", 0x71, asText,
+         with(texts, {u("ntext"), u("text"), u("image"), u("ntext"), u("int")})},
+        {"7.2", 0x72, asText,
+         with(texts, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
+        {"7.3", 0x73, modern,
+         with(dates, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
+        {"7.4", 0x74, modern,
+         with(dates, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
+    };
+    const std::string saved = std::getenv("TDSVER") ? std::getenv("TDSVER") : "";
+    for (const Version& v : versions) {
+        SCOPED_TRACE(v.tdsver);
+        ::setenv("TDSVER", v.tdsver, 1);
+        server.clearRecords();
+        EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("T")),
+                  "D,Tm,D2,O,N,V,B,X,I\r\n" + v.values + "\r\n,,,,,,,,");
+        const auto logins = server.logins();
+        ASSERT_FALSE(logins.empty());
+        EXPECT_EQ(logins.back().tdsVersion >> 24, v.login);
+
+        db::Connection connection = db::Connection::open(
+            db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+        // An error with its line number, then a result on the same connection.
+        EXPECT_THAT([&] { connection.query(u("SET NOCOUNT ON\n\nSELECT FROM")); },
+                    throwsWith<db::Error>("Incorrect syntax"));
+        db::ResultSet rows = connection.query(u("SELECT * FROM [T];"));
+        std::vector<QString> types;
+        for (const db::Column& column : rows.columns())
+            types.push_back(column.typeName);
+        EXPECT_EQ(types, v.types);
+        int count = 0;
+        while (rows.next())
+            ++count;
+        EXPECT_EQ(count, 2);
+    }
+    ::setenv("TDSVER", saved.c_str(), 1);
+}
+
 // A server whose sessions start with a small text size (a configured default) cuts every long
 // value to it without a word: the extraction's connection asks for the largest, so each kind of
 // long value comes whole.
