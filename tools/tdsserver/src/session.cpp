@@ -143,10 +143,8 @@ private:
             ch_.endMessage();
             return true;
         case packet::kTransactionManager:
-            // Begin, commit or rollback from the driver: the data is read-only, so there is
-            // never anything to keep or undo.
             ch_.beginMessage(packet::kReply);
-            writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
+            answerTransactionManager(m);
             ch_.endMessage();
             return true;
         default:
@@ -287,6 +285,8 @@ private:
                 outcome = runUse(*use, st.line, doneToken, more);
             else if (const auto* exec = std::get_if<ExecProcedure>(&st.what))
                 outcome = runProcedure(exec->procedure.display(), exec->params, st.line, more);
+            else if (const auto* tr = std::get_if<Transaction>(&st.what))
+                outcome = runTransaction(*tr, st.line, doneToken, more);
             if (outcome != Outcome::Done)
                 return outcome;
         }
@@ -310,6 +310,8 @@ private:
         }
         if (set.option == "fmtonly")
             fmtOnly_ = set.arguments == "on";
+        if (set.option == "nocount")
+            noCount_ = set.arguments == "on";
         if (set.option == "textsize") {
             // As SQL Server takes it: 0 is the default of 4096 bytes, -1 the largest.
             char* end = nullptr;
@@ -324,6 +326,71 @@ private:
         }
         writeDone(ch_, tds_, doneToken, more, 0, 0);
         return Outcome::Done;
+    }
+
+    // ---- transactions -----------------------------------------------------------------------
+    // The data is read-only, so there is never anything to keep or undo; but a client learns of
+    // each transaction it begins and ends, through ENVCHANGE from TDS 7.2 on, as SQL Server
+    // tells it, and a nested BEGIN only counts.
+
+    void beginTransaction() {
+        if (tranCount_++ > 0)
+            return;
+        transaction_ = nextTransaction_++;
+        if (!olderThan(tds_, kTds72))
+            writeTransactionChange(ch_, 8, transaction_);
+    }
+
+    // Ends the transaction: a commit of the outermost level, or a rollback of all of them.
+    void endTransaction(bool commit) {
+        tranCount_ = commit ? tranCount_ - 1 : 0;
+        if (tranCount_ > 0)
+            return;
+        if (!olderThan(tds_, kTds72))
+            writeTransactionChange(ch_, commit ? 9 : 10, transaction_);
+        transaction_ = 0;
+    }
+
+    Outcome runTransaction(const Transaction& tr, int line, std::uint8_t doneToken,
+                           std::uint16_t more) {
+        if (tr.kind == Transaction::Kind::Begin) {
+            beginTransaction();
+        } else if (tranCount_ > 0) {
+            endTransaction(tr.kind == Transaction::Kind::Commit);
+        } else if (!tr.ifAny) {
+            const bool commit = tr.kind == Transaction::Kind::Commit;
+            sendError(ServerMessage{commit ? 3902 : 3903, 1, 16,
+                                    std::string("The ") + (commit ? "COMMIT" : "ROLLBACK") +
+                                        " TRANSACTION request has no corresponding BEGIN "
+                                        "TRANSACTION.",
+                                    "", line},
+                      doneToken, more);
+            return Outcome::Failed;
+        }
+        writeDone(ch_, tds_, doneToken, more, 0, 0);
+        return Outcome::Done;
+    }
+
+    // A transaction manager request: 5 begins a transaction, 7 commits and 8 rolls back, each
+    // of those two beginning the next one when asked to. The rest (distributed transactions,
+    // save points) is answered with DONE alone.
+    void answerTransactionManager(const Message& m) {
+        const std::string_view body = skipAllHeaders(m.payload, tds_);
+        const auto byteAt = [&](std::size_t at) {
+            return at < body.size() ? std::size_t{static_cast<unsigned char>(body[at])} : 0;
+        };
+        const std::size_t request = byteAt(0) | (byteAt(1) << 8);
+        if (request == 5) {
+            beginTransaction();
+        } else if (request == 7 || request == 8) {
+            // The transaction's name (B_VARCHAR), then the flags: 1 begins another.
+            const std::size_t flagsAt = 2 + 1 + byteAt(2) * 2;
+            if (tranCount_ > 0)
+                endTransaction(request == 7);
+            if (byteAt(flagsAt) & 1)
+                beginTransaction();
+        }
+        writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
     }
 
     Outcome runUse(const UseDatabase& use, int line, std::uint8_t doneToken, std::uint16_t more) {
@@ -447,15 +514,15 @@ private:
                 out.resize(rowStart); // the row is not sent at all
                 writeError(ch_, tds_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
                 writeDone(ch_, tds_, doneToken,
-                          static_cast<std::uint16_t>(done::kError | done::kCount | more),
-                          kCmdSelect, rows);
+                          static_cast<std::uint16_t>(done::kError | countFlag() | more), kCmdSelect,
+                          rows);
                 return Outcome::Failed;
             }
             if (const Outcome o = sendRow(); o != Outcome::Done)
                 return o;
             ++rows;
         }
-        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(done::kCount | more), kCmdSelect,
+        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(countFlag() | more), kCmdSelect,
                   rows);
         return Outcome::Done;
     }
@@ -680,7 +747,8 @@ private:
                 return o;
             ++sent;
         }
-        writeDone(ch_, tds_, token::kDoneInProc, done::kCount | done::kMore, kCmdSelect, sent);
+        writeDone(ch_, tds_, token::kDoneInProc,
+                  static_cast<std::uint16_t>(countFlag() | done::kMore), kCmdSelect, sent);
         writeReturnStatus(ch_, 0);
         writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
         return Outcome::Done;
@@ -789,6 +857,13 @@ private:
     bool fmtOnly_ = false;
     std::int64_t textSize_ = s_->config.textSize;
     std::uint32_t tds_ = kTds74; // the version the login agreed on
+    // SET NOCOUNT ON: the DONE of a result still carries its row count, marked as not to be used.
+    bool noCount_ = false;
+    int tranCount_ = 0;                      // @@TRANCOUNT
+    std::uint64_t transaction_ = 0;          // the open transaction's descriptor
+    std::uint64_t nextTransaction_ = 0x1000; // far from 0 and 1, which clients take for none
+
+    std::uint16_t countFlag() const { return noCount_ ? 0 : done::kCount; }
     std::int64_t rowsInResult_ = 0;
     std::uint64_t packetsSeen_ = 0;
     std::map<std::int32_t, std::string> prepared_;
