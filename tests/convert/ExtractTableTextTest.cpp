@@ -265,12 +265,12 @@ TEST_F(ExtractTest, TextImageXmlAndDateTimeOffsetHaveTheirForms) {
 }
 
 // A sql_variant value is its base type's value: an integer, real, text or blob as SQLite stores
-// it, or any other type through CAST(... AS type). The driver does not tell each value's type,
-// only its text, so the text of a date and time takes the xs:dateTime form and the others are
-// the driver's text. (FreeTDS reads a variant after a character one through that one's character
-// conversion, so each column here keeps its text values last.)
+// it, or any other type through CAST(... AS type), in any order in a column. The driver does not
+// tell each value's type, only its text, so the text of a date and time takes the xs:dateTime
+// form and the others are the driver's text.
 TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
     sql("CREATE TABLE V (A sql_variant, B sql_variant);"
+        "INSERT INTO V VALUES ('a, \"b\" 😀', 'CAST(''café'' AS varchar(10))');"
         "INSERT INTO V VALUES (42, 'CAST(''2024-02-29 13:45:07.997'' AS datetime)');"
         "INSERT INTO V VALUES (-9223372036854775808, "
         " 'CAST(''2024-02-29 13:45:07.1234567 -05:00'' AS datetimeoffset(7))');"
@@ -279,18 +279,17 @@ TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
         "INSERT INTO V VALUES ('CAST(''6F9619FF-8B86-D011-B42D-00C04FC964FF'' AS "
         "uniqueidentifier)', 'CAST(''2024-02-29 13:45:07'' AS datetime2(0))');"
         "INSERT INTO V VALUES (NULL, NULL);"
-        "INSERT INTO V VALUES ('CAST(''12.5'' AS money)', 'CAST(0x00FF AS varbinary(4))');"
-        "INSERT INTO V VALUES ('a, \"b\" 😀', 'CAST(''café'' AS varchar(10))');");
+        "INSERT INTO V VALUES ('CAST(''12.5'' AS money)', 'CAST(0x00FF AS varbinary(4))');");
     EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("V")),
               "A,B\r\n"
+              "\"a, \"\"b\"\" 😀\",café\r\n"
               "42,2024-02-29T13:45:07.997\r\n"
               "-9223372036854775808,2024-02-29T13:45:07.1234567-05:00\r\n"
               "-12.50,2024-01-02\r\n"
               "1,13:45:07.50\r\n"
               "6F9619FF-8B86-D011-B42D-00C04FC964FF,2024-02-29T13:45:07\r\n"
               ",\r\n"
-              "12.5000,00ff\r\n"
-              "\"a, \"\"b\"\" 😀\",café");
+              "12.5000,00ff");
 }
 
 // Values SQL Server cannot hold are refused as it refuses them, not sent as bit patterns: an
