@@ -344,7 +344,11 @@ TEST_F(ExtractTest, EachTdsVersionGetsItsOwnTypes) {
         {"7.4", 0x74, modern,
          with(dates, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
     };
-    const std::string saved = std::getenv("TDSVER") ? std::getenv("TDSVER") : "";
+    // The version the other tests use comes back however this one ends.
+    struct Restore {
+        std::string saved = std::getenv("TDSVER") ? std::getenv("TDSVER") : "7.4";
+        ~Restore() { ::setenv("TDSVER", saved.c_str(), 1); }
+    } restore;
     for (const Version& v : versions) {
         SCOPED_TRACE(v.tdsver);
         ::setenv("TDSVER", v.tdsver, 1);
@@ -370,7 +374,6 @@ TEST_F(ExtractTest, EachTdsVersionGetsItsOwnTypes) {
             ++count;
         EXPECT_EQ(count, 2);
     }
-    ::setenv("TDSVER", saved.c_str(), 1);
 }
 
 // A server whose sessions start with a small text size (a configured default) cuts every long
