@@ -33,6 +33,8 @@ enum class Form {
     Date,
     Guid,
     Base64,
+    DateTimeOffset,
+    Variant,
 };
 
 struct ColumnForm {
@@ -71,6 +73,10 @@ ColumnForm formOf(const db::Column& column) {
         return {Form::Guid};
     case db::ValueKind::Binary:
         return {Form::Base64};
+    case db::ValueKind::DateTimeOffset:
+        return {Form::DateTimeOffset, std::clamp(column.decimalDigits, 0, 7)};
+    case db::ValueKind::Variant:
+        return {Form::Variant};
     case db::ValueKind::Text:
     case db::ValueKind::Time:
     case db::ValueKind::Other:
@@ -156,6 +162,22 @@ private:
                 return false;
             }
             return true;
+        case Form::DateTimeOffset:
+        case Form::Variant: {
+            // The driver's text; a date and time in it takes the xs:dateTime form. A variant's
+            // date and time keeps the digits the driver gives for its value's own scale.
+            scratch_.clear();
+            if (!appendUtf8(i, scratch_)) {
+                return false;
+            }
+            const std::size_t start = line.size();
+            if (!ValueText::appendDriverDateTime(line, scratch_,
+                                                 f.form == Form::Variant ? -1 : f.fractionDigits)) {
+                line += scratch_;
+                quoteFieldFrom(line, start);
+            }
+            return true;
+        }
         case Form::Decimal:
             scratch_.clear();
             if (!appendUtf8(i, scratch_)) {

@@ -125,6 +125,61 @@ void appendDateTime(std::string& out, int year, int month, int day, int hour, in
     appendRange(out, buffer, end);
 }
 
+bool appendDriverDateTime(std::string& out, std::string_view text, int fractionDigits) {
+    const auto digitsAt = [&](std::size_t at, std::size_t count) {
+        if (at + count > text.size()) {
+            return false;
+        }
+        return std::all_of(text.begin() + std::ptrdiff_t(at),
+                           text.begin() + std::ptrdiff_t(at + count),
+                           [](char c) { return c >= '0' && c <= '9'; });
+    };
+    // The year may come without its leading zeros ("1-01-01" for 0001-01-01).
+    std::size_t y = 0;
+    while (y < 4 && digitsAt(y, 1)) {
+        ++y;
+    }
+    // Y-MM-DD hh:mm:ss
+    if (y == 0 || text.size() < y + 15 || text[y] != '-' || !digitsAt(y + 1, 2) ||
+        text[y + 3] != '-' || !digitsAt(y + 4, 2) || (text[y + 6] != ' ' && text[y + 6] != 'T') ||
+        !digitsAt(y + 7, 2) || text[y + 9] != ':' || !digitsAt(y + 10, 2) || text[y + 12] != ':' ||
+        !digitsAt(y + 13, 2)) {
+        return false;
+    }
+    std::size_t i = y + 15;
+    std::string_view fraction;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t start = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        fraction = text.substr(start, i - start);
+    }
+    if (i < text.size() && text[i] == ' ') {
+        ++i;
+    }
+    std::string_view offset;
+    if (i < text.size()) {
+        offset = text.substr(i);
+        if (offset.size() != 6 || (offset[0] != '+' && offset[0] != '-') || !digitsAt(i + 1, 2) ||
+            offset[3] != ':' || !digitsAt(i + 4, 2)) {
+            return false;
+        }
+    }
+    out.append(4 - y, '0');
+    out.append(text.substr(0, y + 6));
+    out.push_back('T');
+    out.append(text.substr(y + 7, 8));
+    const std::size_t digits = fractionDigits < 0 ? fraction.size() : std::size_t(fractionDigits);
+    if (digits > 0) {
+        out.push_back('.');
+        out.append(fraction.substr(0, digits));
+        out.append(digits - std::min(digits, fraction.size()), '0');
+    }
+    out.append(offset);
+    return true;
+}
+
 void appendDecimal(std::string& out, std::string_view text) {
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         if (text.front() == '-') {

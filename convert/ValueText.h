@@ -24,6 +24,12 @@ void appendDateTime(std::string& out, int year, int month, int day, int hour, in
                     int second, std::uint32_t nanoseconds, int fractionDigits,
                     bool roundToDigits = false);
 
+// A date and time as the driver writes it, "YYYY-MM-DD hh:mm:ss[.fffffff][ +hh:mm]", in the
+// form of xs:dateTime: "YYYY-MM-DDThh:mm:ss[.fffffff][+hh:mm]", with exactly `fractionDigits`
+// digits of fraction (cut or padded with zeros; a negative count keeps the driver's digits).
+// Returns false, appending nothing, for text of any other form.
+bool appendDriverDateTime(std::string& out, std::string_view driverText, int fractionDigits);
+
 // A decimal as the driver gives it ("-12.50", ".5", "-.5"), in the canonical form with a digit
 // before the point: "-12.50", "0.5", "-0.5". The number of decimals is kept.
 void appendDecimal(std::string& out, std::string_view driverText);

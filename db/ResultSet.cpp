@@ -72,6 +72,8 @@ std::pair<SQLSMALLINT, long> bindingOf(const Column& column) {
         return {SQL_C_WCHAR, text(column.size)};
     case ValueKind::Decimal:
     case ValueKind::Time:
+    case ValueKind::DateTimeOffset:
+    case ValueKind::Variant:
     case ValueKind::Other:
         // The driver's text for these is a little longer than their declared size.
         if (column.size == 0 || column.size > kBindLimit / 4) {

@@ -10,6 +10,8 @@ namespace {
 // SQL Server's own type codes, which unixODBC's headers do not define.
 constexpr int kSsXml = -152;
 constexpr int kSsTime2 = -154;
+constexpr int kSsTimestampOffset = -155;
+constexpr int kSsVariant = -150;
 } // namespace
 
 ValueKind valueKindOf(int odbcSqlType) {
@@ -52,6 +54,10 @@ ValueKind valueKindOf(int odbcSqlType) {
     case SQL_VARBINARY:
     case SQL_LONGVARBINARY:
         return ValueKind::Binary;
+    case kSsTimestampOffset:
+        return ValueKind::DateTimeOffset;
+    case kSsVariant:
+        return ValueKind::Variant;
     default:
         return ValueKind::Other;
     }

@@ -6,17 +6,19 @@ namespace db {
 // the driver reports; Column::typeName and Column::decimalDigits tell the finer differences
 // (datetime from datetime2, money from decimal).
 enum class ValueKind {
-    Text,      // char, varchar, nchar, nvarchar, text, ntext, xml
-    Integer,   // tinyint, smallint, int, bigint
-    Bit,       // bit
-    Decimal,   // decimal, numeric, money, smallmoney
-    Real,      // float, real
-    Timestamp, // datetime, datetime2, smalldatetime
-    Date,      // date
-    Time,      // time
-    Guid,      // uniqueidentifier
-    Binary,    // binary, varbinary, image, timestamp/rowversion
-    Other,     // datetimeoffset, sql_variant and whatever else; read these as text
+    Text,           // char, varchar, nchar, nvarchar, text, ntext, xml
+    Integer,        // tinyint, smallint, int, bigint
+    Bit,            // bit
+    Decimal,        // decimal, numeric, money, smallmoney
+    Real,           // float, real
+    Timestamp,      // datetime, datetime2, smalldatetime
+    Date,           // date
+    Time,           // time
+    Guid,           // uniqueidentifier
+    Binary,         // binary, varbinary, image, timestamp/rowversion
+    DateTimeOffset, // datetimeoffset, read as the driver's text
+    Variant,        // sql_variant, read as the driver's text of the value's own type
+    Other,          // whatever else; read these as text
 };
 
 ValueKind valueKindOf(int odbcSqlType);

@@ -160,8 +160,8 @@ TEST_F(ExtractTest, ServesBeforeEveryRowAndAThrowAbandonsTheExtraction) {
     EXPECT_EQ(progress.steps, 3);
     EXPECT_TRUE(progress.ended);
     // The connection's text size, then the one query.
-    EXPECT_EQ(server.batches(), (std::vector<std::string>{"SET TEXTSIZE 2147483647",
-                                                          "SELECT * FROM [dbo].[T];"}));
+    EXPECT_EQ(server.batches(),
+              (std::vector<std::string>{"SET TEXTSIZE 2147483647", "SELECT * FROM [dbo].[T];"}));
 }
 
 // Rows read in blocks give what the row-by-row read gives: several blocks and a partial last one,
@@ -219,6 +219,163 @@ TEST_F(ExtractTest, ConnectionLostMidTableGivesTheDriversTextAndNoText) {
     EXPECT_EQ(text, "untouched");
 }
 
+// Types that go on their own wire types: datetimeoffset in xs:dateTime form with exactly its
+// scale's digits (the driver turns the UTC on the wire back into the value's own time), text
+// and ntext as text (text through code page 1252, whose missing characters become '?'), image as
+// base64, xml as its text; NULL in each, and long values whole.
+TEST_F(ExtractTest, TextImageXmlAndDateTimeOffsetHaveTheirForms) {
+    sql("CREATE TABLE T (O datetimeoffset(3), O0 datetimeoffset(0), O7 datetimeoffset,"
+        " X text, N ntext, I image, M xml);"
+        "INSERT INTO T VALUES ('2024-03-01 00:30:00.5 +01:00', '0001-01-01 00:00:00 -14:00',"
+        " '9999-12-31 23:59:59.9999999 +14:00', 'café € ĉ', '😀 ñ ĉ', x'0001ff',"
+        " '<a b=\"1\">é &amp; 😀</a>');"
+        "INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL);"
+        "INSERT INTO T VALUES ('2024-02-29 13:45:07.1239 -05:30', '2024-02-29 13:45:07',"
+        " '2024-02-29 13:45:07', '', '', x'', '');"
+        "INSERT INTO T VALUES (NULL, NULL, NULL, replace(printf('%0100000d', 0), '0', 'v'),"
+        " replace(printf('%0100000d', 0), '0', 'é'), zeroblob(100000),"
+        " '<a>' || replace(printf('%099993d', 0), '0', 'x') || '</a>');");
+    std::string longNational;
+    for (int i = 0; i < 100000; ++i)
+        longNational += "é";
+    const std::string expected =
+        "O,O0,O7,X,N,I,M\r\n"
+        "2024-03-01T00:30:00.500+01:00,0001-01-01T00:00:00-14:00,"
+        "9999-12-31T23:59:59.9999999+14:00,café € ?,😀 ñ ĉ,AAH/,\"<a b=\"\"1\"\">é &amp; 😀</a>\"\r\n"
+        ",,,,,,\r\n"
+        "2024-02-29T13:45:07.124-05:30,2024-02-29T13:45:07+00:00,"
+        "2024-02-29T13:45:07.0000000+00:00,,,,\r\n"
+        ",,," +
+        std::string(100000, 'v') + "," + longNational + "," +
+        QByteArray(100000, '\0').toBase64().toStdString() + ",<a>" + std::string(99993, 'x') +
+        "</a>";
+    const std::string text = CSVXML::ExtractTableText(login(), dbo("T"));
+    EXPECT_TRUE(text == expected) << text.substr(0, 400);
+
+    // The driver describes each column as its own type.
+    db::Connection connection =
+        db::Connection::open(db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+    db::ResultSet rows = connection.query(u("SELECT * FROM [T];"));
+    std::vector<QString> types;
+    for (const db::Column& column : rows.columns())
+        types.push_back(column.typeName);
+    EXPECT_EQ(types,
+              (std::vector<QString>{u("datetimeoffset"), u("datetimeoffset"), u("datetimeoffset"),
+                                    u("text"), u("ntext"), u("image"), u("xml")}));
+}
+
+// A sql_variant value is its base type's value: an integer, real, text or blob as SQLite stores
+// it, or any other type through CAST(... AS type), in any order in a column. The driver does not
+// tell each value's type, only its text, so the text of a date and time takes the xs:dateTime
+// form and the others are the driver's text.
+TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
+    sql("CREATE TABLE V (A sql_variant, B sql_variant);"
+        "INSERT INTO V VALUES ('a, \"b\" 😀', 'CAST(''café'' AS varchar(10))');"
+        "INSERT INTO V VALUES (42, 'CAST(''2024-02-29 13:45:07.997'' AS datetime)');"
+        "INSERT INTO V VALUES (-9223372036854775808, "
+        " 'CAST(''2024-02-29 13:45:07.1234567 -05:00'' AS datetimeoffset(7))');"
+        "INSERT INTO V VALUES ('CAST(''-12.5'' AS decimal(10,2))', 'CAST(''2024-01-02'' AS date)');"
+        "INSERT INTO V VALUES ('CAST(1 AS bit)', 'CAST(''13:45:07.5'' AS time(2))');"
+        "INSERT INTO V VALUES ('CAST(''6F9619FF-8B86-D011-B42D-00C04FC964FF'' AS "
+        "uniqueidentifier)', 'CAST(''2024-02-29 13:45:07'' AS datetime2(0))');"
+        "INSERT INTO V VALUES (NULL, NULL);"
+        "INSERT INTO V VALUES ('CAST(''12.5'' AS money)', 'CAST(0x00FF AS varbinary(4))');");
+    EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("V")),
+              "A,B\r\n"
+              "\"a, \"\"b\"\" 😀\",café\r\n"
+              "42,2024-02-29T13:45:07.997\r\n"
+              "-9223372036854775808,2024-02-29T13:45:07.1234567-05:00\r\n"
+              "-12.50,2024-01-02\r\n"
+              "1,13:45:07.50\r\n"
+              "6F9619FF-8B86-D011-B42D-00C04FC964FF,2024-02-29T13:45:07\r\n"
+              ",\r\n"
+              "12.5000,00ff");
+}
+
+// Values SQL Server cannot hold are refused as it refuses them, not sent as bit patterns: an
+// infinite float, and a sql_variant of a type no variant holds.
+TEST_F(ExtractTest, ValuesNoSqlServerHoldsAreRefused) {
+    sql("CREATE TABLE F (X float); INSERT INTO F VALUES (9e999);"
+        "CREATE TABLE R (X real); INSERT INTO R VALUES (-9e999);"
+        "CREATE TABLE V (X sql_variant); INSERT INTO V VALUES ('CAST(''a'' AS varchar(max))');");
+    EXPECT_THAT([&] { CSVXML::ExtractTableText(login(), dbo("F")); },
+                throwsWith<db::Error>("Arithmetic overflow error converting expression to data "
+                                      "type float."));
+    EXPECT_THAT([&] { CSVXML::ExtractTableText(login(), dbo("R")); },
+                throwsWith<db::Error>("Arithmetic overflow error converting expression to data "
+                                      "type real."));
+    EXPECT_THAT([&] { CSVXML::ExtractTableText(login(), dbo("V")); },
+                throwsWith<db::Error>("Operand type clash: varchar is incompatible with "
+                                      "sql_variant"));
+}
+
+// A client of each TDS version from 7.1 to 7.4 is answered in its own version: the tokens it
+// reads (a failed batch, then a result), the date and time types as text below 7.3, and the
+// (max) types and xml as text, ntext and image in 7.1, as SQL Server answers such a client.
+TEST_F(ExtractTest, EachTdsVersionGetsItsOwnTypes) {
+    sql("CREATE TABLE T (D date, Tm time(3), D2 datetime2(2), O datetimeoffset(1),"
+        " N [nvarchar(max)], V [varchar(max)], B [varbinary(max)], X xml, I int);"
+        "INSERT INTO T VALUES ('2024-02-29', '13:45:07.123', '2024-02-29 13:45:07.125',"
+        " '2024-02-29 13:45:07.1 +01:00', '😀', 'é', x'00ff', '<a/>', 7);"
+        "INSERT INTO T VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL);");
+    struct Version {
+        const char* tdsver;
+        std::uint32_t login;
+        std::string values;
+        std::vector<QString> types;
+    };
+    const std::string modern = "2024-02-29,13:45:07.123,2024-02-29T13:45:07.13,"
+                               "2024-02-29T13:45:07.1+01:00,😀,é,AP8=,<a/>,7";
+    const std::string asText = "2024-02-29,13:45:07.123,2024-02-29 13:45:07.13,"
+                               "2024-02-29 13:45:07.1 +01:00,😀,é,AP8=,<a/>,7";
+    const std::vector<QString> dates = {u("date"), u("time"), u("datetime2"), u("datetimeoffset")};
+    const std::vector<QString> texts(4, u("nvarchar"));
+    const auto with = [](std::vector<QString> first, std::vector<QString> rest) {
+        first.insert(first.end(), rest.begin(), rest.end());
+        return first;
+    };
+    const std::vector<Version> versions = {
+        {"7.1", 0x71, asText,
+         with(texts, {u("ntext"), u("text"), u("image"), u("ntext"), u("int")})},
+        {"7.2", 0x72, asText,
+         with(texts, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
+        {"7.3", 0x73, modern,
+         with(dates, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
+        {"7.4", 0x74, modern,
+         with(dates, {u("nvarchar"), u("varchar"), u("varbinary"), u("xml"), u("int")})},
+    };
+    // The version the other tests use comes back however this one ends.
+    struct Restore {
+        std::string saved = std::getenv("TDSVER") ? std::getenv("TDSVER") : "7.4";
+        ~Restore() { ::setenv("TDSVER", saved.c_str(), 1); }
+    } restore;
+    for (const Version& v : versions) {
+        SCOPED_TRACE(v.tdsver);
+        ::setenv("TDSVER", v.tdsver, 1);
+        server.clearRecords();
+        EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("T")),
+                  "D,Tm,D2,O,N,V,B,X,I\r\n" + v.values + "\r\n,,,,,,,,");
+        const auto logins = server.logins();
+        ASSERT_FALSE(logins.empty());
+        EXPECT_EQ(logins.back().tdsVersion >> 24, v.login);
+
+        db::Connection connection = db::Connection::open(
+            db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+        // An error with its line number, then a result on the same connection.
+        EXPECT_THAT([&] { connection.query(u("SET NOCOUNT ON\n\nSELECT FROM")); },
+                    throwsWith<db::Error>("Incorrect syntax"));
+        db::ResultSet rows = connection.query(u("SELECT * FROM [T];"));
+        std::vector<QString> types;
+        for (const db::Column& column : rows.columns())
+            types.push_back(column.typeName);
+        EXPECT_EQ(types, v.types);
+        int count = 0;
+        while (rows.next())
+            ++count;
+        EXPECT_EQ(count, 2);
+    }
+}
+
 // A server whose sessions start with a small text size (a configured default) cuts every long
 // value to it without a word: the extraction's connection asks for the largest, so each kind of
 // long value comes whole.
@@ -234,19 +391,30 @@ TEST_F(SmallTextSize, LongValuesOfEachKindComeWhole) {
     std::string expected = "N,V,B\r\n";
     for (int i = 0; i < 100000; ++i)
         expected += "é";
-    expected += "," + std::string(100000, 'v') + "," +
-                QByteArray(100000, '\0').toBase64().toStdString();
+    expected +=
+        "," + std::string(100000, 'v') + "," + QByteArray(100000, '\0').toBase64().toStdString();
     EXPECT_TRUE(CSVXML::ExtractTableText(login(), dbo("L")) == expected);
 
     // Where the session keeps a small size, the server cuts: 100 bytes are 50 UTF-16 units.
-    db::Connection connection = db::Connection::open(
-        db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+    db::Connection connection =
+        db::Connection::open(db::connectionString(login(), db::ConnectionStringForm::UpperCase));
     connection.query(u("SET TEXTSIZE 100"));
     db::ResultSet rows = connection.query(u("SELECT * FROM [L];"));
     ASSERT_TRUE(rows.next());
     EXPECT_EQ(rows.text(0)->size(), 50);
     EXPECT_EQ(rows.text(1)->size(), 100);
     EXPECT_EQ(rows.bytes(2)->size(), 100);
+    rows.close();
+
+    // text, ntext and image are cut alike; xml never is.
+    sql("CREATE TABLE O (T text, N ntext, I image, X xml);"
+        "INSERT INTO O SELECT V, N, B, '<a>' || V || '</a>' FROM L;");
+    db::ResultSet other = connection.query(u("SELECT * FROM [O];"));
+    ASSERT_TRUE(other.next());
+    EXPECT_EQ(other.text(0)->size(), 100);
+    EXPECT_EQ(other.text(1)->size(), 50);
+    EXPECT_EQ(other.bytes(2)->size(), 100);
+    EXPECT_EQ(other.text(3)->size(), 100007);
 }
 
 } // namespace

@@ -51,6 +51,28 @@ TEST(ValueText, DatesAndTimesAreIsoWithTheTypesFraction) {
               "2024-01-02T01:02:03.200");
 }
 
+// The driver's date and time text in xs:dateTime form: its fraction cut or padded to the digits
+// asked for, a short year padded, an offset kept without the blank; any other text is left alone.
+TEST(ValueText, DriverDateTimesTakeTheXmlForm) {
+    const auto form = [](std::string_view driver, int digits) {
+        std::string out = "<";
+        return ValueText::appendDriverDateTime(out, driver, digits) ? out : "not: " + out;
+    };
+    EXPECT_EQ(form("2024-02-29 13:45:07.123 +01:30", 3), "<2024-02-29T13:45:07.123+01:30");
+    EXPECT_EQ(form("2024-02-29 13:45:07.1234567 -05:00", 3), "<2024-02-29T13:45:07.123-05:00");
+    EXPECT_EQ(form("2024-02-29 13:45:07.5 +00:00", 7), "<2024-02-29T13:45:07.5000000+00:00");
+    EXPECT_EQ(form("2024-02-29 13:45:07 +14:00", 0), "<2024-02-29T13:45:07+14:00");
+    EXPECT_EQ(form("2024-02-29 13:45:07.99 +14:00", 0), "<2024-02-29T13:45:07+14:00");
+    EXPECT_EQ(form("1-01-01 00:00:00 -14:00", 0), "<0001-01-01T00:00:00-14:00");
+    EXPECT_EQ(form("2024-02-29 13:45:07.25", -1), "<2024-02-29T13:45:07.25");
+    EXPECT_EQ(form("2024-02-29 13:45:07", -1), "<2024-02-29T13:45:07");
+    for (const char* other :
+         {"", "2024-02-29", "13:45:07", "2024-02-29 13:45", "text", "2024-02-29 13:45:07 +1:00",
+          "2024-02-29 13:45:07 x", "20245-02-29 13:45:07", "2024-02-29 13:45:07.5 +01:00 "}) {
+        EXPECT_EQ(form(other, 3), "not: <") << other;
+    }
+}
+
 TEST(ValueText, DecimalsHaveADigitBeforeThePoint) {
     EXPECT_EQ(text(appendDecimal, "-12.50"), "-12.50");
     EXPECT_EQ(text(appendDecimal, ".5000"), "0.5000");

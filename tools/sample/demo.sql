@@ -83,6 +83,25 @@ CREATE TABLE "Prices]2024" (
 );
 INSERT INTO "Prices]2024" VALUES (1, 18.50, '2024-01-01'), (2, 19.75, '2024-01-01');
 
+-- The types with wire types of their own: a sql_variant value is an int, float, nvarchar or
+-- varbinary as SQLite stores it, or any other type written CAST(<literal> AS <type>).
+CREATE TABLE Documents (
+    DocumentID int,
+    Received datetimeoffset(3),
+    Body xml,
+    Scan image,
+    Summary text,
+    Translation ntext,
+    Tag sql_variant
+);
+INSERT INTO Documents VALUES
+    (1, '2024-02-29 13:45:07.123 +01:00', '<note lang="en">Hello &amp; welcome</note>',
+        X'89504E470D0A1A0A', 'Plain text in code page 1252: café', 'Unicode: 東京 😀', 42),
+    (2, '2023-12-31 23:59:59.999 -05:30', '<note/>', NULL, NULL, 'Ελληνικά',
+        'CAST(''2024-01-02 03:04:05.997'' AS datetime)'),
+    (3, NULL, NULL, X'', '', '', 'CAST(''12.50'' AS decimal(10,2))'),
+    (4, '0001-01-01 00:00:00 +00:00', '<empty></empty>', X'00', 'x', NULL, 'a tag');
+
 -- Kept empty on purpose.
 CREATE TABLE Archive (
     ArchiveID int,

@@ -3,6 +3,8 @@
 // Result columns: which SQL Server type a column's declared type stands for, how that type is
 // described in COLMETADATA, and how a SQLite value of the column is encoded in a row.
 
+#include "tokens.h"
+
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -35,6 +37,12 @@ enum class SqlType {
     NVarChar,
     Binary,
     VarBinary,
+    DateTimeOffset,
+    Text,
+    NText,
+    Image,
+    Xml,
+    Variant,
 };
 
 struct ColumnType {
@@ -43,7 +51,7 @@ struct ColumnType {
     SqlType type = SqlType::NVarChar;
     int length = kMax; // characters for the char types, bytes for the binary ones
     int precision = 0; // decimal and numeric
-    int scale = 0;     // decimal, numeric, time and datetime2
+    int scale = 0;     // decimal, numeric, time, datetime2 and datetimeoffset
 
     friend bool operator==(const ColumnType&, const ColumnType&) = default;
 };
@@ -58,8 +66,16 @@ ColumnType columnTypeFor(const char* declared);
 // The name as SQL Server writes it in messages: "int", "decimal", "nvarchar".
 std::string_view typeName(SqlType type);
 
-// Appends the TYPE_INFO of COLMETADATA.
-void appendTypeInfo(std::string& out, const ColumnType& type);
+// What a result column is sent with besides its type: text, ntext and image name their table.
+struct ColumnOrigin {
+    std::string schema;
+    std::string table;
+};
+
+// Appends the TYPE_INFO of COLMETADATA as a client of this TDS version reads it: below 7.3 the
+// date and time types go as nvarchar, below 7.2 the (max) types and xml as text, ntext and image.
+void appendTypeInfo(std::string& out, const ColumnType& type, std::uint32_t tdsVersion = kTds74,
+                    const ColumnOrigin& origin = {});
 
 // A SQLite value, borrowed from a statement.
 struct Value {
@@ -81,10 +97,25 @@ private:
     int number_;
 };
 
-// Appends the value as it stands in a ROW token; throws ValueError when it does not fit. A (max)
-// value longer than `textSize` bytes is cut to that many, as the session's SET TEXTSIZE cuts it
-// (a national one to a whole number of UTF-16 units).
+// How a session sends values: its text size (SET TEXTSIZE) and TDS version, and the row and
+// column a value comes from, which make its text pointer.
+struct ValueContext {
+    std::int64_t textSize = INT64_MAX;
+    std::uint32_t tdsVersion = kTds74;
+    std::uint64_t row = 0;
+    int column = 0;
+};
+
+// Appends the value as it stands in a ROW token; throws ValueError when it does not fit. A text,
+// ntext, image or (max) value longer than the text size in bytes is cut to that many, as the
+// session's SET TEXTSIZE cuts it (a national one to a whole number of UTF-16 units).
+//
+// A sql_variant value takes its base type from SQLite's storage class: an integer is an int (a
+// bigint beyond it), a real a float, text an nvarchar, a blob a varbinary. Text of the form
+// CAST(<literal> AS <type>) is a value of that type, as SQL Server would make it: for example
+// CAST('12.50' AS decimal(10,2)), CAST('2024-02-29 13:45:07' AS datetime), CAST(1 AS bit),
+// CAST(0x00FF AS varbinary(8)) or CAST('abc' AS varchar(10)).
 void appendValue(std::string& out, const ColumnType& type, const Value& value,
-                 std::int64_t textSize = INT64_MAX);
+                 const ValueContext& context = {});
 
 } // namespace tdsserver

@@ -1,5 +1,5 @@
 // Dates and times: SQLite's text forms read, and written as date, time, datetime,
-// smalldatetime and datetime2.
+// smalldatetime, datetime2 and datetimeoffset, or as the text older clients get for them.
 
 #include "columns_detail.h"
 
@@ -13,6 +13,7 @@ namespace {
 struct DateTimeValue {
     std::int64_t days = 0;        // since 0001-01-01
     std::int64_t nanoseconds = 0; // since midnight
+    int offsetMinutes = 0;        // datetimeoffset: local time minus UTC
 };
 
 std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -71,7 +72,29 @@ bool parseTimeOfDay(std::string_view s, std::size_t& i, std::int64_t& nanos) {
     return true;
 }
 
-bool parseDateTime(std::string_view text, DateTimeValue& out, bool timeOnly) {
+// "+hh:mm", "-hh:mm" or "Z", after optional blanks; SQL Server takes offsets up to 14 hours.
+bool parseOffset(std::string_view s, std::size_t& i, int& minutes) {
+    while (i < s.size() && s[i] == ' ')
+        ++i;
+    if (i < s.size() && (s[i] == 'Z' || s[i] == 'z')) {
+        ++i;
+        minutes = 0;
+        return true;
+    }
+    if (i >= s.size() || (s[i] != '+' && s[i] != '-'))
+        return false;
+    const bool negative = s[i++] == '-';
+    int h = 0, m = 0;
+    if (!readNumber(s, i, 2, h) || i >= s.size() || s[i++] != ':' || !readNumber(s, i, 2, m) ||
+        m > 59 || h * 60 + m > 14 * 60)
+        return false;
+    minutes = negative ? -(h * 60 + m) : h * 60 + m;
+    return true;
+}
+
+bool parseDateTime(std::string_view text, DateTimeValue& out, SqlType target) {
+    const bool timeOnly = target == SqlType::Time;
+    const bool withOffset = target == SqlType::DateTimeOffset;
     const std::string_view s = trimmed(text);
     std::size_t i = 0;
     if (timeOnly && s.size() >= 3 && s[2] == ':') {
@@ -90,17 +113,22 @@ bool parseDateTime(std::string_view text, DateTimeValue& out, bool timeOnly) {
         return false;
     out.days = daysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kDay1;
     out.nanoseconds = 0;
+    out.offsetMinutes = 0;
     if (i == s.size())
         return true;
     if (s[i] != ' ' && s[i] != 'T')
         return false;
     ++i;
-    return parseTimeOfDay(s, i, out.nanoseconds) && i == s.size();
+    if (!parseTimeOfDay(s, i, out.nanoseconds))
+        return false;
+    if (withOffset && i < s.size() && !parseOffset(s, i, out.offsetMinutes))
+        return false;
+    return i == s.size();
 }
 
 DateTimeValue toDateTime(const Value& v, SqlType target) {
     DateTimeValue dt;
-    if (v.kind != Value::Kind::Text || !parseDateTime(v.bytes, dt, target == SqlType::Time)) {
+    if (v.kind != Value::Kind::Text || !parseDateTime(v.bytes, dt, target)) {
         if (v.kind == Value::Kind::Text)
             throw ValueError(241, "Conversion failed when converting date and/or time from "
                                   "character string.");
@@ -133,15 +161,86 @@ std::int64_t timeUnits(DateTimeValue& dt, int scale) {
 
 constexpr std::int64_t kMaxDay = 3652058; // 9999-12-31
 
+[[noreturn]] void outOfRange(SqlType type) {
+    throw ValueError(242, "The conversion of a varchar data type to a " +
+                              std::string(typeName(type)) +
+                              " data type resulted in an out-of-range value.");
+}
+
+void civilFromDays(std::int64_t days, int& y, int& m, int& d) {
+    const std::int64_t z = days + kDay1 + 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+void appendTwo(std::string& out, int n) {
+    out.push_back(static_cast<char>('0' + n / 10));
+    out.push_back(static_cast<char>('0' + n % 10));
+}
+
 } // namespace
+
+int dateTimeTextLength(const ColumnType& t) {
+    const int time = t.scale == 0 ? 8 : 9 + t.scale;
+    switch (t.type) {
+    case SqlType::Date:
+        return 10;
+    case SqlType::Time:
+        return time;
+    case SqlType::DateTime2:
+        return 11 + time;
+    default: // datetimeoffset
+        return 11 + time + 7;
+    }
+}
+
+std::string dateTimeText(const ColumnType& t, const Value& v) {
+    DateTimeValue dt = toDateTime(v, t.type);
+    std::string out;
+    const std::int64_t units = t.type == SqlType::Date ? 0 : timeUnits(dt, t.scale);
+    if (dt.days > kMaxDay)
+        outOfRange(t.type);
+    if (t.type != SqlType::Time) {
+        int y = 0, m = 0, d = 0;
+        civilFromDays(dt.days, y, m, d);
+        out += std::to_string(10000 + y).substr(1);
+        out.push_back('-');
+        appendTwo(out, m);
+        out.push_back('-');
+        appendTwo(out, d);
+        if (t.type == SqlType::Date)
+            return out;
+        out.push_back(' ');
+    }
+    const std::int64_t perSecond = pow10(t.scale);
+    const std::int64_t seconds = units / perSecond;
+    appendTwo(out, static_cast<int>(seconds / 3600));
+    out.push_back(':');
+    appendTwo(out, static_cast<int>(seconds / 60 % 60));
+    out.push_back(':');
+    appendTwo(out, static_cast<int>(seconds % 60));
+    if (t.scale > 0) {
+        out.push_back('.');
+        out += std::to_string(perSecond + units % perSecond).substr(1);
+    }
+    if (t.type == SqlType::DateTimeOffset) {
+        const int offset = dt.offsetMinutes < 0 ? -dt.offsetMinutes : dt.offsetMinutes;
+        out += dt.offsetMinutes < 0 ? " -" : " +";
+        appendTwo(out, offset / 60);
+        out.push_back(':');
+        appendTwo(out, offset % 60);
+    }
+    return out;
+}
 
 void appendDateTimeValue(std::string& out, const ColumnType& t, const Value& v) {
     DateTimeValue dt = toDateTime(v, t.type);
-    const auto outOfRange = [&] {
-        throw ValueError(242, "The conversion of a varchar data type to a " +
-                                  std::string(typeName(t.type)) +
-                                  " data type resulted in an out-of-range value.");
-    };
     switch (t.type) {
     case SqlType::Date:
         out.push_back(3);
@@ -156,10 +255,30 @@ void appendDateTimeValue(std::string& out, const ColumnType& t, const Value& v) 
     case SqlType::DateTime2: {
         const std::int64_t units = timeUnits(dt, t.scale);
         if (dt.days > kMaxDay)
-            outOfRange();
+            outOfRange(t.type);
         out.push_back(static_cast<char>(timeBytes(t.scale) + 3));
         putLE(out, static_cast<std::uint64_t>(units), timeBytes(t.scale));
         putLE(out, static_cast<std::uint64_t>(dt.days), 3);
+        return;
+    }
+    case SqlType::DateTimeOffset: {
+        // The date and time go in UTC.
+        std::int64_t units = timeUnits(dt, t.scale);
+        const std::int64_t perDay = 86400 * pow10(t.scale);
+        units -= std::int64_t{dt.offsetMinutes} * 60 * pow10(t.scale);
+        if (units < 0) {
+            units += perDay;
+            --dt.days;
+        } else if (units >= perDay) {
+            units -= perDay;
+            ++dt.days;
+        }
+        if (dt.days < 0 || dt.days > kMaxDay)
+            outOfRange(t.type);
+        out.push_back(static_cast<char>(timeBytes(t.scale) + 5));
+        putLE(out, static_cast<std::uint64_t>(units), timeBytes(t.scale));
+        putLE(out, static_cast<std::uint64_t>(dt.days), 3);
+        putLE(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(dt.offsetMinutes)), 2);
         return;
     }
     case SqlType::DateTime: {
@@ -171,7 +290,7 @@ void appendDateTimeValue(std::string& out, const ColumnType& t, const Value& v) 
         }
         const std::int64_t days = dt.days - kDay1900;
         if (dt.days < daysFromCivil(1753, 1, 1) - kDay1 || dt.days > kMaxDay)
-            outOfRange();
+            outOfRange(t.type);
         out.push_back(8);
         putLE(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(days)), 4);
         putLE(out, static_cast<std::uint64_t>(ticks), 4);
@@ -185,7 +304,7 @@ void appendDateTimeValue(std::string& out, const ColumnType& t, const Value& v) 
         }
         const std::int64_t days = dt.days - kDay1900;
         if (days < 0 || days > 65535)
-            outOfRange();
+            outOfRange(t.type);
         out.push_back(4);
         putLE(out, static_cast<std::uint64_t>(days), 2);
         putLE(out, static_cast<std::uint64_t>(minutes), 2);

@@ -33,6 +33,12 @@ constexpr std::uint8_t kNChar = 0xEF;
 constexpr std::uint8_t kNVarChar = 0xE7;
 constexpr std::uint8_t kBigBinary = 0xAD;
 constexpr std::uint8_t kBigVarBinary = 0xA5;
+constexpr std::uint8_t kDateTimeOffsetN = 0x2B;
+constexpr std::uint8_t kText = 0x23;
+constexpr std::uint8_t kNText = 0x63;
+constexpr std::uint8_t kImage = 0x22;
+constexpr std::uint8_t kXml = 0xF1;
+constexpr std::uint8_t kVariant = 0x62;
 
 constexpr std::uint16_t kMaxLength = 0xFFFF;
 
@@ -58,7 +64,7 @@ struct Synonym {
     SqlType type;
 };
 
-constexpr std::array<Synonym, 34> kNames = {{
+constexpr std::array<Synonym, 40> kNames = {{
     {"int", SqlType::Int},
     {"integer", SqlType::Int},
     {"bigint", SqlType::BigInt},
@@ -93,6 +99,12 @@ constexpr std::array<Synonym, 34> kNames = {{
     {"binary", SqlType::Binary},
     {"varbinary", SqlType::VarBinary},
     {"binary varying", SqlType::VarBinary},
+    {"datetimeoffset", SqlType::DateTimeOffset},
+    {"text", SqlType::Text},
+    {"ntext", SqlType::NText},
+    {"image", SqlType::Image},
+    {"xml", SqlType::Xml},
+    {"sql_variant", SqlType::Variant},
 }};
 
 bool parseSmallInt(std::string_view s, int& out) {
@@ -160,6 +172,7 @@ std::optional<ColumnType> parseDeclaredType(std::string_view declared) {
         return t;
     case SqlType::Time:
     case SqlType::DateTime2:
+    case SqlType::DateTimeOffset:
         t.scale = args.empty() ? 7 : n[0];
         if (args.size() > 1 || t.scale < 0 || t.scale > 7)
             return std::nullopt;
@@ -180,6 +193,14 @@ std::optional<ColumnType> parseDeclaredType(std::string_view declared) {
             return std::nullopt;
         return t;
     }
+    case SqlType::Text:
+    case SqlType::NText:
+    case SqlType::Image:
+    case SqlType::Xml:
+        if (!args.empty())
+            return std::nullopt;
+        t.length = ColumnType::kMax;
+        return t;
     default:
         if (!args.empty())
             return std::nullopt;
@@ -243,11 +264,111 @@ std::string_view typeName(SqlType type) {
         return "binary";
     case SqlType::VarBinary:
         return "varbinary";
+    case SqlType::DateTimeOffset:
+        return "datetimeoffset";
+    case SqlType::Text:
+        return "text";
+    case SqlType::NText:
+        return "ntext";
+    case SqlType::Image:
+        return "image";
+    case SqlType::Xml:
+        return "xml";
+    case SqlType::Variant:
+        return "sql_variant";
     }
     return "sql_variant";
 }
 
-void appendTypeInfo(std::string& out, const ColumnType& t) {
+ColumnType detail::wireType(const ColumnType& t, std::uint32_t tdsVersion) {
+    if (olderThan(tdsVersion, kTds73)) {
+        switch (t.type) {
+        case SqlType::Date:
+        case SqlType::Time:
+        case SqlType::DateTime2:
+        case SqlType::DateTimeOffset:
+            return ColumnType{SqlType::NVarChar, dateTimeTextLength(t), 0, 0};
+        default:
+            break;
+        }
+    }
+    if (olderThan(tdsVersion, kTds72)) {
+        if (t.type == SqlType::Xml)
+            return ColumnType{SqlType::NText, ColumnType::kMax, 0, 0};
+        if (isMax(t)) {
+            switch (t.type) {
+            case SqlType::VarChar:
+                return ColumnType{SqlType::Text, ColumnType::kMax, 0, 0};
+            case SqlType::NVarChar:
+                return ColumnType{SqlType::NText, ColumnType::kMax, 0, 0};
+            case SqlType::VarBinary:
+                return ColumnType{SqlType::Image, ColumnType::kMax, 0, 0};
+            default:
+                break;
+            }
+        }
+    }
+    return t;
+}
+
+std::uint8_t detail::variantBaseType(SqlType type) {
+    switch (type) {
+    case SqlType::Int:
+        return 0x38;
+    case SqlType::BigInt:
+        return 0x7F;
+    case SqlType::SmallInt:
+        return 0x34;
+    case SqlType::TinyInt:
+        return 0x30;
+    case SqlType::Bit:
+        return 0x32;
+    case SqlType::Decimal:
+        return kDecimalN;
+    case SqlType::Numeric:
+        return kNumericN;
+    case SqlType::Money:
+        return 0x3C;
+    case SqlType::SmallMoney:
+        return 0x7A;
+    case SqlType::Float:
+        return 0x3E;
+    case SqlType::Real:
+        return 0x3B;
+    case SqlType::Date:
+        return kDateN;
+    case SqlType::Time:
+        return kTimeN;
+    case SqlType::DateTime:
+        return 0x3D;
+    case SqlType::SmallDateTime:
+        return 0x3A;
+    case SqlType::DateTime2:
+        return kDateTime2N;
+    case SqlType::DateTimeOffset:
+        return kDateTimeOffsetN;
+    case SqlType::UniqueIdentifier:
+        return kGuid;
+    case SqlType::Char:
+        return kBigChar;
+    case SqlType::VarChar:
+        return kBigVarChar;
+    case SqlType::NChar:
+        return kNChar;
+    case SqlType::NVarChar:
+        return kNVarChar;
+    case SqlType::Binary:
+        return kBigBinary;
+    case SqlType::VarBinary:
+        return kBigVarBinary;
+    default:
+        return 0;
+    }
+}
+
+void appendTypeInfo(std::string& out, const ColumnType& declared, std::uint32_t tdsVersion,
+                    const ColumnOrigin& origin) {
+    const ColumnType t = wireType(declared, tdsVersion);
     const auto typeAndSize = [&](std::uint8_t type, int size) {
         out.push_back(static_cast<char>(type));
         out.push_back(static_cast<char>(size));
@@ -255,6 +376,53 @@ void appendTypeInfo(std::string& out, const ColumnType& t) {
     const auto lengthOf = [&](int unit) {
         return isMax(t) ? kMaxLength : static_cast<std::uint16_t>(t.length * unit);
     };
+    // The table a text, ntext or image column comes from: one name below TDS 7.2, its parts
+    // from there on.
+    const auto tableName = [&] {
+        const auto part = [&](std::string_view name) {
+            const std::string wide = toUtf16le(name);
+            putU16(out, static_cast<std::uint16_t>(wide.size() / 2));
+            out += wide;
+        };
+        if (olderThan(tdsVersion, kTds72)) {
+            part(origin.table.empty()
+                     ? std::string()
+                     : (origin.schema.empty() ? "" : origin.schema + ".") + origin.table);
+            return;
+        }
+        if (origin.table.empty()) {
+            out.push_back(0);
+            return;
+        }
+        out.push_back(origin.schema.empty() ? 1 : 2);
+        if (!origin.schema.empty())
+            part(origin.schema);
+        part(origin.table);
+    };
+    switch (t.type) {
+    case SqlType::DateTimeOffset:
+        return typeAndSize(kDateTimeOffsetN, t.scale);
+    case SqlType::Text:
+    case SqlType::NText:
+        out.push_back(static_cast<char>(t.type == SqlType::Text ? kText : kNText));
+        putLE(out, t.type == SqlType::Text ? 0x7FFFFFFF : 0x7FFFFFFE, 4);
+        out.append(kCollation, sizeof kCollation);
+        return tableName();
+    case SqlType::Image:
+        out.push_back(static_cast<char>(kImage));
+        putLE(out, 0x7FFFFFFF, 4);
+        return tableName();
+    case SqlType::Xml:
+        out.push_back(static_cast<char>(kXml));
+        out.push_back(0); // no schema collection
+        return;
+    case SqlType::Variant:
+        out.push_back(static_cast<char>(kVariant));
+        putLE(out, 8016, 4);
+        return;
+    default:
+        break;
+    }
     switch (t.type) {
     case SqlType::Int:
         return typeAndSize(kIntN, 4);
@@ -310,6 +478,8 @@ void appendTypeInfo(std::string& out, const ColumnType& t) {
     case SqlType::VarBinary:
         out.push_back(static_cast<char>(t.type == SqlType::Binary ? kBigBinary : kBigVarBinary));
         putU16(out, lengthOf(1));
+        return;
+    default:
         return;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "login.h"
 #include "text.h"
+#include "tokens.h"
 
 #include <array>
 #include <cinttypes>
@@ -182,7 +183,9 @@ bool readParam(Reader& r, RpcParam& p) {
 
 } // namespace
 
-std::string_view skipAllHeaders(std::string_view payload) {
+std::string_view skipAllHeaders(std::string_view payload, std::uint32_t tdsVersion) {
+    if (olderThan(tdsVersion, kTds72))
+        return payload; // headers came with TDS 7.2
     if (payload.size() < 4)
         throw ProtocolError("request without ALL_HEADERS");
     std::uint32_t total = 0;

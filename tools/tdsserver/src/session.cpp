@@ -33,6 +33,7 @@ enum class Outcome { Done, Failed, Cancelled };
 struct ResultColumn {
     std::string name;
     ColumnType type;
+    ColumnOrigin origin = {};
 };
 
 constexpr std::array<std::string_view, 38> kSetOptions = {"ansi_defaults",
@@ -150,14 +151,12 @@ private:
             // The request already ended; the client still waits for the acknowledgement.
             countAttention();
             ch_.beginMessage(packet::kReply);
-            writeDone(ch_, token::kDone, done::kAttention, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kAttention, 0, 0);
             ch_.endMessage();
             return true;
         case packet::kTransactionManager:
-            // Begin, commit or rollback from the driver: the data is read-only, so there is
-            // never anything to keep or undo.
             ch_.beginMessage(packet::kReply);
-            writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+            answerTransactionManager(m);
             ch_.endMessage();
             return true;
         default:
@@ -212,6 +211,7 @@ private:
         pause(s_->loginDelayMs);
         LoginRecord rec = decodeLogin7(m.payload);
         rec.encrypted = ch_.lastMessageEncrypted();
+        tds_ = agreedTdsVersion(rec.tdsVersion);
         const bool credentials = !s_->refuseLogins && equalsIgnoreCase(rec.user, s_->config.user) &&
                                  rec.password == s_->config.password;
         std::optional<std::string> database;
@@ -242,12 +242,13 @@ private:
                                         "",    1};
         if (!rec.accepted) {
             if (credentials && databaseMissing)
-                writeError(ch_, ServerMessage{4060, 1, 11,
-                                              "Cannot open database \"" + rec.database +
-                                                  "\" requested by the login. The login failed.",
-                                              "", 1});
-            writeError(ch_, loginFailed);
-            writeDone(ch_, token::kDone, done::kError, 0, 0);
+                writeError(ch_, tds_,
+                           ServerMessage{4060, 1, 11,
+                                         "Cannot open database \"" + rec.database +
+                                             "\" requested by the login. The login failed.",
+                                         "", 1});
+            writeError(ch_, tds_, loginFailed);
+            writeDone(ch_, tds_, token::kDone, done::kError, 0, 0);
             ch_.endMessage();
             return false; // SQL Server closes the connection after a failed login
         }
@@ -256,14 +257,16 @@ private:
         std::uint32_t size = rec.packetSize == 0 ? 4096 : rec.packetSize;
         size = std::clamp<std::uint32_t>(size, 512, 32767);
         writeEnvChange(ch_, 1, database_, kInitialDatabase);
-        writeInfo(ch_, ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.",
-                                     "", 1});
+        writeInfo(
+            ch_, tds_,
+            ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.", "", 1});
         writeCollationChange(ch_);
         writeEnvChange(ch_, 2, "us_english", "");
-        writeInfo(ch_, ServerMessage{5703, 1, 0, "Changed language setting to us_english.", "", 1});
-        writeLoginAck(ch_);
+        writeInfo(ch_, tds_,
+                  ServerMessage{5703, 1, 0, "Changed language setting to us_english.", "", 1});
+        writeLoginAck(ch_, tds_);
         writeEnvChange(ch_, 4, std::to_string(size), "4096");
-        writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+        writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
         ch_.endMessage();
         ch_.setPacketSize(size);
         loggedIn_ = true;
@@ -273,7 +276,7 @@ private:
     // ---- requests ---------------------------------------------------------------------------
 
     void answerBatch(const Message& m) {
-        const std::string sql = fromUtf16le(skipAllHeaders(m.payload));
+        const std::string sql = fromUtf16le(skipAllHeaders(m.payload, tds_));
         s_->log("batch: " + sql);
         {
             std::lock_guard lock(s_->recordsMutex);
@@ -283,19 +286,20 @@ private:
         const ParsedBatch batch = parseBatch(sql);
         if (!batch.errors.empty()) {
             for (const SqlError& e : batch.errors)
-                writeError(ch_, ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
-                                              e.message, "", e.line});
-            writeDone(ch_, token::kDone, done::kError, 0, 0);
+                writeError(ch_, tds_,
+                           ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
+                                         e.message, "", e.line});
+            writeDone(ch_, tds_, token::kDone, done::kError, 0, 0);
         } else if (batch.statements.empty()) {
-            writeDone(ch_, token::kDone, done::kFinal, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
         } else if (runStatements(batch.statements, false) == Outcome::Cancelled) {
-            writeDone(ch_, token::kDone, done::kAttention, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kAttention, 0, 0);
         }
         ch_.endMessage();
     }
 
     void answerRpc(const Message& m) {
-        const RpcRecord rpc = decodeRpc(skipAllHeaders(m.payload));
+        const RpcRecord rpc = decodeRpc(skipAllHeaders(m.payload, tds_));
         s_->log("rpc: " + describe(rpc));
         {
             std::lock_guard lock(s_->recordsMutex);
@@ -303,7 +307,7 @@ private:
         }
         ch_.beginMessage(packet::kReply);
         if (runProcedure(rpc.procedure, rpc.params, 1, 0) == Outcome::Cancelled)
-            writeDone(ch_, token::kDone, done::kAttention, 0, 0);
+            writeDone(ch_, tds_, token::kDone, done::kAttention, 0, 0);
         ch_.endMessage();
     }
 
@@ -323,6 +327,8 @@ private:
                 outcome = runUse(*use, st.line, doneToken, more);
             else if (const auto* exec = std::get_if<ExecProcedure>(&st.what))
                 outcome = runProcedure(exec->procedure.display(), exec->params, st.line, more);
+            else if (const auto* tr = std::get_if<Transaction>(&st.what))
+                outcome = runTransaction(*tr, st.line, doneToken, more);
             if (outcome != Outcome::Done)
                 return outcome;
         }
@@ -330,8 +336,8 @@ private:
     }
 
     void sendError(const ServerMessage& m, std::uint8_t doneToken, std::uint16_t more) {
-        writeError(ch_, m);
-        writeDone(ch_, doneToken, static_cast<std::uint16_t>(done::kError | more), 0, 0);
+        writeError(ch_, tds_, m);
+        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(done::kError | more), 0, 0);
     }
 
     // ---- statements -------------------------------------------------------------------------
@@ -346,6 +352,8 @@ private:
         }
         if (set.option == "fmtonly")
             fmtOnly_ = set.arguments == "on";
+        if (set.option == "nocount")
+            noCount_ = set.arguments == "on";
         if (set.option == "textsize") {
             // As SQL Server takes it: 0 is the default of 4096 bytes, -1 the largest.
             char* end = nullptr;
@@ -358,8 +366,73 @@ private:
             }
             textSize_ = n == 0 ? 4096 : n == -1 ? Config::kUnlimitedTextSize : n;
         }
-        writeDone(ch_, doneToken, more, 0, 0);
+        writeDone(ch_, tds_, doneToken, more, 0, 0);
         return Outcome::Done;
+    }
+
+    // ---- transactions -----------------------------------------------------------------------
+    // The data is read-only, so there is never anything to keep or undo; but a client learns of
+    // each transaction it begins and ends, through ENVCHANGE from TDS 7.2 on, as SQL Server
+    // tells it, and a nested BEGIN only counts.
+
+    void beginTransaction() {
+        if (tranCount_++ > 0)
+            return;
+        transaction_ = nextTransaction_++;
+        if (!olderThan(tds_, kTds72))
+            writeTransactionChange(ch_, 8, transaction_);
+    }
+
+    // Ends the transaction: a commit of the outermost level, or a rollback of all of them.
+    void endTransaction(bool commit) {
+        tranCount_ = commit ? tranCount_ - 1 : 0;
+        if (tranCount_ > 0)
+            return;
+        if (!olderThan(tds_, kTds72))
+            writeTransactionChange(ch_, commit ? 9 : 10, transaction_);
+        transaction_ = 0;
+    }
+
+    Outcome runTransaction(const Transaction& tr, int line, std::uint8_t doneToken,
+                           std::uint16_t more) {
+        if (tr.kind == Transaction::Kind::Begin) {
+            beginTransaction();
+        } else if (tranCount_ > 0) {
+            endTransaction(tr.kind == Transaction::Kind::Commit);
+        } else if (!tr.ifAny) {
+            const bool commit = tr.kind == Transaction::Kind::Commit;
+            sendError(ServerMessage{commit ? 3902 : 3903, 1, 16,
+                                    std::string("The ") + (commit ? "COMMIT" : "ROLLBACK") +
+                                        " TRANSACTION request has no corresponding BEGIN "
+                                        "TRANSACTION.",
+                                    "", line},
+                      doneToken, more);
+            return Outcome::Failed;
+        }
+        writeDone(ch_, tds_, doneToken, more, 0, 0);
+        return Outcome::Done;
+    }
+
+    // A transaction manager request: 5 begins a transaction, 7 commits and 8 rolls back, each
+    // of those two beginning the next one when asked to. The rest (distributed transactions,
+    // save points) is answered with DONE alone.
+    void answerTransactionManager(const Message& m) {
+        const std::string_view body = skipAllHeaders(m.payload, tds_);
+        const auto byteAt = [&](std::size_t at) {
+            return at < body.size() ? std::size_t{static_cast<unsigned char>(body[at])} : 0;
+        };
+        const std::size_t request = byteAt(0) | (byteAt(1) << 8);
+        if (request == 5) {
+            beginTransaction();
+        } else if (request == 7 || request == 8) {
+            // The transaction's name (B_VARCHAR), then the flags: 1 begins another.
+            const std::size_t flagsAt = 2 + 1 + byteAt(2) * 2;
+            if (tranCount_ > 0)
+                endTransaction(request == 7);
+            if (byteAt(flagsAt) & 1)
+                beginTransaction();
+        }
+        writeDone(ch_, tds_, token::kDone, done::kFinal, 0, 0);
     }
 
     Outcome runUse(const UseDatabase& use, int line, std::uint8_t doneToken, std::uint16_t more) {
@@ -385,9 +458,10 @@ private:
         view_ = std::move(view);
         database_ = *name;
         writeEnvChange(ch_, 1, database_, old);
-        writeInfo(ch_, ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.",
-                                     "", line});
-        writeDone(ch_, doneToken, more, 0, 0);
+        writeInfo(ch_, tds_,
+                  ServerMessage{5701, 2, 0, "Changed database context to '" + database_ + "'.", "",
+                                line});
+        writeDone(ch_, tds_, doneToken, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -447,13 +521,15 @@ private:
 
         const int count = sqlite3_column_count(stmt);
         std::vector<ResultColumn> columns;
+        const std::string shownSchema = schemaName.empty() ? "dbo" : schemaName;
         for (int i = 0; i < count; ++i) {
             const char* name = sqlite3_column_name(stmt, i);
-            columns.push_back({name ? name : "", columnTypeFor(sqlite3_column_decltype(stmt, i))});
+            columns.push_back({name ? name : "", columnTypeFor(sqlite3_column_decltype(stmt, i)),
+                               ColumnOrigin{shownSchema, parts.back()}});
         }
         writeColumns(columns);
         if (fmtOnly_) {
-            writeDone(ch_, doneToken, more, kCmdSelect, 0);
+            writeDone(ch_, tds_, doneToken, more, kCmdSelect, 0);
             return Outcome::Done;
         }
         if (const Outcome o = beginRows(); o != Outcome::Done)
@@ -475,20 +551,20 @@ private:
             try {
                 for (int i = 0; i < count; ++i)
                     appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i),
-                                textSize_);
+                                ValueContext{textSize_, tds_, rows, i});
             } catch (const ValueError& e) {
                 out.resize(rowStart); // the row is not sent at all
-                writeError(ch_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
-                writeDone(ch_, doneToken,
-                          static_cast<std::uint16_t>(done::kError | done::kCount | more),
-                          kCmdSelect, rows);
+                writeError(ch_, tds_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
+                writeDone(ch_, tds_, doneToken,
+                          static_cast<std::uint16_t>(done::kError | countFlag() | more), kCmdSelect,
+                          rows);
                 return Outcome::Failed;
             }
             if (const Outcome o = sendRow(); o != Outcome::Done)
                 return o;
             ++rows;
         }
-        writeDone(ch_, doneToken, static_cast<std::uint16_t>(done::kCount | more), kCmdSelect,
+        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(countFlag() | more), kCmdSelect,
                   rows);
         return Outcome::Done;
     }
@@ -561,7 +637,7 @@ private:
         if (key == "sp_unprepare" && param(0)) {
             prepared_.erase(std::atoi(param(0)->value.c_str()));
             writeReturnStatus(ch_, 0);
-            writeDone(ch_, token::kDoneProc, more, 0, 0);
+            writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
             return Outcome::Done;
         }
         sendError(ServerMessage{2812, 62, 16, "Could not find stored procedure '" + name + "'.", "",
@@ -577,9 +653,11 @@ private:
         const ParsedBatch batch = parseBatch(sql);
         if (!batch.errors.empty()) {
             for (const SqlError& e : batch.errors)
-                writeError(ch_, ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
-                                              e.message, "", e.line});
-            writeDone(ch_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more), 0, 0);
+                writeError(ch_, tds_,
+                           ServerMessage{e.number, 1, static_cast<std::uint8_t>(e.severity),
+                                         e.message, "", e.line});
+            writeDone(ch_, tds_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more),
+                      0, 0);
             return Outcome::Failed;
         }
         const bool savedFmtOnly = fmtOnly_;
@@ -590,13 +668,14 @@ private:
         if (o == Outcome::Cancelled)
             return o;
         if (o == Outcome::Failed) {
-            writeDone(ch_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more), 0, 0);
+            writeDone(ch_, tds_, token::kDoneProc, static_cast<std::uint16_t>(done::kError | more),
+                      0, 0);
             return o;
         }
         writeReturnStatus(ch_, 0);
         if (handle)
-            writeReturnValue(ch_, "@handle", *handle);
-        writeDone(ch_, token::kDoneProc, more, 0, 0);
+            writeReturnValue(ch_, tds_, "@handle", *handle);
+        writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -710,9 +789,10 @@ private:
                 return o;
             ++sent;
         }
-        writeDone(ch_, token::kDoneInProc, done::kCount | done::kMore, kCmdSelect, sent);
+        writeDone(ch_, tds_, token::kDoneInProc,
+                  static_cast<std::uint16_t>(countFlag() | done::kMore), kCmdSelect, sent);
         writeReturnStatus(ch_, 0);
-        writeDone(ch_, token::kDoneProc, more, 0, 0);
+        writeDone(ch_, tds_, token::kDoneProc, more, 0, 0);
         return Outcome::Done;
     }
 
@@ -724,10 +804,10 @@ private:
         out.push_back(static_cast<char>(columns.size() & 0xFF));
         out.push_back(static_cast<char>(columns.size() >> 8));
         for (const ResultColumn& c : columns) {
-            out.append(4, '\0'); // user type
+            out.append(olderThan(tds_, kTds72) ? 2 : 4, '\0'); // user type
             out.push_back(static_cast<char>(kColumnFlags & 0xFF));
             out.push_back(static_cast<char>(kColumnFlags >> 8));
-            appendTypeInfo(out, c.type);
+            appendTypeInfo(out, c.type, tds_, c.origin);
             appendBVarchar(out, c.name);
         }
         ch_.put(out);
@@ -820,6 +900,14 @@ private:
     std::unique_ptr<DatabaseView> view_;
     bool fmtOnly_ = false;
     std::int64_t textSize_ = s_->config.textSize;
+    std::uint32_t tds_ = kTds74; // the version the login agreed on
+    // SET NOCOUNT ON: the DONE of a result still carries its row count, marked as not to be used.
+    bool noCount_ = false;
+    int tranCount_ = 0;                      // @@TRANCOUNT
+    std::uint64_t transaction_ = 0;          // the open transaction's descriptor
+    std::uint64_t nextTransaction_ = 0x1000; // far from 0 and 1, which clients take for none
+
+    std::uint16_t countFlag() const { return noCount_ ? 0 : done::kCount; }
     std::int64_t rowsInResult_ = 0;
     std::uint64_t packetsSeen_ = 0;
     std::map<std::int32_t, std::string> prepared_;

@@ -288,11 +288,44 @@ private:
             take();
             return exec(line);
         }
+        if (isKeyword(head, "begin") || isKeyword(head, "commit") || isKeyword(head, "rollback"))
+            return transaction(line, false);
+        if (isKeyword(head, "if") && peek(1).kind == Kind::Variable &&
+            equalsIgnoreCase(peek(1).value, "@@trancount") && peek(2).kind == Kind::Symbol &&
+            peek(2).value == ">" && peek(3).kind == Kind::Number && peek(3).value == "0" &&
+            (isKeyword(peek(4), "commit") || isKeyword(peek(4), "rollback"))) {
+            pos_ += 4;
+            return transaction(line, true);
+        }
         // A batch may start with a bare procedure name, which runs it.
         if (first && identifier(head))
             return exec(line);
         fail(head);
         return false;
+    }
+
+    bool transaction(int line, bool ifAny) {
+        Transaction tr;
+        tr.ifAny = ifAny;
+        const Token& head = take();
+        tr.kind = isKeyword(head, "begin")    ? Transaction::Kind::Begin
+                  : isKeyword(head, "commit") ? Transaction::Kind::Commit
+                                              : Transaction::Kind::Rollback;
+        const bool word = isKeyword(peek(), "tran") || isKeyword(peek(), "transaction");
+        if (tr.kind == Transaction::Kind::Begin && !word) {
+            fail(peek()); // a BEGIN ... END block
+            return false;
+        }
+        if (word || (tr.kind != Transaction::Kind::Begin && isKeyword(peek(), "work"))) {
+            const bool named = word;
+            take();
+            if (named && (identifier(peek()) || peek().kind == Kind::Variable))
+                take();
+        }
+        Statement& st = out_.statements.emplace_back();
+        st.line = line;
+        st.what.emplace<Transaction>(tr);
+        return true;
     }
 
     bool select(int line) {

@@ -1,9 +1,9 @@
 #pragma once
 
 // The T-SQL this server understands, parsed from a batch: SELECT * FROM <object> [alias],
-// SET <option> ..., USE <database> and EXEC <procedure> [params]. Parsing covers the whole batch
-// before anything runs, as SQL Server compiles a batch before executing it, so a syntax error
-// anywhere means that no statement of the batch runs.
+// SET <option> ..., USE <database>, EXEC <procedure> [params] and the transaction statements.
+// Parsing covers the whole batch before anything runs, as SQL Server compiles a batch before
+// executing it, so a syntax error anywhere means that no statement of the batch runs.
 
 #include "tdsserver/server.h"
 
@@ -34,6 +34,14 @@ struct UseDatabase {
     std::string database;
 };
 
+// BEGIN TRAN[SACTION], COMMIT and ROLLBACK [TRAN[SACTION] | WORK], with an optional name; also
+// "IF @@TRANCOUNT > 0 COMMIT" and "... ROLLBACK", which end a transaction only where one runs.
+struct Transaction {
+    enum class Kind { Begin, Commit, Rollback };
+    Kind kind = Kind::Begin;
+    bool ifAny = false;
+};
+
 struct ExecProcedure {
     ObjectName procedure;
     std::vector<RpcParam> params;
@@ -41,7 +49,7 @@ struct ExecProcedure {
 
 struct Statement {
     int line = 1;
-    std::variant<SelectAll, SetOption, UseDatabase, ExecProcedure> what;
+    std::variant<SelectAll, SetOption, UseDatabase, ExecProcedure, Transaction> what;
 };
 
 struct SqlError {
