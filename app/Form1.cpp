@@ -104,20 +104,37 @@ void Form1::visitHomePageByChance() {
 }
 
 db::ConnectionSettings Form1::settings() const {
-    return {Text1->text(), Text2->text(), Text3->text(), Text4->text()};
+    return wizard_.withRunChoices({Text1->text(), Text2->text(), Text3->text(), Text4->text()});
 }
 
 void Form1::next() {
-    if (wizard_.canConnect(settings()))
+    db::LoginAttempt attempt = wizard_.tryLogin(settings());
+    if (!attempt.ok && attempt.certificate && wizard_.settleTrust(this, *attempt.certificate))
+        attempt = wizard_.tryLogin(settings());
+    if (attempt.ok)
         wizard_.move(*this, wizard_.form2());
 }
 
 void Form1::testConnection() {
     pointer_->setSetting(look::Busy);
-    auto result = std::make_shared<db::ConnectionTestResult>();
-    wizard_.runDatabaseWork([result, login = settings(), timeout = wizard_.loginTimeout()](
-                                db::Progress&) { *result = db::testConnection(login, timeout); });
-    wizard_.host().showMessage(this, result->message);
+    const auto test = [this] {
+        auto result = std::make_shared<db::ConnectionTestResult>();
+        wizard_.runDatabaseWork(
+            [result, login = settings(), timeout = wizard_.loginTimeout()](db::Progress&) {
+                *result = db::testConnection(login, timeout);
+            });
+        return *result;
+    };
+    db::ConnectionTestResult result = test();
+    if (result.certificate) {
+        // The login was not sent: the user decides, and Cancel leaves the page as it was.
+        if (!wizard_.settleTrust(this, *result.certificate)) {
+            pointer_->setSetting(look::Default);
+            return;
+        }
+        result = test();
+    }
+    wizard_.host().showMessage(this, result.message);
     pointer_->setSetting(look::Default);
 }
 

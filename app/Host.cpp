@@ -34,6 +34,16 @@ bool DesktopHost::offer(QWidget* parent, const QString& text, const QString& act
     return box.clickedButton() == accept;
 }
 
+bool DesktopHost::offerRisk(QWidget* parent, const QString& text, const QString& action) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf16(kMessageTitle), text,
+                    QMessageBox::Cancel, parent);
+    QPushButton* accept = box.addButton(action, QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.setEscapeButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == accept;
+}
+
 std::optional<std::uint64_t> Host::availableMemory() {
     return CSVXML::availableMemory();
 }

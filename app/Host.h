@@ -30,6 +30,9 @@ public:
     virtual bool askYesNo(QWidget* parent, const QString& text) = 0;
     // A message box offering `action` (the default) beside Cancel. True means `action`.
     virtual bool offer(QWidget* parent, const QString& text, const QString& action) = 0;
+    // The same with Cancel the default: for a choice that lowers the protection of the login,
+    // which Enter alone never makes.
+    virtual bool offerRisk(QWidget* parent, const QString& text, const QString& action) = 0;
     // The memory the system can still give the program; nothing when it cannot be told.
     virtual std::optional<std::uint64_t> availableMemory();
     // An Open dialog; nothing when the user cancels.
@@ -49,6 +52,7 @@ public:
     void showMessage(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
     bool offer(QWidget* parent, const QString& text, const QString& action) override;
+    bool offerRisk(QWidget* parent, const QString& text, const QString& action) override;
     std::optional<QString> chooseFile(QWidget* parent, const FileDialogRequest& request) override;
     double randomUnit() override;
     void openUrl(const QUrl& url) override;

@@ -5,8 +5,11 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/Host.h"
+#include "app/ServerTrust.h"
+#include "db/Error.h"
 #include "db/Probe.h"
 #include "db/SettingsStore.h"
+#include "db/TrustedCertificates.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -40,10 +43,16 @@ Wizard::~Wizard() {
 void Wizard::start() {
     runOperation([this] {
         Form1& connection = form1();
-        if (canConnect(connection.settings()))
+        const db::LoginAttempt attempt = tryLogin(connection.settings());
+        if (attempt.ok) {
             show(form2());
-        else
-            show(connection);
+            return;
+        }
+        show(connection);
+        if (attempt.certificate && settleTrust(&connection, *attempt.certificate) &&
+            tryLogin(connection.settings()).ok) {
+            move(connection, form2());
+        }
     });
 }
 
@@ -182,12 +191,48 @@ void Wizard::runDatabaseWork(DatabaseTask::Work work,
         std::rethrow_exception(failure);
 }
 
-bool Wizard::canConnect(const db::ConnectionSettings& settings) {
-    auto works = std::make_shared<bool>(false);
-    runDatabaseWork([works, settings, timeout = loginTimeout_](db::Progress&) {
-        *works = MSSQL::CanConnect(settings, timeout);
+db::LoginAttempt Wizard::tryLogin(const db::ConnectionSettings& settings) {
+    auto attempt = std::make_shared<db::LoginAttempt>();
+    runDatabaseWork([attempt, settings, timeout = loginTimeout_](db::Progress&) {
+        *attempt = db::tryLogin(settings, db::ConnectionStringForm::MixedCase, timeout);
     });
-    return *works;
+    return *attempt;
+}
+
+bool Wizard::settleTrust(QWidget* parent, const db::CertificateCheck& check) {
+    switch (check.trust) {
+    case db::ServerTrust::NotTrusted:
+    case db::ServerTrust::PinChanged:
+        if (!host_.offerRisk(parent, trustQuestion(check), QString::fromUtf16(kTrustCertificate)))
+            return false;
+        try {
+            db::TrustedCertificates().pin(db::parseServerAddress(check.server),
+                                          check.presented->der);
+        } catch (const db::Error& e) {
+            host_.showMessage(parent, e.message());
+            return false;
+        }
+        return true;
+    case db::ServerTrust::NoEncryption:
+        if (!host_.offerRisk(parent, trustQuestion(check), QString::fromUtf16(kConnectUnencrypted)))
+            return false;
+        unencrypted_.insert(check.server);
+        return true;
+    case db::ServerTrust::TlsFailed:
+        host_.showMessage(parent, check.describe());
+        return false;
+    case db::ServerTrust::Trusted:
+    case db::ServerTrust::Pinned:
+    case db::ServerTrust::Failed:
+        break;
+    }
+    return false;
+}
+
+db::ConnectionSettings Wizard::withRunChoices(db::ConnectionSettings settings) const {
+    if (unencrypted_.contains(settings.server))
+        settings.encryption = db::Encryption::AllowUnencrypted;
+    return settings;
 }
 
 } // namespace app

@@ -3,10 +3,12 @@
 #include "app/DatabaseTask.h"
 #include "db/Connection.h"
 #include "db/ConnectionSettings.h"
+#include "db/Probe.h"
 #include "db/Progress.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -100,8 +102,13 @@ public:
     // cancelled then, and its thread is waited for when the wizard goes.
     void runDatabaseWork(DatabaseTask::Work work,
                          const std::function<void(qint64, qint64)>& onProgress = {});
-    // The silent login probe (MSSQL::CanConnect), run so.
-    bool canConnect(const db::ConnectionSettings& settings);
+    // The silent login probe (MSSQL::CanConnect), run so, with what stopped it.
+    db::LoginAttempt tryLogin(const db::ConnectionSettings& settings);
+    // A server that could not be trusted with the login: shows why and offers the way on (trust
+    // its certificate, or reach it unencrypted for this run). True when the user took it.
+    bool settleTrust(QWidget* parent, const db::CertificateCheck& check);
+    // `settings` with the choices the user made for this run only.
+    db::ConnectionSettings withRunChoices(db::ConnectionSettings settings) const;
 
     static constexpr std::chrono::milliseconds kServiceInterval{15};
 
@@ -128,6 +135,8 @@ private:
     QEventLoop* waiting_ = nullptr;
     // Work cancelled when the program ended, until its thread returns.
     std::vector<std::unique_ptr<DatabaseTask>> abandoned_;
+    // Servers the user chose to reach without encryption; forgotten when the program ends.
+    QSet<QString> unencrypted_;
 };
 
 } // namespace app

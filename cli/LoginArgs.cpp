@@ -1,7 +1,9 @@
 #include "LoginArgs.h"
 
 #include "commands.h"
+#include "db/Login.h"
 #include "db/SettingsStore.h"
+#include "db/TrustedCertificates.h"
 
 #include <csignal>
 #include <cstdio>
@@ -87,6 +89,10 @@ void addLoginOptions(QCommandLineParser& parser) {
          QCommandLineOption(QStringLiteral("password-stdin"),
                             QStringLiteral("read the password from the first line of standard "
                                            "input")),
+         QCommandLineOption(QStringLiteral("allow-unencrypted"),
+                            QStringLiteral("for this run only, log in to a server that offers no "
+                                           "encryption (the password crosses the network "
+                                           "readable)")),
          option("login-timeout", "how long to wait for the server to log us in (default 15)",
                 "SEC"),
          option("query-timeout",
@@ -103,6 +109,7 @@ bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login) {
         }
     }
     login.passwordFromStdin = parser.isSet(QStringLiteral("password-stdin"));
+    login.allowUnencrypted = parser.isSet(QStringLiteral("allow-unencrypted"));
     const std::pair<const char*, std::chrono::seconds*> timeouts[] = {
         {"login-timeout", &login.loginTimeout}, {"query-timeout", &login.queryTimeout}};
     for (const auto& [name, target] : timeouts) {
@@ -133,6 +140,9 @@ std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login, db::S
     }
     if (login.database) {
         settings.database = *login.database;
+    }
+    if (login.allowUnencrypted) {
+        settings.encryption = db::Encryption::AllowUnencrypted;
     }
     // The stored password is for the stored server and user only: never handed to another.
     const bool storedLogin = settings.server == stored.server && settings.user == stored.user;
@@ -182,6 +192,28 @@ std::optional<int> parseLoginCommand(QCommandLineParser& parser, const QStringLi
         return 2;
     }
     return readLoginOptions(parser, login) ? std::nullopt : std::optional<int>(2);
+}
+
+QString describeCertificate(const db::CertificateCheck& check) {
+    QString text = check.describe();
+    {
+        if (check.trust == db::ServerTrust::NotTrusted ||
+            check.trust == db::ServerTrust::PinChanged) {
+            text += QStringLiteral(" If you know this certificate to be the server's, trust it "
+                                   "with: tallowby-cli trust --server '%1' --fingerprint %2")
+                        .arg(check.server, db::sha256Fingerprint(check.presented->der));
+        } else if (check.trust == db::ServerTrust::NoEncryption) {
+            text += QStringLiteral(" To log in all the same, for this run only: "
+                                   "--allow-unencrypted.");
+        }
+    }
+    return text;
+}
+
+QString describeFailure(const std::exception& failure) {
+    if (const auto* refused = dynamic_cast<const db::CertificateError*>(&failure))
+        return describeCertificate(refused->check());
+    return QString::fromUtf8(failure.what());
 }
 
 std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login) {

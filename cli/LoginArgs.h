@@ -2,10 +2,12 @@
 
 #include "ConversionArgs.h"
 #include "db/ConnectionSettings.h"
+#include "db/ServerCertificate.h"
 
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <exception>
 #include <optional>
 
 namespace db {
@@ -22,13 +24,20 @@ inline constexpr const char* kLoginHelp =
     "for the wizard's own server and user it is the wizard's stored one (from the desktop's\n"
     "keyring, or its settings file where no keyring answers), and it is never sent to another\n"
     "server or user: for those it is asked for without echo when standard input is a terminal,\n"
-    "and the command fails (exit status 2) when it is not.\n";
+    "and the command fails (exit status 2) when it is not.\n"
+    "\n"
+    "The login is only ever sent encrypted, to a server whose certificate an authority this\n"
+    "computer trusts issued for its name, or that was trusted with 'tallowby-cli trust'. A server\n"
+    "that offers no encryption is refused before the login; --allow-unencrypted lets this one\n"
+    "run log in to it all the same, and the password then crosses the network readable by anyone\n"
+    "on the way.\n";
 
 struct LoginArgs {
     std::optional<QString> server;
     std::optional<QString> user;
     std::optional<QString> database;
     bool passwordFromStdin = false;
+    bool allowUnencrypted = false;
     std::chrono::seconds loginTimeout{15};
     std::chrono::seconds queryTimeout{30};
 };
@@ -42,6 +51,11 @@ bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login);
 // kLoginHelp tells. Empty, with the reason in `error`, when no password can be had.
 std::optional<db::ConnectionSettings> resolveLogin(const LoginArgs& login, db::SettingsStore& store,
                                                    QString& error);
+
+// A failure of the database, for standard error: its message, and for a certificate that is not
+// trusted the command that trusts it.
+QString describeFailure(const std::exception& failure);
+QString describeCertificate(const db::CertificateCheck& check);
 
 // resolveLogin with the user's own store; an error is printed.
 std::optional<db::ConnectionSettings> resolveLoginOrReport(const LoginArgs& login);

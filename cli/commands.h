@@ -19,6 +19,7 @@ int runExport(const QStringList& args);
 int runExtract(const QStringList& args);
 int runProbe(const QStringList& args);
 int runTables(const QStringList& args);
+int runTrust(const QStringList& args);
 
 // Writes one line to standard error, prefixed with the program's name.
 void printError(const QString& message);

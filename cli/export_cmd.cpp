@@ -224,7 +224,7 @@ int runTableCommand(const QStringList& arguments, Mode mode) {
         progress.finish(out.written());
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        printError(QString::fromUtf8(e.what()));
+        printError(describeFailure(e));
         return 1;
     }
     return 0;

@@ -1,5 +1,7 @@
 #include "TerminalProgress.h"
 #include "commands.h"
+#include "db/DriverSetup.h"
+#include "db/Error.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -14,6 +16,8 @@ constexpr std::array kCommands{
     cli::Command{"export", "write a table as XML", &cli::runExport},
     cli::Command{"probe", "test a login to the database", &cli::runProbe},
     cli::Command{"tables", "list the database's user tables", &cli::runTables},
+    cli::Command{"trust", "trust a server's certificate, list or remove those trusted",
+                 &cli::runTrust},
 };
 
 // The commands, for the program's own --help.
@@ -42,6 +46,13 @@ void cli::printError(const QString& message) {
 }
 
 int main(int argc, char** argv) {
+    // Before the application object, which may start threads of its own.
+    try {
+        db::prepareDriverEnvironment();
+    } catch (const db::Error& e) {
+        std::fprintf(stderr, "tallowby-cli: %s\n", e.what());
+        return 1;
+    }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallowby-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALLOWBY_VERSION));

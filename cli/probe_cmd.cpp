@@ -34,7 +34,10 @@ int runProbe(const QStringList& args) {
     }
     const db::ConnectionTestResult result = db::testConnection(*settings, login.loginTimeout);
     std::printf("%s\n", result.message.toLocal8Bit().constData());
-    if (!result.ok && parser.isSet(verbose)) {
+    if (result.certificate) {
+        // Not a login that failed: one that was not sent, and the user has a choice to make.
+        printError(describeCertificate(*result.certificate));
+    } else if (!result.ok && parser.isSet(verbose)) {
         printError(result.diagnostic);
     }
     return result.ok ? 0 : 1;

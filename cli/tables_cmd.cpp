@@ -40,7 +40,7 @@ int runTables(const QStringList& args) {
         }
     } catch (const std::exception& e) {
         std::fflush(stdout);
-        printError(QString::fromUtf8(e.what()));
+        printError(describeFailure(e));
         return 1;
     }
     if (std::fflush(stdout) != 0) {

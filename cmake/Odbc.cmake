@@ -27,4 +27,5 @@ file(TOUCH ${TALLOWBY_ODBCSYSINI}/odbc.ini)
 # No keyring answers in the tests (no D-Bus session at this address), so the login is kept in
 # the settings file; the keyring's own tests run in a D-Bus session of their own.
 set(TALLOWBY_ODBC_TEST_ENV "ODBCSYSINI=${TALLOWBY_ODBCSYSINI}" "TDSVER=7.4"
+    "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config"
     "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tallowby-tests")

@@ -4,6 +4,7 @@
 #include "ValueText.h"
 #include "db/ConnectionString.h"
 #include "db/Error.h"
+#include "db/Login.h"
 #include "db/ResultSet.h"
 
 #include <QByteArray>
@@ -275,8 +276,7 @@ ExtractResult ExtractTableText(const db::ConnectionSettings& settings, const db:
                                std::chrono::seconds loginTimeout,
                                std::chrono::seconds queryTimeout) {
     db::Connection connection =
-        db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::UpperCase),
-                             loginTimeout, queryTimeout);
+        db::logIn(settings, db::ConnectionStringForm::UpperCase, loginTimeout, queryTimeout);
     db::ResultSet rows = connection.query(tableQuery(table), db::ReadMode::Blocks);
     Extractor extractor(rows);
     sink.header(extractor.header());

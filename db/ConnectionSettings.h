@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/DriverSetup.h"
+
 #include <QString>
 
 namespace db {
@@ -11,6 +13,8 @@ struct ConnectionSettings {
     QString user;
     QString password;
     QString database;
+    // Not one of the values the user types or the store keeps: a choice for one run.
+    Encryption encryption = Encryption::Required;
 
     friend bool operator==(const ConnectionSettings&, const ConnectionSettings&) = default;
 };

@@ -2,7 +2,6 @@
 
 #include "db/Cancellation.h"
 #include "db/OdbcCall.h"
-#include "db/TdsVersion.h"
 
 #include <utility>
 
@@ -50,7 +49,7 @@ void Handle::release() noexcept {
 }
 
 Handle makeEnvironment() {
-    pinTdsVersion();
+
     Handle env(SQL_HANDLE_ENV, SQL_NULL_HANDLE, SQL_HANDLE_ENV);
     check(SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
                         reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(SQL_OV_ODBC3)), 0),

@@ -1,6 +1,7 @@
 #include "db/Probe.h"
 
 #include "db/Error.h"
+#include "db/Login.h"
 
 #include <exception>
 
@@ -9,10 +10,12 @@ namespace db {
 LoginAttempt tryLogin(const ConnectionSettings& settings, ConnectionStringForm form,
                       std::chrono::seconds loginTimeout) {
     try {
-        Connection::open(connectionString(settings, form), loginTimeout);
-        return {true, QString()};
+        logIn(settings, form, loginTimeout);
+        return {true, QString(), std::nullopt};
+    } catch (const CertificateError& e) {
+        return {false, e.message(), e.check()};
     } catch (const std::exception& e) {
-        return {false, QString::fromUtf8(e.what())};
+        return {false, QString::fromUtf8(e.what()), std::nullopt};
     }
 }
 
@@ -20,7 +23,7 @@ ConnectionTestResult testConnection(const ConnectionSettings& settings,
                                     std::chrono::seconds loginTimeout) {
     const LoginAttempt attempt = tryLogin(settings, ConnectionStringForm::UpperCase, loginTimeout);
     return {attempt.ok, QString::fromUtf16(attempt.ok ? kConnectionSuccessful : kCouldNotConnect),
-            attempt.diagnostic};
+            attempt.diagnostic, attempt.certificate};
 }
 
 QString helpMessage() {

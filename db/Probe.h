@@ -3,9 +3,11 @@
 #include "db/Connection.h"
 #include "db/ConnectionSettings.h"
 #include "db/ConnectionString.h"
+#include "db/ServerCertificate.h"
 
 #include <QString>
 #include <chrono>
+#include <optional>
 
 namespace db {
 
@@ -13,6 +15,8 @@ namespace db {
 struct LoginAttempt {
     bool ok = false;
     QString diagnostic; // why it failed, in the driver's words; empty on success
+    // Set when the login was not sent because the server could not be trusted with it.
+    std::optional<CertificateCheck> certificate;
 };
 
 // Opens a connection with `settings` in the given form of the connection string and lets it go
@@ -33,6 +37,7 @@ struct ConnectionTestResult {
     bool ok = false;
     QString message;
     QString diagnostic;
+    std::optional<CertificateCheck> certificate;
 };
 ConnectionTestResult testConnection(const ConnectionSettings& settings,
                                     std::chrono::seconds loginTimeout = kDefaultLoginTimeout);

@@ -2,6 +2,7 @@
 
 #include "db/ConnectionString.h"
 #include "db/Error.h"
+#include "db/Login.h"
 
 #include <QHash>
 #include <algorithm>
@@ -41,8 +42,7 @@ void walkTables(const db::ConnectionSettings& settings, db::Progress& progress,
                 std::chrono::seconds loginTimeout, std::chrono::seconds queryTimeout,
                 const Opened& opened, const Take& take) {
     db::Connection connection =
-        db::Connection::open(db::connectionString(settings, db::ConnectionStringForm::MixedCase),
-                             loginTimeout, queryTimeout);
+        db::logIn(settings, db::ConnectionStringForm::MixedCase, loginTimeout, queryTimeout);
     db::ResultSet rows = connection.tables();
 
     // Found by name, as ODBC names the catalogue's columns, and read in column order, which is

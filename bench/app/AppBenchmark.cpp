@@ -24,12 +24,17 @@
 #include "Measuring.h"
 #include "Scenarios.h"
 #include "db/ConnectionSettings.h"
+#include "db/DriverSetup.h"
+#include "db/TrustedCertificates.h"
 
 #include <QApplication>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <tdsserver/certificate.h>
 #include <tdsserver/server.h>
 #include <unistd.h>
 
@@ -88,6 +93,13 @@ int main(int argc, char* argv[]) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("ODBCSYSINI", TALLOWBY_ODBCSYSINI, 0);
     setenv("TDSVER", "7.4", 0);
+    // The certificates the benchmark trusts, and the driver's configuration, stay in its work
+    // folder; the driver's environment is set before the application starts any thread.
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--work") == 0)
+            setenv("XDG_CONFIG_HOME", (std::string(argv[i + 1]) + "/wizard").c_str(), 1);
+    }
+    db::prepareDriverEnvironment();
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -99,12 +111,24 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     try {
-        tdsserver::Server server;
+        const tdsserver::Certificate certificate = tdsserver::makeLocalhostCertificate();
+        tdsserver::Config config;
+        config.certificatePem = certificate.certificatePem;
+        config.privateKeyPem = certificate.privateKeyPem;
+        tdsserver::Server server(config);
         server.addDatabase("bench", options->data.toStdString());
         const std::uint16_t port = server.start();
         const db::ConnectionSettings login{QStringLiteral("127.0.0.1,%1").arg(port),
                                            QStringLiteral("demo"), QStringLiteral("demo"),
                                            QStringLiteral("bench")};
+        // The user trusted the server's certificate, in the wizard's settings and the command
+        // line's.
+        const QByteArray der =
+            db::derFromPem(QByteArray::fromStdString(certificate.certificatePem));
+        for (const QString& folder : {db::TrustedCertificates::defaultFolder(),
+                                      db::TrustedCertificates::folderBeside(
+                                          options->work + QStringLiteral("/cli/Quorvane.conf"))})
+            db::TrustedCertificates(folder).pin(db::parseServerAddress(login.server), der);
         std::printf("Tallowby wizard benchmark: %lld rows x 8 columns, %s, offscreen, server in "
                     "this process on 127.0.0.1:%u\n",
                     options->rows,

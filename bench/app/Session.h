@@ -37,6 +37,10 @@ public:
         messages.push_back(text);
         return false;
     }
+    bool offerRisk(QWidget*, const QString& text, const QString&) override {
+        messages.push_back(text);
+        return false;
+    }
     std::optional<QString> chooseFile(QWidget*, const app::FileDialogRequest&) override {
         return std::nullopt;
     }

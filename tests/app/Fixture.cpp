@@ -34,6 +34,12 @@ bool RecordingHost::offer(QWidget*, const QString& text, const QString& action) 
     return takeOffer;
 }
 
+bool RecordingHost::offerRisk(QWidget*, const QString& text, const QString& action) {
+    risks.push_back(text);
+    risks.push_back(action);
+    return takeRisk;
+}
+
 std::optional<QString> RecordingHost::chooseFile(QWidget*, const app::FileDialogRequest& request) {
     dialogs.push_back(request);
     if (dialogAnswers.empty())

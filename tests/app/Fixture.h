@@ -28,6 +28,7 @@ public:
     void showMessage(QWidget* parent, const QString& text) override;
     bool askYesNo(QWidget* parent, const QString& text) override;
     bool offer(QWidget* parent, const QString& text, const QString& action) override;
+    bool offerRisk(QWidget* parent, const QString& text, const QString& action) override;
     std::optional<std::uint64_t> availableMemory() override { return memory; }
     std::optional<QString> chooseFile(QWidget* parent,
                                       const app::FileDialogRequest& request) override;
@@ -42,6 +43,8 @@ public:
     std::vector<QString> offers; // text, then the offered action
     bool takeOffer = false;
     std::function<void()> duringOffer;
+    std::vector<QString> risks; // text, then the offered action
+    bool takeRisk = false;
     std::optional<std::uint64_t> memory = std::uint64_t{1} << 40;
     std::vector<app::FileDialogRequest> dialogs;
     std::deque<QString> dialogAnswers; // none left, or a null string: cancelled

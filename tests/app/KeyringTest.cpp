@@ -31,6 +31,9 @@ protected:
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
             << "run through in-keyring-session";
         WizardTest::SetUp();
+        // The command line below reads its settings, and so its trusted certificates, there.
+        trustServerIn(db::TrustedCertificates(db::TrustedCertificates::folderBeside(
+            folder.filePath(QStringLiteral("Quorvane.conf")))));
     }
 
     db::ConnectionSettings secretLogin() const {
@@ -153,9 +156,14 @@ TEST_F(KeyringTest, TheCommandLineSendsTheStoredPasswordOnlyToItsOwnServer) {
     ASSERT_FALSE(server.logins().empty());
     EXPECT_EQ(server.logins().back().password, kSecret.toStdString());
 
-    tdsserver::Server other(withSecret());
+    tdsserver::Config otherConfig = withSecret();
+    withCertificate(otherConfig);
+    tdsserver::Server other(otherConfig);
     other.addDatabase("shop", ":memory:");
     const QString elsewhere = QStringLiteral("127.0.0.1,%1").arg(other.start());
+    db::TrustedCertificates(
+        db::TrustedCertificates::folderBeside(folder.filePath(QStringLiteral("Quorvane.conf"))))
+        .pin(db::parseServerAddress(elsewhere), derOf(otherConfig.certificatePem));
     r = runCli({QStringLiteral("probe"), QStringLiteral("--server"), elsewhere}, {},
                cliEnvironment());
     EXPECT_EQ(r.exitCode, 2);

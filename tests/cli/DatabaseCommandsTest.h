@@ -54,6 +54,12 @@ inline std::vector<std::vector<std::string>> readValues(const QByteArray& xml, b
 // their own settings folder so that the wizard's stored login is whatever the test writes there.
 class DatabaseCommandsTest : public ServerTest {
 protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        trustServerIn(db::TrustedCertificates(db::TrustedCertificates::folderBeside(
+            config.filePath(QStringLiteral("Quorvane.conf")))));
+    }
+
     QProcessEnvironment environment(const char* password) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());

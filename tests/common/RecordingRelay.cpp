@@ -128,3 +128,30 @@ void RecordingRelay::pump(int client) {
     ::close(client);
     ::close(server);
 }
+
+std::string utf16le(std::string_view ascii) {
+    std::string out;
+    for (const char c : ascii) {
+        out.push_back(c);
+        out.push_back('\0');
+    }
+    return out;
+}
+
+bool holdsPassword(const std::string& bytes, std::string_view password) {
+    const std::string plain = utf16le(password);
+    std::string scrambled = plain;
+    for (char& c : scrambled) {
+        const auto b = static_cast<unsigned char>(c);
+        c = static_cast<char>((((b << 4) | (b >> 4)) & 0xFF) ^ 0xA5);
+    }
+    return bytes.find(plain) != std::string::npos || bytes.find(scrambled) != std::string::npos;
+}
+
+QString directConnectionString(std::uint16_t port, const QString& database, const QString& user,
+                               const QString& password, const char* encryption) {
+    return QStringLiteral("DRIVER={SQL Server};SERVER=127.0.0.1,%1;DATABASE=%2;UID=%3;PWD={%4};"
+                          "ENCRYPTION=%5;")
+        .arg(port)
+        .arg(database, user, password, QLatin1String(encryption));
+}

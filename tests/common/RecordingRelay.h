@@ -3,13 +3,28 @@
 // A relay between a client and the test server that keeps a copy of what passes, to show what a
 // listener on the network would see: whether a password or a query crosses it in clear.
 
+#include <QString>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <list>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+
+// A connection string naming the server on 127.0.0.1 directly, so that the driver reads no
+// configuration file and does as the ENCRYPTION key alone says (without checking any
+// certificate): for the tests of the server's own side of each setting.
+QString directConnectionString(std::uint16_t port, const QString& database, const QString& user,
+                               const QString& password, const char* encryption = "request");
+
+// Text as UTF-16LE, the encoding of every string in a login.
+std::string utf16le(std::string_view ascii);
+
+// Whether `bytes` hold `password` in a form a listener could read it in: as LOGIN7 carries it
+// (UTF-16LE, each byte's halves swapped, then XOR 0xA5), or as plain UTF-16LE.
+bool holdsPassword(const std::string& bytes, std::string_view password);
 
 class RecordingRelay {
 public:

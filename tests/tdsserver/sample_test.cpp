@@ -3,7 +3,6 @@
 
 #include "RecordingRelay.h"
 #include "db/Connection.h"
-#include "db/ConnectionString.h"
 
 #include <chrono>
 #include <cstdio>
@@ -90,11 +89,9 @@ TEST(DemoServer, ServesTheFolderAndStopsCleanlyOnSignals) {
         EXPECT_TRUE(gotLine);
         EXPECT_EQ(std::sscanf(line, "Listening on 127.0.0.1:%u", &port), 1) << line;
         if (port != 0) {
-            const db::ConnectionSettings login{QStringLiteral("127.0.0.1,%1").arg(port),
-                                               QStringLiteral("u"), QStringLiteral("p w"),
-                                               QStringLiteral("demo")};
             db::Connection c = db::Connection::open(
-                db::connectionString(login, db::ConnectionStringForm::UpperCase),
+                directConnectionString(std::uint16_t(port), QStringLiteral("demo"),
+                                       QStringLiteral("u"), QStringLiteral("p w")),
                 std::chrono::seconds(5));
             EXPECT_EQ(readAll(c.query(QStringLiteral("SELECT * FROM [Customers]"))).size(), 10u);
             std::vector<std::string> listed;
@@ -175,11 +172,8 @@ struct DemoProcess {
 };
 
 QString demoLogin(std::uint16_t port, const char* encryption) {
-    const db::ConnectionSettings login{QStringLiteral("127.0.0.1,%1").arg(port),
-                                       QStringLiteral("demo"), QStringLiteral("demo"),
-                                       QStringLiteral("demo")};
-    return db::connectionString(login, db::ConnectionStringForm::UpperCase) +
-           QStringLiteral("ENCRYPTION=%1;").arg(QLatin1String(encryption));
+    return directConnectionString(port, QStringLiteral("demo"), QStringLiteral("demo"),
+                                  QStringLiteral("demo"), encryption);
 }
 
 } // namespace

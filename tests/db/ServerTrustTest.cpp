@@ -1,0 +1,162 @@
+#include "Printers.h"
+#include "RecordingRelay.h"
+#include "TestServer.h"
+#include "db/Login.h"
+#include "db/Probe.h"
+#include "db/TrustedCertificates.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <tdsserver/certificate.h>
+
+namespace {
+
+using db::ServerTrust;
+using Encryption = tdsserver::Config::Encryption;
+
+tdsserver::Certificate certificateFor(const std::string& name,
+                                      const tdsserver::Certificate* ca = nullptr) {
+    tdsserver::CertificateRequest request;
+    request.commonName = name;
+    request.dnsNames = {name};
+    request.issuer = ca;
+    return tdsserver::makeCertificate(request);
+}
+
+// Every login goes through a relay that keeps what the client sent, as a listener on the
+// network would see it. The password is long and unusual, so that it cannot turn up by chance.
+class ServerTrustTest : public ServerTest {
+protected:
+    static constexpr const char* kPassword = "Tallowby-Secret-4711!";
+
+    explicit ServerTrustTest(tdsserver::Config config = {})
+        : ServerTest(withPassword(std::move(config))) {}
+
+    static tdsserver::Config withPassword(tdsserver::Config config) {
+        config.password = kPassword;
+        return config;
+    }
+
+    void SetUp() override {
+        ServerTest::SetUp();
+        relay.emplace(port);
+        untrust();
+    }
+
+    db::ConnectionSettings viaRelay() const {
+        db::ConnectionSettings settings = login();
+        settings.server = QStringLiteral("127.0.0.1,%1").arg(relay->port());
+        settings.password = u(kPassword);
+        return settings;
+    }
+    db::ServerAddress relayAddress() const { return db::parseServerAddress(viaRelay().server); }
+    void untrust() { db::TrustedCertificates().remove(relayAddress()); }
+    void trust(const std::string& pem) {
+        db::TrustedCertificates().pin(relayAddress(), derOf(pem));
+    }
+
+    bool passwordCrossedTheWire() const { return holdsPassword(relay->clientBytes(), kPassword); }
+
+    // The login is refused before it is sent, for the reason given.
+    db::CertificateCheck refusal(ServerTrust expected) {
+        try {
+            db::logIn(viaRelay(), db::ConnectionStringForm::MixedCase, kShortTimeout);
+            ADD_FAILURE() << "the login went through";
+        } catch (const db::CertificateError& e) {
+            EXPECT_EQ(e.check().trust, expected) << e.message().toStdString();
+            EXPECT_TRUE(server.logins().empty());
+            EXPECT_FALSE(passwordCrossedTheWire());
+            return e.check();
+        }
+        return {};
+    }
+
+    std::optional<RecordingRelay> relay;
+};
+
+TEST_F(ServerTrustTest, TrustedCertificateLogsInAndNothingOfThePasswordCrossesInClear) {
+    trust(testCertificate().certificatePem);
+    sql("CREATE TABLE t (a int); INSERT INTO t VALUES (1);");
+    for (auto form : {db::ConnectionStringForm::MixedCase, db::ConnectionStringForm::UpperCase})
+        EXPECT_NO_THROW(db::logIn(viaRelay(), form, kShortTimeout).query(u("SELECT * FROM [t]")));
+    ASSERT_EQ(server.logins().size(), 2u);
+    EXPECT_TRUE(server.logins()[0].encrypted);
+    EXPECT_FALSE(passwordCrossedTheWire());
+}
+
+// A certificate of any other name, or one the user has not trusted, is never sent the login;
+// the reason names what is wrong, and the fingerprint is the one OpenSSL prints for it.
+TEST_F(ServerTrustTest, UntrustedCertificateIsRefusedBeforeTheLoginWithItsFingerprint) {
+    const tdsserver::Certificate evil = certificateFor("evil.example");
+    server.setCertificate(evil.certificatePem, evil.privateKeyPem);
+    const db::CertificateCheck check = refusal(ServerTrust::NotTrusted);
+    ASSERT_TRUE(check.presented.has_value());
+    EXPECT_THAT(check.reasons.join(u'|').toStdString(),
+                testing::AllOf(testing::HasSubstr("self-signed"),
+                               testing::HasSubstr("another name than \"127.0.0.1\"")));
+    EXPECT_THAT(check.presented->subject.toStdString(), testing::HasSubstr("CN=evil.example"));
+
+    QTemporaryDir folder;
+    QFile pem(folder.filePath(u("server.pem")));
+    ASSERT_TRUE(pem.open(QIODevice::WriteOnly));
+    pem.write(evil.certificatePem.c_str());
+    pem.close();
+    QProcess openssl;
+    openssl.start(u("openssl"), {u("x509"), u("-noout"), u("-fingerprint"), u("-sha256"), u("-in"),
+                                 pem.fileName()});
+    ASSERT_TRUE(openssl.waitForFinished(10000));
+    const QString printed = QString::fromLatin1(openssl.readAllStandardOutput()).trimmed();
+    EXPECT_EQ(printed.section(u'=', 1), db::sha256Fingerprint(check.presented->der).mid(7));
+    EXPECT_THAT(check.describe().toStdString(),
+                testing::HasSubstr(db::sha256Fingerprint(check.presented->der).toStdString()));
+
+    // Trusting that very certificate for this server lets the login through.
+    trust(evil.certificatePem);
+    EXPECT_NO_THROW(db::logIn(viaRelay(), db::ConnectionStringForm::MixedCase, kShortTimeout));
+    EXPECT_FALSE(passwordCrossedTheWire());
+}
+
+TEST_F(ServerTrustTest, CertificateOfAnUntrustedAuthorityIsRefused) {
+    tdsserver::CertificateRequest authority;
+    authority.commonName = "Tallowby Test Authority";
+    authority.isCa = true;
+    const tdsserver::Certificate ca = tdsserver::makeCertificate(authority);
+    const tdsserver::Certificate signed_ = certificateFor("127.0.0.1", &ca);
+    server.setCertificate(signed_.certificatePem, signed_.privateKeyPem);
+    const db::CertificateCheck check = refusal(ServerTrust::NotTrusted);
+    EXPECT_THAT(check.reasons.join(u'|').toStdString(),
+                testing::HasSubstr("an authority this computer does not trust"));
+}
+
+TEST_F(ServerTrustTest, ChangedCertificateIsRefusedAndReportedWithBothFingerprints) {
+    trust(testCertificate().certificatePem);
+    const tdsserver::Certificate other = certificateFor("localhost");
+    server.setCertificate(other.certificatePem, other.privateKeyPem);
+    const db::CertificateCheck check = refusal(ServerTrust::PinChanged);
+    ASSERT_TRUE(check.pinned && check.presented);
+    EXPECT_EQ(check.pinned->der, derOf(testCertificate().certificatePem));
+    EXPECT_EQ(check.presented->der, derOf(other.certificatePem));
+    EXPECT_THAT(
+        check.describe().toStdString(),
+        testing::AllOf(testing::HasSubstr("changed since it was trusted"),
+                       testing::HasSubstr(db::sha256Fingerprint(check.pinned->der).toStdString())));
+}
+
+class UnencryptedServerTest : public ServerTrustTest {
+protected:
+    UnencryptedServerTest()
+        : ServerTrustTest(tdsserver::Config{.encryption = Encryption::None, .log = {}}) {}
+};
+
+// A server without encryption is refused before the login, unless the user allowed it for
+// this run; then the password crosses in clear, which shows that the relay would have seen it.
+TEST_F(UnencryptedServerTest, IsRefusedUnlessAllowedForTheRun) {
+    const db::CertificateCheck check = refusal(ServerTrust::NoEncryption);
+    EXPECT_THAT(check.describe().toStdString(), testing::HasSubstr("offers no encryption"));
+    db::ConnectionSettings allowed = viaRelay();
+    allowed.encryption = db::Encryption::AllowUnencrypted;
+    EXPECT_NO_THROW(db::logIn(allowed, db::ConnectionStringForm::UpperCase, kShortTimeout));
+    EXPECT_TRUE(passwordCrossedTheWire());
+}
+
+} // namespace
