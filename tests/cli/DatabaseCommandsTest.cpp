@@ -133,3 +133,74 @@ TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
 }
 
 } // namespace
+
+namespace {
+
+// A certificate the user has not trusted: every command refuses before the login, says why and
+// how to trust it; `trust` pins it only when the fingerprint given is the server's, lists it and
+// removes it.
+TEST_F(DatabaseCommandsTest, UntrustedCertificateIsRefusedUntilTrustedByItsFingerprint) {
+    const db::TrustedCertificates pins(
+        db::TrustedCertificates::folderBeside(config.filePath(QStringLiteral("Quorvane.conf"))));
+    pins.remove(db::parseServerAddress(address()));
+    const QString fingerprint = db::sha256Fingerprint(derOf(certificatePem));
+
+    CliResult r = runCli(loginArgs("tables"), {}, environment());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("is not trusted: it is self-signed")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains(
+        (u("tallowby-cli trust --server '") + address() + u("' --fingerprint ") + fingerprint)
+            .toUtf8()))
+        << r.err.constData();
+    r = runCli(loginArgs("probe"), {}, environment());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(fingerprint.toUtf8())) << r.err.constData();
+    EXPECT_TRUE(server.logins().empty());
+
+    const QStringList trust{u("trust"), u("--server"), address()};
+    r = runCli(trust, {}, environment());
+    EXPECT_EQ(r.exitCode, 2) << "no terminal to ask on, and no fingerprint";
+    r = runCli(trust +
+                   QStringList{u("--fingerprint"), db::sha256Fingerprint(QByteArray("another"))},
+               {}, environment());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("not the one given")) << r.err.constData();
+    EXPECT_FALSE(pins.find(db::parseServerAddress(address())).has_value());
+
+    QString bare = fingerprint.mid(7).toLower();
+    bare.remove(u':');
+    r = runCli(trust + QStringList{u("--fingerprint"), bare}, {}, environment());
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    r = runCli({u("trust"), u("--list")}, {}, environment());
+    EXPECT_EQ(r.out, (address() + u' ' + fingerprint + u'\n').toUtf8());
+    r = runCli(loginArgs("tables"), {}, environment());
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+
+    r = runCli(trust + QStringList{u("--remove")}, {}, environment());
+    EXPECT_EQ(r.exitCode, 0);
+    r = runCli(trust + QStringList{u("--remove")}, {}, environment());
+    EXPECT_EQ(r.exitCode, 1);
+    r = runCli(loginArgs("tables"), {}, environment());
+    EXPECT_EQ(r.exitCode, 1);
+}
+
+// A server without encryption gets no login unless this run allows it.
+TEST_F(DatabaseCommandsTest, ServerWithoutEncryptionNeedsAllowUnencrypted) {
+    tdsserver::Server clear(
+        tdsserver::Config{.encryption = tdsserver::Config::Encryption::None, .log = {}});
+    clear.addDatabase("shop", ":memory:");
+    const QString elsewhere = QStringLiteral("127.0.0.1,%1").arg(clear.start());
+    const QStringList probe{u("probe"), u("--server"),   elsewhere, u("--user"),
+                            u("demo"),  u("--database"), u("shop"), u("--login-timeout=5")};
+    CliResult r = runCli(probe, {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("offers no encryption")) << r.err.constData();
+    EXPECT_TRUE(r.err.contains("--allow-unencrypted")) << r.err.constData();
+    EXPECT_TRUE(clear.logins().empty());
+    r = runCli(probe + QStringList{u("--allow-unencrypted")}, {}, environment("demo"));
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(clear.logins().size(), 1u);
+    clear.stop();
+}
+
+} // namespace
