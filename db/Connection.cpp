@@ -1,6 +1,7 @@
 #include "db/Connection.h"
 
 #include "db/Cancellation.h"
+#include "db/Error.h"
 #include "db/OdbcCall.h"
 #include "db/OdbcHandles.h"
 
@@ -30,7 +31,9 @@ void limitWaits(SQLHSTMT stmt, SQLULEN seconds) {
 // A session may start with a small text size (a server's configured default, or a login
 // trigger's SET TEXTSIZE), and SQL Server then cuts every text, ntext, image and (max) value to
 // it without a word. The largest is set at every connection, as Microsoft's own drivers do, so
-// that a value always comes whole. Only SQL Server knows the statement.
+// that a value always comes whole; and the size in force is read back, so that a server that still
+// holds the session to a smaller one is an error here rather than values cut short later. Only
+// SQL Server knows the statements.
 void allowWholeLongValues(SQLHDBC dbc, SQLULEN queryTimeoutSeconds) {
     char dbms[128] = {};
     SQLSMALLINT length = 0;
@@ -42,10 +45,30 @@ void allowWholeLongValues(SQLHDBC dbc, SQLULEN queryTimeoutSeconds) {
     statement.watchForCancel();
     SQLHSTMT stmt = statement.get();
     limitWaits(stmt, queryTimeoutSeconds);
-    QString text = QStringLiteral("SET TEXTSIZE 2147483647");
+    QString text = QStringLiteral("SET TEXTSIZE 2147483647; SELECT @@TEXTSIZE");
     detail::checkWait(
         SQLExecDirectW(stmt, reinterpret_cast<SQLWCHAR*>(text.data()), SQLINTEGER(text.size())),
         stmt, queryTimeoutSeconds, "setting the text size");
+    SQLSMALLINT columns = 0;
+    check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "setting the text size");
+    while (columns == 0) {
+        const SQLRETURN rc = detail::checkWait(SQLMoreResults(stmt), stmt, queryTimeoutSeconds,
+                                               "setting the text size");
+        if (rc == SQL_NO_DATA)
+            throw Error(QStringLiteral("The server did not tell the text size of the session."));
+        check(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "setting the text size");
+    }
+    SQLINTEGER size = 0;
+    SQLLEN indicator = 0;
+    detail::checkWait(SQLFetch(stmt), stmt, queryTimeoutSeconds, "setting the text size");
+    check(SQLGetData(stmt, 1, SQL_C_SLONG, &size, sizeof size, &indicator), SQL_HANDLE_STMT, stmt,
+          "setting the text size");
+    if (size < 2147483647) {
+        throw Error(QStringLiteral("The server holds this session to a text size of %1 bytes: it "
+                                   "would cut every longer text, ntext, image or (max) value "
+                                   "short, so nothing is read.")
+                        .arg(size));
+    }
 }
 
 } // namespace

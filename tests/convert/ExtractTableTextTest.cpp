@@ -161,7 +161,8 @@ TEST_F(ExtractTest, ServesBeforeEveryRowAndAThrowAbandonsTheExtraction) {
     EXPECT_TRUE(progress.ended);
     // The connection's text size, then the one query.
     EXPECT_EQ(server.batches(),
-              (std::vector<std::string>{"SET TEXTSIZE 2147483647", "SELECT * FROM [dbo].[T];"}));
+              (std::vector<std::string>{"SET TEXTSIZE 2147483647; SELECT @@TEXTSIZE",
+                                        "SELECT * FROM [dbo].[T];"}));
 }
 
 // Rows read in blocks give what the row-by-row read gives: several blocks and a partial last one,
@@ -415,6 +416,17 @@ TEST_F(SmallTextSize, LongValuesOfEachKindComeWhole) {
     EXPECT_EQ(other.text(1)->size(), 50);
     EXPECT_EQ(other.bytes(2)->size(), 100);
     EXPECT_EQ(other.text(3)->size(), 100007);
+}
+
+// A server that keeps its session's small text size whatever the client sets would cut long
+// values short without a word: the connection is refused instead, before any value is read.
+TEST_F(SmallTextSize, ServerThatHoldsItsTextSizeIsAnErrorNotShortValues) {
+    sql("CREATE TABLE L (V [varchar(max)]); INSERT INTO L VALUES (printf('%05000d', 7));");
+    server.holdTextSize(true);
+    EXPECT_THAT([&] { (void)CSVXML::ExtractTableText(login(), dbo("L")); },
+                throwsWith<db::Error>("holds this session to a text size of 4096 bytes"));
+    server.holdTextSize(false);
+    EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("L")), "V\r\n" + std::string(4999, '0') + "7");
 }
 
 } // namespace

@@ -179,6 +179,10 @@ void Server::setCertificate(const std::string& certificatePem, const std::string
     state_->tls = std::move(context);
 }
 
+void Server::holdTextSize(bool hold) {
+    state_->holdTextSize = hold;
+}
+
 void Server::refuseLogins(bool refuse) {
     state_->refuseLogins = refuse;
 }

@@ -321,6 +321,8 @@ private:
             Outcome outcome = Outcome::Done;
             if (const auto* sel = std::get_if<SelectAll>(&st.what))
                 outcome = runSelect(*sel, st.line, doneToken, more);
+            else if (std::holds_alternative<SelectVariable>(st.what))
+                outcome = runSelectTextSize(doneToken, more);
             else if (const auto* set = std::get_if<SetOption>(&st.what))
                 outcome = runSet(*set, st.line, doneToken, more);
             else if (const auto* use = std::get_if<UseDatabase>(&st.what))
@@ -364,7 +366,10 @@ private:
                           doneToken, more);
                 return Outcome::Failed;
             }
-            textSize_ = n == 0 ? 4096 : n == -1 ? Config::kUnlimitedTextSize : n;
+            // A server that holds its sessions to a text size (the fault) takes the statement
+            // and keeps its size.
+            if (!s_->holdTextSize)
+                textSize_ = n == 0 ? 4096 : n == -1 ? Config::kUnlimitedTextSize : n;
         }
         writeDone(ch_, tds_, doneToken, more, 0, 0);
         return Outcome::Done;
@@ -566,6 +571,22 @@ private:
         }
         writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(countFlag() | more), kCmdSelect,
                   rows);
+        return Outcome::Done;
+    }
+
+    // One row, one unnamed int column: the session's text size. A setting of the session, not
+    // data: the faults of results leave it alone.
+    Outcome runSelectTextSize(std::uint8_t doneToken, std::uint16_t more) {
+        const std::vector<ResultColumn> columns{{"", columnTypeFor("int"), {}}};
+        writeColumns(columns, false);
+        std::string& out = ch_.buffer();
+        out.push_back(static_cast<char>(token::kRow));
+        Value v;
+        v.kind = Value::Kind::Integer;
+        v.integer = textSize_;
+        appendValue(out, columns[0].type, v, ValueContext{textSize_, tds_, 0, 0});
+        writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(countFlag() | more), kCmdSelect,
+                  1);
         return Outcome::Done;
     }
 
@@ -798,7 +819,8 @@ private:
 
     // ---- result streaming -------------------------------------------------------------------
 
-    void writeColumns(const std::vector<ResultColumn>& columns) {
+    // `faults`: the test's faults apply from here on (not to a session's own settings).
+    void writeColumns(const std::vector<ResultColumn>& columns, bool faults = true) {
         std::string out;
         out.push_back(static_cast<char>(token::kColMetadata));
         out.push_back(static_cast<char>(columns.size() & 0xFF));
@@ -812,7 +834,8 @@ private:
         }
         ch_.put(out);
         rowsInResult_ = 0;
-        checkDrop();
+        if (faults)
+            checkDrop();
     }
 
     // Applies the slow-answer fault before a result's first row.

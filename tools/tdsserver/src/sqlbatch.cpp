@@ -330,6 +330,11 @@ private:
 
     bool select(int line) {
         take();
+        if (peek().kind == Kind::Variable && equalsIgnoreCase(peek().value, "@@textsize")) {
+            take();
+            out_.statements.push_back({line, SelectVariable{"textsize"}});
+            return true;
+        }
         if (!(peek().kind == Kind::Symbol && peek().value == "*")) {
             fail(peek());
             return false;

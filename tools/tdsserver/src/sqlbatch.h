@@ -1,9 +1,10 @@
 #pragma once
 
 // The T-SQL this server understands, parsed from a batch: SELECT * FROM <object> [alias],
-// SET <option> ..., USE <database>, EXEC <procedure> [params] and the transaction statements.
-// Parsing covers the whole batch before anything runs, as SQL Server compiles a batch before
-// executing it, so a syntax error anywhere means that no statement of the batch runs.
+// SELECT @@TEXTSIZE, SET <option> ..., USE <database>, EXEC <procedure> [params] and the
+// transaction statements. Parsing covers the whole batch before anything runs, as SQL Server
+// compiles a batch before executing it, so a syntax error anywhere means that no statement of the
+// batch runs.
 
 #include "tdsserver/server.h"
 
@@ -23,6 +24,11 @@ struct ObjectName {
 
 struct SelectAll {
     ObjectName table;
+};
+
+// SELECT @@TEXTSIZE (the one session variable asked for on its own).
+struct SelectVariable {
+    std::string name; // lower case, without "@@"
 };
 
 struct SetOption {
@@ -49,7 +55,8 @@ struct ExecProcedure {
 
 struct Statement {
     int line = 1;
-    std::variant<SelectAll, SetOption, UseDatabase, ExecProcedure, Transaction> what;
+    std::variant<SelectAll, SelectVariable, SetOption, UseDatabase, ExecProcedure, Transaction>
+        what;
 };
 
 struct SqlError {

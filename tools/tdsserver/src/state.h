@@ -27,6 +27,7 @@ struct Server::State {
     Databases databases;
 
     std::atomic<bool> refuseLogins{false};
+    std::atomic<bool> holdTextSize{false};
     std::atomic<bool> neverAnswer{false};
     std::atomic<std::int64_t> dropAfterRows{-1};
     std::atomic<std::int64_t> stallAfterRows{-1};

@@ -6,7 +6,7 @@
 // Server negotiates it (see Config::encryption), LOGIN7, SQL batches, RPC requests and ATTENTION. A
 // database is a SQLite database; its schemas are SQLite databases attached under the schema's name,
 // "dbo" being the main one. The server answers "SELECT * FROM [name]" and "SELECT * FROM
-// [schema].[name]" (optionally with a database prefix), SET and USE statements, and the sp_tables
+// [schema].[name]" (optionally with a database prefix), SET and USE statements, SELECT @@TEXTSIZE, and the sp_tables
 // catalogue procedure; anything else gets the error a SQL Server would send (102 syntax, 208
 // unknown object, 2812 unknown procedure).
 //
@@ -124,8 +124,12 @@ public:
     // Faults a test can switch on and off at any time.
     // Every login is answered with error 18456, whatever its user and password.
     void refuseLogins(bool refuse);
+    // Every session keeps the text size it started with: SET TEXTSIZE is taken and has no effect,
+    // as where a server's own set-up holds its sessions to one.
+    void holdTextSize(bool hold);
     // Cuts the connection once n rows of a result have been sent, after the column metadata
-    // for n = 0 (n < 0: never). Applies to every result, the catalogue's too.
+    // for n = 0 (n < 0: never). Applies to every result, the catalogue's too (not to SELECT
+    // @@TEXTSIZE, which reads a setting of the session).
     void dropAfterRows(std::int64_t n);
     // Waits this long before the first row of every result; a cancel (or a client's query
     // time-out) ends the wait.
