@@ -416,6 +416,11 @@ TEST_F(SmallTextSize, LongValuesOfEachKindComeWhole) {
     EXPECT_EQ(other.text(1)->size(), 50);
     EXPECT_EQ(other.bytes(2)->size(), 100);
     EXPECT_EQ(other.text(3)->size(), 100007);
+    other.close();
+    // The program's own read sets the largest size first: each comes whole.
+    const std::string whole = CSVXML::ExtractTableText(login(), dbo("O"));
+    EXPECT_EQ(whole.size(), std::string("T,N,I,X\r\n").size() + 100000 + 1 + 200000 + 1 +
+                                QByteArray(100000, '\0').toBase64().size() + 1 + 100007);
 }
 
 // A server that keeps its session's small text size whatever the client sets would cut long
