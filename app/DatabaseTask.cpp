@@ -80,6 +80,10 @@ void DatabaseTask::run() {
     work_ = nullptr;
 }
 
+bool DatabaseTask::running() const {
+    return thread_ && !thread_->isFinished();
+}
+
 void DatabaseTask::cancel() {
     cancellation_.cancel();
 }

@@ -37,6 +37,8 @@ public:
     void cancel();
     bool cancelled() const { return cancellation_.cancelled(); }
     bool done() const { return done_; }
+    // From start() until the work's thread has returned, whether or not finished() has come yet.
+    bool running() const;
     // Once finished() has come: what the work threw (a db::Error, or the cancellation's), or
     // null when it came to its end.
     std::exception_ptr failure() const { return failure_; }

@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <algorithm>
 
 namespace app {
 
@@ -136,6 +137,11 @@ void Wizard::endProgram() {
         return;
     }
     finish();
+}
+
+bool Wizard::leavesWorkBehind() const {
+    return std::any_of(abandoned_.begin(), abandoned_.end(),
+                       [](const std::unique_ptr<DatabaseTask>& task) { return task->running(); });
 }
 
 void Wizard::finish() {
