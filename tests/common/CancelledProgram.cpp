@@ -107,7 +107,7 @@ Outcome run(const QString& executable, Wait wait, const QString& value, const QS
         const QStringList words = line.split(QLatin1Char(' '));
         const std::chrono::nanoseconds pressed{words.value(1).toLongLong()};
         outcome.pressedWhileWaiting = words.value(2) == QLatin1String("waiting");
-        outcome.pressToEnd = std::chrono::duration_cast<std::chrono::milliseconds>(end - pressed);
+        outcome.pressToEnd = std::chrono::duration_cast<std::chrono::microseconds>(end - pressed);
         if (*outcome.pressToEnd > limit)
             outcome.ended = false;
     }

@@ -35,7 +35,7 @@ void storeSettings(const QString& folder, const db::ConnectionSettings& login,
 db::ConnectionSettings failingAtOnce(db::ConnectionSettings login);
 
 struct Outcome {
-    std::optional<std::chrono::milliseconds> pressToEnd; // none: not pressed, or not ended
+    std::optional<std::chrono::microseconds> pressToEnd; // none: not pressed
     bool pressedWhileWaiting = false;                    // not after "Next >" had come to its end
     bool ended = false;                                  // within the limit, by itself
     int exitCode = -1;
