@@ -80,8 +80,8 @@ void DatabaseTask::run() {
     work_ = nullptr;
 }
 
-bool DatabaseTask::running() const {
-    return thread_ && !thread_->isFinished();
+bool DatabaseTask::waitReturned(QDeadlineTimer deadline) const {
+    return !thread_ || thread_->wait(deadline);
 }
 
 void DatabaseTask::cancel() {

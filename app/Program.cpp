@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,7 +23,10 @@ int runProgram() {
     // login is tried, and an end of the program meanwhile ends the loop.
     QTimer::singleShot(0, QCoreApplication::instance(), [&wizard] { wizard.start(); });
     const int code = QApplication::exec();
-    if (!wizard.leavesWorkBehind())
+    // Work whose server answers the cancel returns within a few milliseconds, and the process
+    // then ends in order; this much is spent on it at most, as the user sees no window.
+    constexpr std::chrono::milliseconds kGrace{50};
+    if (!wizard.leavesWorkBehind(kGrace))
         return code;
     // Nothing of ours is being written now: the operation that ended unwound before the loop
     // did, finishing or removing its files, and the settings file is written as each value

@@ -12,6 +12,7 @@
 #include "db/TrustedCertificates.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <algorithm>
 
@@ -139,9 +140,11 @@ void Wizard::endProgram() {
     finish();
 }
 
-bool Wizard::leavesWorkBehind() const {
-    return std::any_of(abandoned_.begin(), abandoned_.end(),
-                       [](const std::unique_ptr<DatabaseTask>& task) { return task->running(); });
+bool Wizard::leavesWorkBehind(std::chrono::milliseconds grace) const {
+    const QDeadlineTimer deadline(grace);
+    return std::any_of(
+        abandoned_.begin(), abandoned_.end(),
+        [&](const std::unique_ptr<DatabaseTask>& task) { return !task->waitReturned(deadline); });
 }
 
 void Wizard::finish() {
