@@ -32,7 +32,9 @@ int runProgram() {
     // did, finishing or removing its files, and the settings file is written as each value
     // changes. Only the keyring's writes may still be under way. Then the process ends as it
     // stands: no destructor runs, none of them joins the thread in the driver (the wizard's,
-    // the application object's, the static ones of the libraries).
+    // the application object's, the static ones of the libraries). A keyring's failure meanwhile
+    // goes to standard error: no window is shown any more.
+    store.setFailureReporter({});
     store.finishWrites();
     std::fflush(nullptr);
     std::_Exit(code);

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace cancelled {
 
@@ -44,8 +45,10 @@ bool waiting = false;
 // "Cancel" on `page`, `kBeforeCancel` after now, with the moment of the press on standard
 // output (steady_clock, which every process of the machine shares), and whether the wizard
 // was still waiting then.
-void cancelSoon(QWidget* page, QWidget* cancel) {
-    QTimer::singleShot(kBeforeCancel, page, [cancel] {
+void cancelSoon(QWidget* page, QWidget* cancel, const std::function<void()>& beforePress) {
+    QTimer::singleShot(kBeforeCancel, page, [cancel, beforePress] {
+        if (beforePress)
+            beforePress();
         std::printf("pressed %lld %s\n", static_cast<long long>(now().count()),
                     waiting ? "waiting" : "idle");
         std::fflush(stdout);
@@ -54,8 +57,9 @@ void cancelSoon(QWidget* page, QWidget* cancel) {
 }
 
 // "Next >", and "Cancel" while it runs.
-void next(QWidget* page, QWidget* cancel, QWidget* next) {
-    cancelSoon(page, cancel);
+void next(QWidget* page, QWidget* cancel, QWidget* next,
+          const std::function<void()>& beforeCancel = {}) {
+    cancelSoon(page, cancel, beforeCancel);
     waiting = true;
     QTest::mouseClick(next, Qt::LeftButton);
     waiting = false;
@@ -77,15 +81,18 @@ db::ConnectionSettings failingAtOnce(db::ConnectionSettings login) {
 }
 
 Outcome run(const QString& executable, Wait wait, const QString& value, const QString& folder,
-            std::chrono::milliseconds limit) {
+            std::chrono::milliseconds limit, const QString& passwordBeforeCancel) {
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder);
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(executable,
-                {QString::fromLatin1(kChildFlag),
-                 wait == Wait::Login ? QStringLiteral("login") : QStringLiteral("rows"), value});
+    QStringList arguments{QString::fromLatin1(kChildFlag),
+                          wait == Wait::Login ? QStringLiteral("login") : QStringLiteral("rows"),
+                          value};
+    if (!passwordBeforeCancel.isNull())
+        arguments << passwordBeforeCancel;
+    child.start(executable, arguments);
     Outcome outcome;
     if (!child.waitForStarted(10'000)) {
         outcome.output = child.errorString();
@@ -116,7 +123,8 @@ Outcome run(const QString& executable, Wait wait, const QString& value, const QS
 
 int runChild(const QStringList& arguments) {
     if (arguments.size() < 4) {
-        std::fputs("usage: --run-program-and-cancel login SERVER | rows TABLE\n", stderr);
+        std::fputs("usage: --run-program-and-cancel login SERVER [PASSWORD] | rows TABLE\n",
+                   stderr);
         return 2;
     }
     const bool login = arguments[2] == QLatin1String("login");
@@ -130,7 +138,11 @@ int runChild(const QStringList& arguments) {
                 return;
             user.stop();
             page->Text1->setText(value);
-            next(page, page->Check1, page->Check3);
+            const QString password = arguments.value(4);
+            next(page, page->Check1, page->Check3, [page, password] {
+                if (!password.isNull())
+                    page->Text3->setText(password);
+            });
             return;
         }
         app::Form2* page = visiblePage<app::Form2>();

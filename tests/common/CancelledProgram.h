@@ -43,9 +43,11 @@ struct Outcome {
 };
 
 // Starts `executable` as the child, waiting at `wait` for `value` (the server or the table),
-// with XDG_CONFIG_HOME at `folder`; gives it `limit` to end after the press, then kills it.
+// with XDG_CONFIG_HOME at `folder`; gives it `limit` to end after the press, then kills it. At
+// the login, a `passwordBeforeCancel` is typed into the page's password box just before the
+// press.
 Outcome run(const QString& executable, Wait wait, const QString& value, const QString& folder,
-            std::chrono::milliseconds limit);
+            std::chrono::milliseconds limit, const QString& passwordBeforeCancel = {});
 
 // In the child: runs the program and presses its buttons. Returns the program's exit code.
 int runChild(const QStringList& arguments);
