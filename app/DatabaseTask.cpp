@@ -80,6 +80,10 @@ void DatabaseTask::run() {
     work_ = nullptr;
 }
 
+bool DatabaseTask::waitReturned(QDeadlineTimer deadline) const {
+    return !thread_ || thread_->wait(deadline);
+}
+
 void DatabaseTask::cancel() {
     cancellation_.cancel();
 }

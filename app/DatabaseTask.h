@@ -3,6 +3,7 @@
 #include "db/Cancellation.h"
 #include "db/Progress.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <atomic>
 #include <exception>
@@ -37,6 +38,9 @@ public:
     void cancel();
     bool cancelled() const { return cancellation_.cancelled(); }
     bool done() const { return done_; }
+    // Waits until the work's thread has returned or `deadline` has passed; true when it has
+    // returned (or never started), whether or not finished() has come yet.
+    bool waitReturned(QDeadlineTimer deadline) const;
     // Once finished() has come: what the work threw (a db::Error, or the cancellation's), or
     // null when it came to its end.
     std::exception_ptr failure() const { return failure_; }

@@ -12,6 +12,7 @@
 #include "output/SaveTextToFile.h"
 #include "output/TableExport.h"
 
+#include <QFile>
 #include <QLocale>
 #include <QProgressBar>
 #include <algorithm>
@@ -78,6 +79,13 @@ void saveWithoutPreview(Wizard& wizard, Page& page, const db::TableEntry& table,
                     bar.setValue(static_cast<int>(
                         db::Progress::percent(std::min<std::int64_t>(done, rows), rows)));
             });
+    } catch (const ProgramEnding&) {
+        // The work may wait in the driver until the process ends, and the process does not wait
+        // for it: the half-written file goes now. The work's own clean-up, should it come,
+        // finds it gone.
+        if (!job->out.temporaryPath().isEmpty())
+            QFile::remove(job->out.temporaryPath());
+        throw;
     } catch (const db::Error& error) {
         bar.setRange(0, 100);
         return failed(error.message()); // not committed: an old file stays as it was

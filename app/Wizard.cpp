@@ -12,7 +12,9 @@
 #include "db/TrustedCertificates.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
+#include <algorithm>
 
 namespace app {
 
@@ -136,6 +138,13 @@ void Wizard::endProgram() {
         return;
     }
     finish();
+}
+
+bool Wizard::leavesWorkBehind(std::chrono::milliseconds grace) const {
+    const QDeadlineTimer deadline(grace);
+    return std::any_of(
+        abandoned_.begin(), abandoned_.end(),
+        [&](const std::unique_ptr<DatabaseTask>& task) { return !task->waitReturned(deadline); });
 }
 
 void Wizard::finish() {

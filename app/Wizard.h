@@ -88,6 +88,11 @@ public:
 
     // "Cancel", "Exit" and closing a page.
     void endProgram();
+    // Once the program has ended: whether work cancelled at its end still waits in the driver
+    // after `grace` (a server that answers the cancel lets it return sooner), for a server that
+    // may not answer before the login's or the query's time-out. The wizard's destruction would
+    // wait for it; the process can end without (see runProgram).
+    bool leavesWorkBehind(std::chrono::milliseconds grace = {}) const;
 
     // Long operations call this between pieces of work: about every 15 ms of work it lets the
     // window system process its events, so that pages repaint and the pointer and progress

@@ -52,6 +52,10 @@ SettingsStore::SettingsStore(const QString& filePath)
       reporter_(&printToStderr) {}
 
 SettingsStore::~SettingsStore() {
+    finishWrites();
+}
+
+void SettingsStore::finishWrites() {
     keyring_->finishWrites();
 }
 

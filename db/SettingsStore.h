@@ -58,6 +58,10 @@ public:
     // An empty reporter stands for standard error.
     void setFailureReporter(FailureReporter reporter);
 
+    // Waits, a bounded time, for the keyring's writes still under way (the store's destruction
+    // does the same): for a process that ends without destroying it.
+    void finishWrites();
+
     // Why the stored password could not be read although the file says that the keyring holds
     // it (the keyring does not answer here: an SSH session without the desktop's D-Bus, say);
     // empty otherwise.

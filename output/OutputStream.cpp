@@ -51,6 +51,18 @@ bool OutputStream::open() {
         error_ = QStringLiteral("cannot write %1: %2").arg(path_, file_->errorString());
         return false;
     }
+#if defined(__linux__)
+    // QSaveFile keeps the new file's name to itself; the open descriptor tells it. Where the
+    // file system allows, the new file has no name at all until the commit (O_TMPFILE), and
+    // nothing is left to remove.
+    const QString written =
+        QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(file_->handle()));
+    if (!written.isEmpty() && QFileInfo(written).isFile() &&
+        written != QFileInfo(path_).absoluteFilePath() &&
+        written != QFileInfo(path_).canonicalFilePath()) {
+        temporaryPath_ = written;
+    }
+#endif
     return true;
 }
 

@@ -31,6 +31,12 @@ public:
     // Flushes and, for a file, commits it. Returns false and sets error() on any failure.
     bool commit();
     const QString& error() const { return error_; }
+    // Once open: the new file written beside the destination until commit() renames it over
+    // the destination; empty for standard output, for a file written in place, for a new file
+    // that has no name until the commit, or where the system does not tell the name. Its removal by
+    // another thread leaves this stream writing into a file that no folder holds any more, which is
+    // how work left behind is undone.
+    const QString& temporaryPath() const { return temporaryPath_; }
     // How many bytes have reached the destination so far (all of them once committed).
     std::int64_t written() const { return written_; }
 
@@ -48,6 +54,7 @@ private:
     qint64 writeBackFrom_ = 0;
     std::int64_t written_ = 0;
     QString error_;
+    QString temporaryPath_;
 };
 
 } // namespace CSVXML

@@ -21,6 +21,7 @@
 // (a message box, a wrong preview or file, a failed command), 2 a usage error.
 
 #include "Bench.h"
+#include "CancelledProgram.h"
 #include "Measuring.h"
 #include "Scenarios.h"
 #include "db/ConnectionSettings.h"
@@ -60,6 +61,10 @@ std::optional<Options> parse(const QStringList& arguments) {
             options.large = true;
             continue;
         }
+        if (argument == QLatin1String("--cancel")) {
+            options.cancel = true;
+            continue;
+        }
         if (!(given = value()))
             return std::nullopt;
         if (argument == QLatin1String("--data"))
@@ -78,7 +83,7 @@ std::optional<Options> parse(const QStringList& arguments) {
             return std::nullopt;
     }
     if (options.data.isEmpty() || options.work.isEmpty() || options.rows < 1 || options.reps < 1 ||
-        ((!options.capacity || options.large) && options.cli.isEmpty()))
+        ((!options.capacity || options.large) && !options.cancel && options.cli.isEmpty()))
         return std::nullopt;
     return options;
 }
@@ -101,12 +106,15 @@ int main(int argc, char* argv[]) {
     }
     db::prepareDriverEnvironment();
     QApplication application(argc, argv);
+    // The program run whole, for the "Cancel" figures (see CancelEnd.cpp).
+    if (argc >= 2 && std::strcmp(argv[1], cancelled::kChildFlag) == 0)
+        return cancelled::runChild(QCoreApplication::arguments());
     QApplication::setQuitOnLastWindowClosed(false);
 
     const std::optional<Options> options = parse(QCoreApplication::arguments());
     if (!options) {
         std::fputs("usage: bench_app --data FILE --cli PATH --work DIR --rows N [--reps N] "
-                   "[--capacity | --large]\n",
+                   "[--capacity | --large | --cancel]\n",
                    stderr);
         return 2;
     }
@@ -133,12 +141,15 @@ int main(int argc, char* argv[]) {
                     "this process on 127.0.0.1:%u\n",
                     options->rows,
                     options->capacity ? "one run of (w)"
-                                      : qPrintable(QStringLiteral("best of %1").arg(options->reps)),
+                    : options->cancel
+                        ? qPrintable(QStringLiteral("\"Cancel\", %1 rounds").arg(options->reps))
+                        : qPrintable(QStringLiteral("best of %1").arg(options->reps)),
                     unsigned{port});
         std::printf("(%ld cores, load average %s at the start)\n", sysconf(_SC_NPROCESSORS_ONLN),
                     qPrintable(loadAverage()));
         std::fflush(stdout);
-        const int status = options->large      ? runLarge(*options, login)
+        const int status = options->cancel     ? runCancelEnd(*options, login, der, server)
+                           : options->large    ? runLarge(*options, login)
                            : options->capacity ? runCapacity(*options, login)
                                                : runComparison(*options, login, server);
         std::printf("(load average %s at the end)\n", qPrintable(loadAverage()));

@@ -26,6 +26,7 @@ struct Options {
     int reps = 3;
     bool capacity = false;
     bool large = false;
+    bool cancel = false;
 };
 
 } // namespace benchapp

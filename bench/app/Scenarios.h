@@ -6,6 +6,7 @@
 #include "Bench.h"
 #include "db/ConnectionSettings.h"
 
+#include <QByteArray>
 #include <tdsserver/server.h>
 
 namespace benchapp {
@@ -19,5 +20,9 @@ int runComparison(const Options& options, const db::ConnectionSettings& login,
 int runCapacity(const Options& options, const db::ConnectionSettings& login);
 // A preview past 2 GiB, from a delimited text made here.
 int runLarge(const Options& options, const db::ConnectionSettings& login);
+// "Cancel" with the server stopped, during the login and while rows stream: the time to the end
+// of the process, the program run whole in a child process. `der` is the server's certificate.
+int runCancelEnd(const Options& options, const db::ConnectionSettings& login, const QByteArray& der,
+                 tdsserver::Server& server);
 
 } // namespace benchapp

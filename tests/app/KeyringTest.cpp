@@ -1,6 +1,7 @@
 // The password in a real Secret Service (GNOME's keyring, in the D-Bus session that
 // in-keyring-session makes for this run): never in a file, never sent to another login.
 
+#include "CancelledProgram.h"
 #include "CliRunner.h"
 #include "Fixture.h"
 #include "app/Form1.h"
@@ -118,6 +119,22 @@ TEST_F(KeyringTest, TheWizardKeepsThePasswordInTheKeyringAndNowhereElse) {
 // A store written before the keyring was used: the password moves into the keyring and out of
 // the file. Where the file cannot be rewritten, the keyring gives the password back and the
 // file keeps it, and the user is told once.
+// Typed just before "Cancel" while the login waits for a server that never answers: the
+// process ends without waiting for that login, but not before the keyring has the password.
+TEST_F(KeyringTest, APasswordTypedJustBeforeCancelIsKeptAsTheProcessEndsAtOnce) {
+    server.neverAnswer(true);
+    cancelled::storeSettings(folder.path(), cancelled::failingAtOnce(login()), address(),
+                             derOf(certificatePem));
+    const cancelled::Outcome outcome =
+        cancelled::run(QStringLiteral(TALLOWBY_PROGRAM_TESTS_PATH), cancelled::Wait::Login,
+                       address(), folder.path(), std::chrono::seconds(5), kSecret);
+    ASSERT_TRUE(outcome.pressToEnd.has_value()) << outcome.output.toStdString();
+    EXPECT_TRUE(outcome.pressedWhileWaiting) << outcome.output.toStdString();
+    EXPECT_TRUE(outcome.ended) << outcome.output.toStdString();
+    EXPECT_EQ(lookUp(storePath()), kSecret.toUtf8());
+    EXPECT_FALSE(readFile(storePath()).contains("MyPassword="));
+}
+
 TEST_F(KeyringTest, AnOlderFilesPasswordMovesIntoTheKeyring) {
     const QByteArray older = "[Brisklet]\nMyServer=s\nMyUser=u\nMyPassword=older\nMyDatabase=d\n";
     const QString moved = path("moved.conf");

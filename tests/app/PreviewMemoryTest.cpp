@@ -7,6 +7,7 @@
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
@@ -189,6 +190,29 @@ TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOld
     EXPECT_EQ(host.ends, 1);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_EQ(readFile(path("old.xml")), "old");
+}
+
+TEST_F(PreviewMemory, CancelWhileTheServerHasStoppedLeavesNoHalfWrittenFileBehind) {
+    app::Form2& tables = backWithCustomersChosen();
+    ASSERT_TRUE(writeFile(path("old.xml"), "old"));
+    saveWithoutPreviewTo("old.xml");
+    // The server stops after the first row: neither the rows nor the cancel are answered, and
+    // the work stays in the driver with its new file open.
+    host.duringOffer = [&] {
+        server.stallAfterRows(1);
+        QTimer::singleShot(300, [&] { press(tables.Check1); });
+    };
+    press(tables.Check3);
+    ASSERT_EQ(host.ends, 1);
+    EXPECT_TRUE(wizard->leavesWorkBehind());
+    // Still stopped, the work not returned (it would remove its file as it went): only the old
+    // file is there.
+    const QStringList files =
+        QDir(folder.path())
+            .entryList({QStringLiteral("old.xml*")}, QDir::Files | QDir::Hidden | QDir::System);
+    EXPECT_EQ(files, QStringList{QStringLiteral("old.xml")});
+    EXPECT_EQ(readFile(path("old.xml")), "old");
+    server.stallAfterRows(-1); // the work returns, and the wizard can go
 }
 
 } // namespace
