@@ -2,6 +2,7 @@
 
 #include "app/Host.h"
 #include "app/Wizard.h"
+#include "db/DriverSetup.h"
 #include "db/SettingsStore.h"
 
 #include <QApplication>
@@ -36,6 +37,7 @@ int runProgram() {
     // goes to standard error: no window is shown any more.
     store.setFailureReporter({});
     store.finishWrites();
+    db::removeDriverConfiguration();
     std::fflush(nullptr);
     std::_Exit(code);
 }

@@ -52,12 +52,6 @@ void removeOrphans(const QString& folder) {
     }
 }
 
-void removeConfiguration() {
-    const QString& path = configurationPath();
-    if (!path.isEmpty())
-        ::unlink(QFile::encodeName(path).constData());
-}
-
 void writeConfiguration() {
     QByteArray text = "# Written by Tallowby for this run only; it is replaced as it runs.\n";
     for (const auto& [name, section] : sections())
@@ -77,8 +71,14 @@ void prepareDriverEnvironment() {
     configurationPath() =
         folder + QStringLiteral("/freetds-%1.conf").arg(QString::number(::getpid()));
     writeConfiguration();
-    std::atexit(&removeConfiguration);
+    std::atexit(&removeDriverConfiguration);
     ::setenv("FREETDSCONF", QFile::encodeName(configurationPath()).constData(), 1);
+}
+
+void removeDriverConfiguration() {
+    const QString& path = configurationPath();
+    if (!path.isEmpty())
+        ::unlink(QFile::encodeName(path).constData());
 }
 
 QString driverConfigurationPath() {

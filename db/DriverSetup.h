@@ -15,6 +15,10 @@ namespace db {
 // protected. Throws Error when the file cannot be made.
 void prepareDriverEnvironment();
 
+// Removes the configuration file, as the program's normal end does; for an end that runs no exit
+// handlers (std::_Exit). Safe to call more than once.
+void removeDriverConfiguration();
+
 // The configuration file named by FREETDSCONF; empty before prepareDriverEnvironment.
 QString driverConfigurationPath();
 

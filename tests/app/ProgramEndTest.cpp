@@ -43,6 +43,13 @@ protected:
         EXPECT_EQ(outcome.exitCode, 0) << outcome.output.toStdString();
     }
 
+    // The driver's configuration of the child goes with it, however it ended.
+    void expectNoDriverConfigurationLeft() const {
+        const QDir driver(folder.filePath(QStringLiteral("Quorvane-driver")));
+        EXPECT_TRUE(driver.exists());
+        EXPECT_EQ(driver.entryList({QStringLiteral("freetds-*.conf")}, QDir::Files), QStringList());
+    }
+
     static constexpr std::chrono::milliseconds kLimit{2000};
     QTemporaryDir folder;
 };
@@ -66,6 +73,7 @@ TEST_F(ProgramEnd, CancelWhileRowsStreamFromAServerThatStoppedEndsTheProcess) {
     server.stallAfterRows(1000);
     expectEndedAtOnce(cancelledAt(Wait::Rows, QStringLiteral("Big"), login()));
     server.stallAfterRows(-1);
+    expectNoDriverConfigurationLeft();
 }
 
 TEST_F(ProgramEnd, CancelWhileTheServerAnswersTheCancelEndsTheProcessToo) {
@@ -73,6 +81,7 @@ TEST_F(ProgramEnd, CancelWhileTheServerAnswersTheCancelEndsTheProcessToo) {
     expectEndedAtOnce(cancelledAt(Wait::Rows, QStringLiteral("Big"), login()));
     // The cancel reached the server before the process ended.
     EXPECT_GE(server.attentions(), 1u);
+    expectNoDriverConfigurationLeft();
 }
 
 } // namespace

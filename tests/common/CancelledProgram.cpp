@@ -85,6 +85,8 @@ Outcome run(const QString& executable, Wait wait, const QString& value, const QS
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder);
+    // The driver's configuration then goes beside the settings, where a test can look for it.
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     QStringList arguments{QString::fromLatin1(kChildFlag),
