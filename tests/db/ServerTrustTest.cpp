@@ -7,7 +7,14 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <tdsserver/certificate.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -157,6 +164,89 @@ TEST_F(UnencryptedServerTest, IsRefusedUnlessAllowedForTheRun) {
     allowed.encryption = db::Encryption::AllowUnencrypted;
     EXPECT_NO_THROW(db::logIn(allowed, db::ConnectionStringForm::UpperCase, kShortTimeout));
     EXPECT_TRUE(passwordCrossedTheWire());
+}
+
+} // namespace
+
+namespace {
+
+// SQL Server Browser on 127.0.0.1:1434, as a named instance's host runs it: it answers a
+// request for `instance` with the port `port`.
+class Browser {
+public:
+    Browser(const std::string& instance, std::uint16_t port) {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(1434);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bound_ =
+            fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        if (bound_)
+            thread_ = std::thread([this, instance, port] { answer(instance, port); });
+    }
+    ~Browser() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    bool bound() const { return bound_; }
+
+private:
+    void answer(const std::string& instance, std::uint16_t port) {
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            char request[512];
+            sockaddr_in from{};
+            socklen_t length = sizeof from;
+            const ssize_t n = ::recvfrom(fd_, request, sizeof request, 0,
+                                         reinterpret_cast<sockaddr*>(&from), &length);
+            if (n < 2 || request[0] != '\x04' ||
+                std::string(request + 1, std::size_t(n - 1)).find(instance) != 0)
+                continue;
+            const std::string text = "ServerName;LOCAL;InstanceName;" + instance +
+                                     ";IsClustered;No;Version;16.0.1000.6;tcp;" +
+                                     std::to_string(port) + ";;";
+            std::string reply = "\x05";
+            reply.push_back(char(text.size() & 0xFF));
+            reply.push_back(char(text.size() >> 8));
+            reply += text;
+            ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                     length);
+        }
+    }
+
+    int fd_ = -1;
+    bool bound_ = false;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// "host\instance": the driver and the certificate check both ask the host's Browser for the
+// instance's port; the certificate is trusted for the instance, not for a port.
+TEST_F(ServerTrustTest, NamedInstanceIsFoundThroughTheBrowserAndItsCertificateChecked) {
+    Browser browser("TALLOWBY", port);
+    if (!browser.bound())
+        GTEST_SKIP() << "127.0.0.1:1434 is taken";
+    db::ConnectionSettings named = login();
+    named.server = u("127.0.0.1\\TALLOWBY");
+    named.password = u(kPassword);
+    const db::ServerAddress address = db::parseServerAddress(named.server);
+    db::TrustedCertificates().remove(address);
+    const db::CertificateCheck check = db::checkServerCertificate(named.server, kShortTimeout);
+    EXPECT_EQ(check.trust, ServerTrust::NotTrusted) << check.describe().toStdString();
+    ASSERT_TRUE(check.presented.has_value()) << check.failure.toStdString();
+    EXPECT_EQ(check.presented->der, derOf(certificatePem));
+
+    db::TrustedCertificates().pin(address, check.presented->der);
+    EXPECT_NO_THROW(db::logIn(named, db::ConnectionStringForm::MixedCase, kShortTimeout));
+    ASSERT_FALSE(server.logins().empty());
+    EXPECT_TRUE(server.logins().back().encrypted);
+    db::TrustedCertificates().remove(address);
 }
 
 } // namespace
