@@ -8,8 +8,6 @@
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <netinet/in.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
@@ -123,124 +121,6 @@ INSTANTIATE_TEST_SUITE_P(EachServerSettingAgainstEachClientSetting, EncryptionMa
                                          Case{Encryption::Required, "request", true, true, true},
                                          Case{Encryption::Required, "require", true, true, true}),
                          caseName);
-
-} // namespace
-
-namespace {
-
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
-
-X509Ptr parse(const std::string& pem) {
-    BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    X509Ptr cert(PEM_read_bio_X509(in, nullptr, nullptr, nullptr), X509_free);
-    BIO_free(in);
-    return cert;
-}
-
-// The certificate as the TLS 1.2 handshake carries it, in clear.
-std::string der(const std::string& pem) {
-    X509Ptr cert = parse(pem);
-    unsigned char* out = nullptr;
-    const int size = i2d_X509(cert.get(), &out);
-    std::string bytes(reinterpret_cast<const char*>(out), static_cast<std::size_t>(size));
-    OPENSSL_free(out);
-    return bytes;
-}
-
-// X509_V_OK when `cert` verifies against `anchor` as the only trusted certificate.
-int verify(const std::string& certPem, const std::string& anchorPem) {
-    X509Ptr cert = parse(certPem);
-    X509Ptr anchor = parse(anchorPem);
-    X509_STORE* store = X509_STORE_new();
-    X509_STORE_add_cert(store, anchor.get());
-    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
-    X509_STORE_CTX_init(ctx, store, cert.get(), nullptr);
-    const int result = X509_verify_cert(ctx) == 1 ? X509_V_OK : X509_STORE_CTX_get_error(ctx);
-    X509_STORE_CTX_free(ctx);
-    X509_STORE_free(store);
-    return result;
-}
-
-} // namespace
-
-TEST(Certificates, SignedByAnAuthorityNamedAndDatedAsAsked) {
-    tdsserver::CertificateRequest caRequest;
-    caRequest.commonName = "Test CA";
-    caRequest.isCa = true;
-    const tdsserver::Certificate ca = tdsserver::makeCertificate(caRequest);
-
-    tdsserver::CertificateRequest leafRequest;
-    leafRequest.commonName = "db.example";
-    leafRequest.dnsNames = {"db.example", "alias.example"};
-    leafRequest.ipAddresses = {"10.0.0.5", "::1"};
-    leafRequest.issuer = &ca;
-    const tdsserver::Certificate leaf = tdsserver::makeCertificate(leafRequest);
-
-    EXPECT_EQ(verify(leaf.certificatePem, ca.certificatePem), X509_V_OK);
-    // Another authority of the same name does not vouch for it.
-    EXPECT_NE(verify(leaf.certificatePem, tdsserver::makeCertificate(caRequest).certificatePem),
-              X509_V_OK);
-    // A certificate that is no authority cannot sign one that verifies.
-    tdsserver::CertificateRequest underLeaf;
-    underLeaf.issuer = &leaf;
-    EXPECT_NE(verify(tdsserver::makeCertificate(underLeaf).certificatePem, leaf.certificatePem),
-              X509_V_OK);
-
-    X509Ptr cert = parse(leaf.certificatePem);
-    EXPECT_EQ(X509_check_host(cert.get(), "alias.example", 0, 0, nullptr), 1);
-    EXPECT_NE(X509_check_host(cert.get(), "other.example", 0, 0, nullptr), 1);
-    EXPECT_EQ(X509_check_ip_asc(cert.get(), "10.0.0.5", 0), 1);
-    EXPECT_EQ(X509_check_ip_asc(cert.get(), "::1", 0), 1);
-    EXPECT_NE(X509_check_ip_asc(cert.get(), "10.0.0.6", 0), 1);
-
-    tdsserver::CertificateRequest expired;
-    expired.notBefore = -std::chrono::hours(48);
-    expired.notAfter = -std::chrono::hours(24);
-    const tdsserver::Certificate old = tdsserver::makeCertificate(expired);
-    EXPECT_EQ(verify(old.certificatePem, old.certificatePem), X509_V_ERR_CERT_HAS_EXPIRED);
-
-    tdsserver::CertificateRequest badAddress;
-    badAddress.ipAddresses = {"127.0.0.256"};
-    EXPECT_THROW(tdsserver::makeCertificate(badAddress), std::invalid_argument);
-}
-
-// A new certificate applies to the connections that come after it; one that does not load
-// changes nothing.
-TEST(Certificates, ConnectionsAfterTheChangeShowTheNewCertificate) {
-    auto server = startServer(Encryption::Required);
-    const auto shown = [&] {
-        RecordingRelay relay(server->port());
-        db::Connection::open(connectionString(relay.port(), "request"), std::chrono::seconds(5));
-        return relay.serverBytes();
-    };
-    // Until a certificate is set, the one start() made for localhost.
-    EXPECT_TRUE(contains(shown(), "localhost"));
-
-    tdsserver::CertificateRequest request;
-    request.commonName = "second.example";
-    const tdsserver::Certificate second = tdsserver::makeCertificate(request);
-    request.commonName = "third.example";
-    const tdsserver::Certificate third = tdsserver::makeCertificate(request);
-
-    server->setCertificate(second.certificatePem, second.privateKeyPem);
-    const std::string afterSecond = shown();
-    EXPECT_TRUE(contains(afterSecond, der(second.certificatePem)));
-    EXPECT_FALSE(contains(afterSecond, der(third.certificatePem)));
-
-    EXPECT_THROW(server->setCertificate(third.certificatePem, second.privateKeyPem),
-                 std::runtime_error);
-    EXPECT_THROW(server->setCertificate("not a certificate", third.privateKeyPem),
-                 std::runtime_error);
-    EXPECT_TRUE(contains(shown(), der(second.certificatePem)));
-
-    server->setCertificate(third.certificatePem, third.privateKeyPem);
-    const std::string afterThird = shown();
-    EXPECT_TRUE(contains(afterThird, der(third.certificatePem)));
-    EXPECT_FALSE(contains(afterThird, der(second.certificatePem)));
-    EXPECT_EQ(server->logins().size(), 4u);
-}
-
-namespace {
 
 // A client at the packet level, for what FreeTDS never sends. Every wait is bounded.
 class RawClient {
