@@ -110,21 +110,23 @@ bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login) {
     }
     login.passwordFromStdin = parser.isSet(QStringLiteral("password-stdin"));
     login.allowUnencrypted = parser.isSet(QStringLiteral("allow-unencrypted"));
-    const std::pair<const char*, std::chrono::seconds*> timeouts[] = {
-        {"login-timeout", &login.loginTimeout}, {"query-timeout", &login.queryTimeout}};
-    for (const auto& [name, target] : timeouts) {
-        if (!parser.isSet(QString::fromLatin1(name))) {
-            continue;
-        }
-        bool ok = false;
-        const int seconds = parser.value(QString::fromLatin1(name)).toInt(&ok);
-        if (!ok || seconds < 1 || seconds > 3600) {
-            printError(QStringLiteral("option --%1 needs a number of seconds from 1 to 3600")
-                           .arg(QString::fromLatin1(name)));
-            return false;
-        }
-        *target = std::chrono::seconds(seconds);
+    return readSeconds(parser, "login-timeout", login.loginTimeout) &&
+           readSeconds(parser, "query-timeout", login.queryTimeout);
+}
+
+bool readSeconds(const QCommandLineParser& parser, const char* name,
+                 std::chrono::seconds& seconds) {
+    if (!parser.isSet(QString::fromLatin1(name))) {
+        return true;
     }
+    bool ok = false;
+    const int value = parser.value(QString::fromLatin1(name)).toInt(&ok);
+    if (!ok || value < 1 || value > 3600) {
+        printError(QStringLiteral("option --%1 needs a number of seconds from 1 to 3600")
+                       .arg(QString::fromLatin1(name)));
+        return false;
+    }
+    seconds = std::chrono::seconds(value);
     return true;
 }
 

@@ -46,6 +46,9 @@ struct LoginArgs {
 // of range is printed and gives false. "--password" is refused by parseArguments.
 void addLoginOptions(QCommandLineParser& parser);
 bool readLoginOptions(const QCommandLineParser& parser, LoginArgs& login);
+// A time-out option `name` of 1 to 3600 seconds into `seconds`, left as it is when not given;
+// false, after a line on standard error, when it is out of range.
+bool readSeconds(const QCommandLineParser& parser, const char* name, std::chrono::seconds& seconds);
 
 // The four values to log in with: those given, the rest from `store`, the password as
 // kLoginHelp tells. Empty, with the reason in `error`, when no password can be had.

@@ -139,16 +139,8 @@ int runTrust(const QStringList& args) {
         return 2;
     }
     std::chrono::seconds wait = db::kDefaultLoginTimeout;
-    if (parser.isSet(timeout)) {
-        bool ok = false;
-        const int seconds = parser.value(timeout).toInt(&ok);
-        if (!ok || seconds < 1 || seconds > 3600) {
-            printError(QStringLiteral("option --login-timeout needs a number of seconds from 1 "
-                                      "to 3600"));
-            return 2;
-        }
-        wait = std::chrono::seconds(seconds);
-    }
+    if (!readSeconds(parser, "login-timeout", wait))
+        return 2;
     try {
         if (parser.isSet(listOption))
             return list();
