@@ -4,8 +4,8 @@
 #include "app/Form1.h"
 #include "app/Form3.h"
 #include "app/Host.h"
-#include "app/PreviewMemory.h"
 #include "app/PushCheckBox.h"
+#include "app/TablePreview.h"
 #include "app/Wizard.h"
 #include "app/look/Look.h"
 #include "convert/ExtractTableText.h"
@@ -142,40 +142,20 @@ void Form2::exportTable() {
         return;
     }
     pointer_->setSetting(look::Busy);
+    const struct Idle {
+        look::PagePointer& pointer;
+        ~Idle() { pointer.setSetting(look::Default); }
+    } idle{*pointer_};
     const db::TableEntry table{chosen.constFirst()->data(kSchemaRole).toString(),
                                chosen.constFirst()->data(kNameRole).toString()};
-    // The whole text first: a failure leaves the options page as it was.
-    auto text = std::make_shared<PreviewText>(previewTextLimit(wizard_), wizard_.form3().options());
-    auto extracted = std::make_shared<CSVXML::ExtractResult>();
-    try {
-        wizard_.runDatabaseWork([text, extracted, table, login = wizard_.connectionSettings(),
-                                 timeout = wizard_.loginTimeout()](db::Progress& progress) {
-            *extracted = CSVXML::ExtractTableText(login, table, *text, progress, timeout);
-        });
-    } catch (const db::Error& error) {
-        pointer_->setSetting(look::Default);
-        wizard_.host().showMessage(this, error.message());
-        return;
-    } catch (const TooLargeForPreview& large) {
-        text->release();
-        offerSaveWithoutPreview(wizard_, *this, table, large.textSoFar, *ProgressBar1);
-        pointer_->setSetting(look::Default);
-        return;
-    }
-    const std::optional<CSVXML::XmlSize> size =
-        measureForPreview(wizard_, *this, table, *text, *ProgressBar1);
-    if (!size) {
-        pointer_->setSetting(look::Default);
-        return;
-    }
     Form3& options = wizard_.form3();
-    options.setDelimitedText(text->takeBlocks());
-    options.convert(*ProgressBar1, *pointer_, size);
+    TablePreview preview(wizard_, *this, *ProgressBar1);
+    if (!preview.run(table, options.options()))
+        return;
     wizard_.move(*this, options);
     pointer_->setSetting(look::Default);
-    if (extracted->loneSurrogates > 0) {
-        wizard_.host().showMessage(&options, CSVXML::loneSurrogatesMessage(*extracted));
-    }
+    if (preview.extracted().loneSurrogates > 0)
+        wizard_.host().showMessage(&options, CSVXML::loneSurrogatesMessage(preview.extracted()));
 }
 
 } // namespace app

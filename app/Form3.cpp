@@ -3,11 +3,14 @@
 #include "app/Design.h"
 #include "app/Form2.h"
 #include "app/Form4.h"
+#include "app/LoadedDocument.h"
 #include "app/PushCheckBox.h"
+#include "app/TablePreview.h"
 #include "app/TextEditor.h"
 #include "app/Wizard.h"
 #include "app/look/Look.h"
 #include "convert/ConvertTextToXml.h"
+#include "convert/XmlSize.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -20,93 +23,6 @@
 namespace app {
 
 using design::twips;
-
-namespace {
-
-// Larger pieces of XML go into the preview as they come, so that one insertion never holds
-// up the window system for long.
-constexpr std::size_t kInsertChunk = 64 * 1024;
-
-// The conversion's output, gathered and put at the end of the preview in batches: every time
-// the window system is served, and whenever a chunk's worth has come. The bar shows the share
-// of rows done when the preview last grew.
-class PreviewSink final : public CSVXML::ConversionSink, public db::Progress {
-public:
-    PreviewSink(TextEditor& preview, QProgressBar& bar, Wizard& wizard)
-        : preview_(preview), bar_(bar), wizard_(wizard) {}
-
-    void begin() override {
-        preview_.clear();
-        pending_.clear();
-    }
-    void append(std::string_view xml) override {
-        pending_.append(xml);
-        if (pending_.size() >= kInsertChunk)
-            flush();
-    }
-    // The preview's line index grows step by step, each step a larger copy. The heap keeps what
-    // the steps free, and the next steps, of this run or the next Refresh, take it again: given
-    // back to the system, it would come back as fresh pages, and a first touch of tens of
-    // megabytes at once holds up the window (100 ms at a million rows).
-    void finish() override { flush(); }
-
-    void start(std::int64_t steps) override { steps_ = steps; }
-    void step(std::int64_t done) override { percent_ = percent(done, steps_); }
-    void serve() override {
-        if (wizard_.serviceDue()) {
-            flush();
-            wizard_.serve();
-        }
-    }
-    void end() override { bar_.setValue(0); }
-
-private:
-    void flush() {
-        preview_.append(pending_);
-        pending_.clear();
-        bar_.setValue(static_cast<int>(percent_));
-    }
-
-    TextEditor& preview_;
-    QProgressBar& bar_;
-    Wizard& wizard_;
-    std::string pending_;
-    std::int64_t steps_ = 0;
-    float percent_ = 0;
-};
-
-// While a conversion runs, the delimited text it reads stays put and the preview it fills takes
-// no typing (which would mix with the rows); the undo history starts after the run. The preview
-// makes room for exactly the XML to come: without a measure from the caller, it is emptied at
-// once and the XML measured then, the window system served meanwhile.
-class ConversionRun {
-public:
-    ConversionRun(TextEditor& source, TextEditor& preview, Wizard& wizard,
-                  const CSVXML::ConversionOptions& options, std::optional<CSVXML::XmlSize> size)
-        : source_(source), preview_(preview), sourceWasReadOnly_(source.isReadOnly()) {
-        source_.setReadOnly(true);
-        if (!size) {
-            preview_.beginFill();
-            preview_.clear();
-            WindowPacing pacing(wizard);
-            size = CSVXML::MeasureXml(source_.bytes(), options, pacing);
-        }
-        preview_.beginFill(size->bytes);
-    }
-    ~ConversionRun() {
-        preview_.endFill();
-        source_.setReadOnly(sourceWasReadOnly_);
-    }
-    ConversionRun(const ConversionRun&) = delete;
-    ConversionRun& operator=(const ConversionRun&) = delete;
-
-private:
-    TextEditor& source_;
-    TextEditor& preview_;
-    bool sourceWasReadOnly_;
-};
-
-} // namespace
 
 Form3::Form3(Wizard& wizard)
     : Page(wizard, QStringLiteral("Form3"), QStringLiteral("Brisklet"), 5895, 3900, true) {
@@ -227,8 +143,9 @@ void Form3::setDelimitedText(std::string_view text) {
     Text1->setBytes(text);
 }
 
-void Form3::setDelimitedText(std::vector<std::string> pieces) {
-    Text1->setBytes(std::move(pieces));
+void Form3::showTable(LoadedDocument& text, LoadedDocument& xml) {
+    Text1->takeDocument(text);
+    RichTextBox1->takeDocument(xml);
 }
 
 CSVXML::ConversionOptions Form3::options() const {
@@ -245,16 +162,38 @@ std::string_view Form3::previewText() const {
     return RichTextBox1->bytes();
 }
 
-void Form3::convert(QProgressBar& bar, look::PagePointer& pointer,
-                    std::optional<CSVXML::XmlSize> size) {
+void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
     pointer.setSetting(look::Busy);
-    const CSVXML::ConversionOptions settings = options();
-    {
-        ConversionRun run(*Text1, *RichTextBox1, wizard_, settings, size);
-        PreviewSink sink(*RichTextBox1, bar, wizard_);
-        CSVXML::ConvertTextToXml(Text1->bytes(), settings, sink, sink);
-    }
-    pointer.setSetting(look::Default);
+    // The delimited text stays put while the worker reads it: no typing, and the other buttons
+    // wait for this one.
+    const bool textWasReadOnly = Text1->isReadOnly();
+    Text1->setReadOnly(true);
+    const struct Restore {
+        TextEditor& text;
+        bool readOnly;
+        look::PagePointer& pointer;
+        ~Restore() {
+            text.setReadOnly(readOnly);
+            pointer.setSetting(look::Default);
+        }
+    } restore{*Text1, textWasReadOnly, pointer};
+    // The XML is measured, then made into a document of exactly its size, on a worker; the
+    // preview shows its old text until the new one is whole.
+    auto xml = std::make_shared<std::unique_ptr<LoadedDocument>>();
+    wizard_.runDatabaseWork(
+        [xml, text = Text1->bytes(), settings = options(),
+         &maker = wizard_.documentMaker()](db::Progress& progress) {
+            const CSVXML::XmlSize size = CSVXML::MeasureXml(text, settings, progress);
+            *xml = std::make_unique<LoadedDocument>(
+                maker, size.bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, size.bytes));
+            DocumentSink sink(**xml);
+            CSVXML::ConvertTextToXml(text, settings, sink, progress);
+        },
+        [&bar](qint64 done, qint64 steps) {
+            bar.setValue(static_cast<int>(db::Progress::percent(done, steps)));
+        });
+    bar.setValue(0);
+    RichTextBox1->takeDocument(**xml);
 }
 
 bool Form3::eventFilter(QObject* watched, QEvent* event) {

@@ -19,6 +19,7 @@ class QPushButton;
 
 namespace app {
 
+class LoadedDocument;
 class TextEditor;
 
 // The options page: the conversion options, the table's delimited text (in the frame "CSV
@@ -31,8 +32,8 @@ public:
 
     // The delimited text of the frame's Text1, byte for byte, edits included.
     void setDelimitedText(std::string_view text);
-    // The same text in pieces, each let go of once it is in.
-    void setDelimitedText(std::vector<std::string> pieces);
+    // Shows a table's delimited text and its XML, each made whole in a document of its own.
+    void showTable(LoadedDocument& text, LoadedDocument& xml);
 
     CSVXML::ConversionOptions options() const;
 
@@ -40,11 +41,9 @@ public:
     // preview next changes.
     std::string_view previewText() const;
 
-    // Converts the delimited text into the preview, driving `bar`, with `pointer` busy
-    // meanwhile. The preview grows while the run goes on. `size` is the XML's measured size
-    // when the caller has it; else the run measures it first.
-    void convert(QProgressBar& bar, look::PagePointer& pointer,
-                 std::optional<CSVXML::XmlSize> size = std::nullopt);
+    // Converts the delimited text into the preview on a worker, driving `bar`, with `pointer`
+    // busy meanwhile. The preview keeps its text until the new one is whole; a Cancel leaves it.
+    void convert(QProgressBar& bar, look::PagePointer& pointer);
 
     QPushButton* Command1 = nullptr;
     QCheckBox* Check2 = nullptr;

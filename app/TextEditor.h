@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LoadedDocument.h"
 #include "app/Qsci.h"
 #include "app/XmlCheck.h"
 
@@ -47,14 +48,6 @@ public:
     // A position or a line number in the text, as wide as Scintilla's own.
     using Position = std::intptr_t;
 
-    // About what a document of `bytes` in `lines` lines takes while it is filled: the text, and
-    // the start of each line in a table that grows in steps, with what the earlier steps freed
-    // and the next have not taken again.
-    static std::uint64_t memoryToHold(std::uint64_t bytes, std::uint64_t lines) {
-        const std::uint64_t position = bytes > kLargeTextLimit ? 8 : 4;
-        return bytes + lines * position * 5 / 2;
-    }
-
     TextEditor(QWidget* parent, Kind kind, const QFont& font);
     ~TextEditor() override;
 
@@ -81,8 +74,15 @@ public:
 
     // Replaces the whole text (a fill of one piece).
     void setBytes(std::string_view utf8);
-    // Replaces the whole text with `pieces` in order, each let go of once it is in.
-    void setBytes(std::vector<std::string> pieces);
+
+    // The document's layout for a text of `bytes`: highlighted while small enough (XML only),
+    // with 64-bit positions past 2 GiB.
+    static LoadedDocument::Layout layoutFor(Kind kind, std::size_t bytes) {
+        return {kind == Kind::Xml && bytes <= kHighlightLimit, bytes > kLargeTextLimit};
+    }
+    // Shows `loaded`, whole, in place of the text; the old text goes, and so does its undo
+    // history. The editor keeps its read-only setting.
+    void takeDocument(LoadedDocument& loaded);
 
     // The well-formedness mark: empty while the text is well-formed (or not yet checked).
     const QString& markMessage() const { return markMessage_; }
@@ -106,6 +106,7 @@ private:
     // Scintilla's message call with the position-wide forms of its arguments and result.
     Position send(unsigned int message, std::uintptr_t wParam = 0, Position lParam = 0) const;
     void useDocument(bool styled, bool large);
+    void putDocument(Position document, bool styled, bool large);
     void applyColours();
     void appendRaw(std::string_view utf8);
     void userChanged();

@@ -5,6 +5,7 @@
 #include "app/Form3.h"
 #include "app/Form4.h"
 #include "app/Host.h"
+#include "app/LoadedDocument.h"
 #include "app/ServerTrust.h"
 #include "db/Error.h"
 #include "db/Probe.h"
@@ -152,6 +153,12 @@ void Wizard::finish() {
         return;
     ended_ = true;
     host_.endProgram();
+}
+
+DocumentMaker& Wizard::documentMaker() {
+    if (!documents_)
+        documents_ = std::make_unique<DocumentMaker>();
+    return *documents_;
 }
 
 bool Wizard::serviceDue() const {

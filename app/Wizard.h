@@ -23,6 +23,7 @@ class SettingsStore;
 
 namespace app {
 
+class DocumentMaker;
 class Host;
 class Form1;
 class Form2;
@@ -74,6 +75,9 @@ public:
     Form4* existingForm4() const { return form4_.get(); }
 
     Host& host() { return host_; }
+    // For work that makes documents away from the window's thread; made on first use, from the
+    // window's thread.
+    DocumentMaker& documentMaker();
     db::SettingsStore& store() { return store_; }
     std::chrono::seconds loginTimeout() const { return loginTimeout_; }
     // The login as the connection page's boxes hold it now.
@@ -136,6 +140,8 @@ private:
     // The store's failures are shown from the event loop, never from inside a keystroke; a
     // message still waiting goes with the wizard.
     QObject storeReports_;
+    // Before the work below: it goes only once that work has returned.
+    std::unique_ptr<DocumentMaker> documents_;
     DatabaseTask* running_ = nullptr;
     QEventLoop* waiting_ = nullptr;
     // Work cancelled when the program ended, until its thread returns.

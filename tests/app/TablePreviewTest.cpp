@@ -1,4 +1,4 @@
-#include "app/PreviewMemory.h"
+#include "app/TablePreview.h"
 
 #include "Fixture.h"
 #include "app/Form2.h"
@@ -14,12 +14,13 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QTimer>
+#include <algorithm>
 #include <string>
 #include <vector>
 
 namespace {
 
-class PreviewMemory : public WizardTest {
+class TablePreview : public WizardTest {
 protected:
     // Products shown in the preview, then back on the table page with Customers chosen.
     app::Form2& backWithCustomersChosen() {
@@ -38,18 +39,26 @@ protected:
     }
 };
 
-TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsItWas) {
+TEST_F(TablePreview, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsItWas) {
     app::Form2& tables = backWithCustomersChosen();
     app::Form3& o = wizard->form3();
     const std::string text(o.Text1->bytes());
     const std::string preview(o.previewText());
-    host.memory = 100'000;
+    // Room for the text as it comes, and a byte too little once its XML is counted.
+    const std::string csv =
+        CSVXML::ExtractTableText(login(), {QStringLiteral("dbo"), QStringLiteral("Customers")});
+    const QByteArray file = cliExport(QStringLiteral("Customers"));
+    const auto xml = static_cast<qint64>(file.size() - 2);
+    const auto lines = std::uint64_t(std::count(csv.begin(), csv.end(), '\n')) + 1;
+    const auto xmlLines = std::uint64_t(file.count('\n'));
+    std::uint64_t room = 0;
+    for (std::uint64_t step = std::uint64_t{1} << 40; step > 0; step /= 2)
+        if (!app::previewFits(csv.size(), lines, std::uint64_t(xml), xmlLines, room + step))
+            room += step;
+    ASSERT_TRUE(app::previewFits(csv.size(), lines, csv.size(), lines, room));
+    host.memory = room;
     press(tables.Check3);
     ASSERT_EQ(host.offers.size(), 2u);
-    EXPECT_TRUE(host.offers[0].contains(QStringLiteral("100.0 kB of memory is available")))
-        << host.offers[0].toStdString();
-    // The XML's size, counted while the rows came, is that of the export without its CR LF.
-    const auto xml = static_cast<qint64>(cliExport(QStringLiteral("Customers")).size() - 2);
     EXPECT_TRUE(host.offers[0].contains(
         QStringLiteral("takes %1,")
             .arg(QLocale::system().formattedDataSize(xml, 1, QLocale::DataSizeSIFormat))))
@@ -69,38 +78,47 @@ TEST_F(PreviewMemory, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsI
     EXPECT_TRUE(o.isVisible());
 }
 
-// The text comes in blocks and its XML is counted as the rows come: joined, the blocks are the
-// text, and the count is the conversion's, whatever the block size.
-TEST_F(PreviewMemory, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
+// The text comes in blocks of whole lines and its XML is counted as the rows come: joined, the
+// blocks are the text, and the count is the conversion's, whatever the block size.
+TEST_F(TablePreview, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
     app::Form3& o = start().form3();
     o.Text4->setText(QStringLiteral("r"));
     const CSVXML::ConversionOptions options = o.options();
     const std::vector<std::string> lines{"id,name", "1,\"a,b\"", "2,\"two\r\nlines\"", "3,x&y"};
-    std::string joined;
+    const std::string whole = "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y";
     for (std::size_t firstBlock : {std::size_t{5}, std::size_t{1} << 20}) {
-        app::PreviewText text(1000, options, firstBlock);
+        app::PreviewText text(std::nullopt, options, firstBlock);
         text.header(lines[0]);
         for (std::size_t i = 1; i < lines.size(); ++i)
             text.row(lines[i]);
         const CSVXML::XmlSize size = text.xmlSize();
-        std::vector<std::string> blocks = text.takeBlocks();
+        const std::vector<std::string>& blocks = text.blocks();
         EXPECT_EQ(blocks.size() > 1, firstBlock == 5);
-        o.setDelimitedText(std::move(blocks));
-        joined = std::string(o.Text1->bytes());
-        EXPECT_EQ(joined, "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y");
-        const CSVXML::XmlSize measured = CSVXML::MeasureXml(joined, options);
+        std::string joined;
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            EXPECT_EQ(i > 0, blocks[i].starts_with("\r\n")) << i;
+            joined += blocks[i];
+        }
+        EXPECT_EQ(joined, whole);
+        EXPECT_EQ(text.size(), whole.size());
+        EXPECT_EQ(text.lines(), 4u);
+        const CSVXML::XmlSize measured = CSVXML::MeasureXml(whole, options);
         EXPECT_EQ(size.bytes, measured.bytes);
         EXPECT_EQ(size.lineBreaks, measured.lineBreaks);
         EXPECT_EQ(size.rows, 3);
     }
-    app::PreviewText small(10, options, 4);
+    // The first line that would not fit stops the extraction; the offer tells the size the
+    // text would have had.
+    std::uint64_t room = 0;
+    while (!app::previewFits(9, 2, 9, 2, room))
+        room += 1;
+    app::PreviewText small(room, options, 4);
     small.header("id,nam");
-    // The size the text would have had is what the offer tells.
     EXPECT_THAT([&] { small.row("1,a"); }, testing::Throws<app::TooLargeForPreview>(testing::Field(
                                                &app::TooLargeForPreview::textSoFar, 11u)));
 }
 
-TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {
+TEST_F(TablePreview, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {
     app::Form2& tables = backWithCustomersChosen();
     saveWithoutPreviewTo("streamed.xml");
     press(tables.Check3);
@@ -119,7 +137,7 @@ TEST_F(PreviewMemory, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFin
 
 // What the file holds that a strict reader or UTF-8 could not take is told in the command
 // line's words: a character XML 1.0 cannot hold (written as a reference), a lone surrogate.
-TEST_F(PreviewMemory, TheSaveWithoutPreviewTellsWhatTheCommandLineTells) {
+TEST_F(TablePreview, TheSaveWithoutPreviewTellsWhatTheCommandLineTells) {
     sql("CREATE TABLE Halves (id int, body [nvarchar(10)]);"
         "INSERT INTO Halves VALUES (1, 'ok');"
         "INSERT INTO Halves VALUES (2, CAST(x'61EDA08062' AS TEXT));"
@@ -139,7 +157,7 @@ TEST_F(PreviewMemory, TheSaveWithoutPreviewTellsWhatTheCommandLineTells) {
 }
 
 // A delimited text that alone leaves no room for its preview is not read to its end.
-TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSave) {
+TEST_F(TablePreview, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSave) {
     // A limit of 10 bytes: the column names already pass it.
     saveWithoutPreviewTo("streamed.xml", 40);
     // The number of rows is not known: the bar shows that the work goes on.
@@ -159,7 +177,7 @@ TEST_F(PreviewMemory, ATextTooLargeForThePreviewStopsTheExtractionAndOffersTheSa
     EXPECT_TRUE(wizard->form4().isVisible());
 }
 
-TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) {
+TEST_F(TablePreview, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) {
     app::Form2& tables = backWithCustomersChosen();
     ASSERT_TRUE(writeFile(path("old.xml"), "old"));
     saveWithoutPreviewTo("old.xml");
@@ -175,7 +193,7 @@ TEST_F(PreviewMemory, AFailedSaveWithoutPreviewLeavesTheOldFileAndTheTablePage) 
     EXPECT_EQ(wizard->existingForm4(), nullptr);
 }
 
-TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOldFile) {
+TEST_F(TablePreview, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOldFile) {
     app::Form2& tables = backWithCustomersChosen();
     ASSERT_TRUE(writeFile(path("old.xml"), "old"));
     saveWithoutPreviewTo("old.xml");
@@ -192,7 +210,7 @@ TEST_F(PreviewMemory, CancelDuringTheSaveWithoutPreviewEndsAtOnceAndLeavesTheOld
     EXPECT_EQ(readFile(path("old.xml")), "old");
 }
 
-TEST_F(PreviewMemory, CancelWhileTheServerHasStoppedLeavesNoHalfWrittenFileBehind) {
+TEST_F(TablePreview, CancelWhileTheServerHasStoppedLeavesNoHalfWrittenFileBehind) {
     app::Form2& tables = backWithCustomersChosen();
     ASSERT_TRUE(writeFile(path("old.xml"), "old"));
     saveWithoutPreviewTo("old.xml");

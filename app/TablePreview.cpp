@@ -1,0 +1,347 @@
+#include "app/TablePreview.h"
+
+#include "app/Form3.h"
+#include "app/Form4.h"
+#include "app/Host.h"
+#include "app/Page.h"
+#include "app/TextEditor.h"
+#include "app/Wizard.h"
+#include "convert/DelimitedText.h"
+#include "db/Cancellation.h"
+#include "db/Error.h"
+#include "output/FileExists.h"
+#include "output/SaveTextToFile.h"
+#include "output/TableExport.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QProgressBar>
+#include <algorithm>
+#include <atomic>
+#include <cstdlib> // names the C library, so that __GLIBC__ is known below
+#include <memory>
+#include <thread>
+
+namespace app {
+
+namespace {
+
+// Beyond what the preview itself takes: the rest of the program, the window system and the
+// system's own needs, so that nothing has to be swapped out or killed to make room.
+constexpr std::uint64_t kSpareMemory = 256u << 20;
+
+// What a document of `bytes` in `lines` lines takes while it is filled: the text, and the start
+// of each line in a table that grows in steps, with what the earlier steps freed and the next
+// have not taken again.
+std::uint64_t documentMemory(std::uint64_t bytes, std::uint64_t lines) {
+    const std::uint64_t position = bytes > TextEditor::kLargeTextLimit ? 8 : 4;
+    return bytes + lines * position * 5 / 2;
+}
+
+QString dataSize(std::uint64_t bytes) {
+    return QLocale::system().formattedDataSize(static_cast<qint64>(bytes), 1,
+                                               QLocale::DataSizeSIFormat);
+}
+
+QString tooLargeQuestion(const QString& xmlSize, std::optional<std::uint64_t> available) {
+    return QStringLiteral("The XML of this table takes %1, and %2 of memory is available: too "
+                          "little to show it in the preview.\n\nSave it straight to a file "
+                          "instead?")
+        .arg(xmlSize, dataSize(available.value_or(0)));
+}
+
+// Each block is reserved as large as the text before it, so that a large text comes in few
+// blocks; reserved and not yet written, the room takes pages only as the text reaches it. Where
+// the room costs nothing the first block is the largest: one block for most tables.
+constexpr std::uint64_t kLargestBlock = 256u << 20;
+// The C library maps a block this large on its own, and its pages come only as they are
+// written; the sanitizers' allocator touches what it hands out, so there the first is small.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
+constexpr std::size_t kFirstBlock = 1u << 20;
+#else
+constexpr std::size_t kFirstBlock = kLargestBlock;
+#endif
+
+// The XML goes into its document in pieces of this size.
+constexpr std::size_t kDocumentPiece = 256u << 10;
+
+} // namespace
+
+bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t xmlBytes,
+                 std::uint64_t xmlLines, std::optional<std::uint64_t> available) {
+    if (!available)
+        return true; // nothing to go by: the preview is tried
+    const std::uint64_t need =
+        textBytes + documentMemory(textBytes, textLines) + documentMemory(xmlBytes, xmlLines);
+    return need + need / 4 + kSpareMemory <= *available;
+}
+
+PreviewText::PreviewText(std::optional<std::uint64_t> available,
+                         const CSVXML::ConversionOptions& options)
+    : PreviewText(available, options, kFirstBlock) {}
+
+PreviewText::PreviewText(std::optional<std::uint64_t> available,
+                         const CSVXML::ConversionOptions& options, std::size_t firstBlock)
+    : available_(available), firstBlock_(firstBlock), measure_(options) {}
+
+void PreviewText::add(std::string_view lineBreak, std::string_view line) {
+    const std::uint64_t bytes = lineBreak.size() + line.size();
+    if (!previewFits(size_ + bytes, lines_ + 1, size_ + bytes, lines_ + 1, available_))
+        throw TooLargeForPreview{size_ + bytes};
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes) {
+        const std::uint64_t before =
+            std::min(std::max<std::uint64_t>(size_, firstBlock_), kLargestBlock);
+        blocks_.emplace_back().reserve(std::max(static_cast<std::size_t>(before), bytes));
+    }
+    blocks_.back().append(lineBreak).append(line);
+    size_ += bytes;
+    ++lines_;
+    measure_.addLine(line);
+}
+
+void PreviewText::header(std::string_view line) {
+    add({}, line);
+}
+
+void PreviewText::row(std::string_view line) {
+    add(lines_ > 0 ? CSVXML::kLineBreak : std::string_view(), line);
+}
+
+CSVXML::XmlSize PreviewText::xmlSize() {
+    if (!xmlSize_)
+        xmlSize_ = measure_.finish();
+    return *xmlSize_;
+}
+
+void DocumentSink::append(std::string_view xml) {
+    if (pending_.capacity() == 0)
+        pending_.reserve(kDocumentPiece);
+    pending_.append(xml);
+    if (pending_.size() >= kDocumentPiece) {
+        document_.append(pending_);
+        pending_.clear();
+    }
+}
+
+void DocumentSink::finish() {
+    document_.append(pending_);
+    std::string().swap(pending_);
+}
+
+namespace {
+
+// The table's two documents, made from its blocks on two threads at once: the delimited text
+// on one, its XML on the other. Each block goes once both have passed it.
+struct PreviewDocuments {
+    std::unique_ptr<LoadedDocument> text;
+    std::unique_ptr<LoadedDocument> xml;
+};
+
+void fillDocuments(DocumentMaker& maker, PreviewText& source, const CSVXML::XmlSize& size,
+                   const CSVXML::ConversionOptions& options, PreviewDocuments& out,
+                   db::Progress& progress) {
+    std::vector<std::string>& blocks = source.blocks();
+    std::vector<std::atomic<int>> readers(blocks.size());
+    for (std::atomic<int>& count : readers)
+        count = 2;
+    const auto passed = [&](std::size_t i) {
+        if (readers[i].fetch_sub(1, std::memory_order_acq_rel) == 1)
+            std::string().swap(blocks[i]);
+    };
+    db::Cancellation* const cancellation = db::Cancellation::current();
+    std::atomic<bool> stop{false};
+    std::exception_ptr textFailure;
+    std::thread textThread([&] {
+        try {
+            auto text = std::make_unique<LoadedDocument>(
+                maker, source.size(),
+                TextEditor::layoutFor(TextEditor::Kind::Plain, source.size()));
+            for (std::size_t i = 0; i < blocks.size() && !stop; ++i) {
+                if (cancellation)
+                    cancellation->throwIfCancelled();
+                // In pieces: Scintilla indexes the lines of one large insertion more slowly.
+                const std::string_view block = blocks[i];
+                for (std::size_t at = 0; at < block.size(); at += kDocumentPiece)
+                    text->append(block.substr(at, kDocumentPiece));
+                passed(i);
+            }
+            out.text = std::move(text);
+        } catch (...) {
+            textFailure = std::current_exception();
+        }
+    });
+    try {
+        auto xml = std::make_unique<LoadedDocument>(
+            maker, size.bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, size.bytes));
+        DocumentSink sink(*xml);
+        CSVXML::XmlConverter converter(options, sink, progress);
+        converter.setRowCount(size.rows);
+        for (std::size_t i = 0; i < blocks.size(); ++i) {
+            std::string_view block = blocks[i];
+            if (i > 0)
+                block.remove_prefix(CSVXML::kLineBreak.size());
+            CSVXML::LineCursor cursor(block);
+            std::string_view line;
+            while (cursor.next(line))
+                converter.addLine(line);
+            passed(i);
+        }
+        converter.finish();
+        out.xml = std::move(xml);
+    } catch (...) {
+        stop = true;
+        textThread.join();
+        throw;
+    }
+    textThread.join();
+    if (textFailure)
+        std::rethrow_exception(textFailure);
+}
+
+} // namespace
+
+TablePreview::TablePreview(Wizard& wizard, Page& page, QProgressBar& bar)
+    : wizard_(wizard), page_(page), bar_(bar) {}
+
+bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOptions& options) {
+    Host& host = wizard_.host();
+    const std::optional<std::uint64_t> available = host.availableMemory();
+    // What the work writes to lives with it: when the program ends during the work, the work
+    // outlives this call until its thread has returned.
+    struct Job {
+        Job(std::optional<std::uint64_t> available, const CSVXML::ConversionOptions& given)
+            : options(given), text(available, given) {}
+        const CSVXML::ConversionOptions options;
+        PreviewText text;
+        CSVXML::ExtractResult extracted;
+        PreviewDocuments documents;
+    };
+    auto job = std::make_shared<Job>(available, options);
+    try {
+        wizard_.runDatabaseWork([job, table, login = wizard_.connectionSettings(),
+                                 timeout = wizard_.loginTimeout()](db::Progress& progress) {
+            job->extracted = CSVXML::ExtractTableText(login, table, job->text, progress, timeout);
+        });
+    } catch (const db::Error& error) {
+        host.showMessage(&page_, error.message());
+        return false;
+    } catch (const TooLargeForPreview& large) {
+        job.reset();
+        offerSaveWithoutPreview(
+            table,
+            tooLargeQuestion(QStringLiteral("more than %1").arg(dataSize(large.textSoFar)),
+                             available),
+            0);
+        return false;
+    }
+    const CSVXML::XmlSize size = job->text.xmlSize();
+    if (!previewFits(job->text.size(), job->text.lines(), size.bytes, size.lineBreaks + 1,
+                     available)) {
+        job.reset(); // the save reads the table again, row by row
+        offerSaveWithoutPreview(table, tooLargeQuestion(dataSize(size.bytes), available),
+                                size.rows);
+        return false;
+    }
+    try {
+        wizard_.runDatabaseWork(
+            [job, size, &maker = wizard_.documentMaker()](db::Progress& progress) {
+                fillDocuments(maker, job->text, size, job->options, job->documents, progress);
+            },
+            [this](qint64 done, qint64 steps) {
+                bar_.setValue(static_cast<int>(db::Progress::percent(done, steps)));
+            });
+    } catch (const std::bad_alloc&) {
+        // The system had less memory to give than it said.
+        bar_.setValue(0);
+        job.reset();
+        offerSaveWithoutPreview(table, tooLargeQuestion(dataSize(size.bytes), available),
+                                size.rows);
+        return false;
+    }
+    bar_.setValue(0);
+    extracted_ = job->extracted;
+    wizard_.form3().showTable(*job->documents.text, *job->documents.xml);
+    return true;
+}
+
+void TablePreview::offerSaveWithoutPreview(const db::TableEntry& table, const QString& question,
+                                           std::int64_t rows) {
+    if (wizard_.host().offer(&page_, question, QStringLiteral("Save Without Preview")))
+        saveWithoutPreview(table, rows);
+}
+
+void TablePreview::saveWithoutPreview(const db::TableEntry& table, std::int64_t rows) {
+    Wizard& wizard = wizard_;
+    Page& page = page_;
+    QProgressBar& bar = bar_;
+    Host& host = wizard.host();
+    const Form4* shown = wizard.existingForm4();
+    const std::optional<QString> path =
+        host.chooseFile(&page, Form4::fileRequest(shown ? shown->dialogFileName() : QString()));
+    if (!path || path->isEmpty())
+        return;
+    if (FileExists(*path) && !host.askYesNo(&page, CSVXML::overwriteMessage(*path)))
+        return;
+    const auto failed = [&](const QString& why) {
+        bar.setValue(0);
+        host.showMessage(&page, Form4::notSavedMessage(why));
+    };
+    // What the work writes to lives with it: when the program ends during the work, the work
+    // outlives this call until its thread has returned.
+    struct Export {
+        Export(const QString& file, const CSVXML::ConversionOptions& given)
+            : options(given), out(file, CSVXML::OutputStream::LineBreaks::CrLf) {}
+        const CSVXML::ConversionOptions options;
+        CSVXML::OutputStream out;
+        CSVXML::TableExportResult result;
+    };
+    const auto job = std::make_shared<Export>(*path, wizard.form3().options());
+    if (!job->out.open())
+        return failed(job->out.error());
+    // With the number of rows unknown (the text outgrew the preview before its end), the bar
+    // shows that the work goes on rather than how far it is.
+    const struct RangeBack {
+        QProgressBar& bar;
+        ~RangeBack() { bar.setRange(0, 100); }
+    } rangeBack{bar};
+    if (rows <= 0)
+        bar.setRange(0, 0);
+    try {
+        wizard.runDatabaseWork(
+            [job, table, login = wizard.connectionSettings(),
+             timeout = wizard.loginTimeout()](db::Progress& progress) {
+                job->result =
+                    CSVXML::ExportTable(login, table, job->options, job->out, progress, timeout);
+            },
+            // The share of the rows already in the file.
+            [&bar, rows](qint64 done, qint64) {
+                if (rows > 0)
+                    bar.setValue(static_cast<int>(
+                        db::Progress::percent(std::min<std::int64_t>(done, rows), rows)));
+            });
+    } catch (const ProgramEnding&) {
+        // The work may wait in the driver until the process ends, and the process does not wait
+        // for it: the half-written file goes now. The work's own clean-up, should it come,
+        // finds it gone.
+        if (!job->out.temporaryPath().isEmpty())
+            QFile::remove(job->out.temporaryPath());
+        throw;
+    } catch (const db::Error& error) {
+        bar.setRange(0, 100);
+        return failed(error.message()); // not committed: an old file stays as it was
+    }
+    bar.setRange(0, 100);
+    bar.setValue(0);
+    if (!job->out.commit())
+        return failed(job->out.error());
+    Form4& output = wizard.form4();
+    output.showSaved(*path);
+    wizard.move(page, output);
+    // Told as the command line tells them: the file is kept, and a strict reader would refuse it.
+    if (job->result.refused.count > 0)
+        host.showMessage(&output, CSVXML::refusedCharactersMessage(job->result.refused));
+    if (job->result.extracted.loneSurrogates > 0)
+        host.showMessage(&output, CSVXML::loneSurrogatesMessage(job->result.extracted));
+}
+
+} // namespace app
