@@ -293,6 +293,33 @@ TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
               "12.5000,00ff");
 }
 
+// The test server answers SQL_VARIANT_PROPERTY(<column>, 'BaseType') before the "*" as SQL
+// Server does: a variant's base type, a plain column's own type, NULL for NULL, and an error for a
+// column the table lacks.
+TEST_F(ExtractTest, ServerTellsEachValuesBaseType) {
+    sql("CREATE TABLE T (I int, V sql_variant);"
+        "INSERT INTO T VALUES (7, NULL);"
+        "INSERT INTO T VALUES (NULL, 'CAST(''1'' AS tinyint)');"
+        "INSERT INTO T VALUES (8, x'00');");
+    db::Connection connection =
+        db::Connection::open(db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+    db::ResultSet rows = connection.query(u("SELECT SQL_VARIANT_PROPERTY([i], 'BaseType'), "
+                                            "SQL_VARIANT_PROPERTY(V, 'basetype'), * FROM [T];"));
+    std::vector<std::optional<QString>> seen;
+    while (rows.next()) {
+        for (int c = 0; c < rows.columnCount(); ++c)
+            seen.push_back(rows.text(c));
+    }
+    const std::optional<QString> null;
+    EXPECT_EQ(seen,
+              (std::vector<std::optional<QString>>{u("int"), null, u("7"), null,     //
+                                                   null, u("tinyint"), null, u("1"), //
+                                                   u("int"), u("varbinary"), u("8"), u("00")}));
+    EXPECT_THAT(
+        [&] { connection.query(u("SELECT SQL_VARIANT_PROPERTY([X], 'BaseType'), * FROM T")); },
+        throwsWith<db::Error>("Invalid column name 'X'."));
+}
+
 // Values SQL Server cannot hold are refused as it refuses them, not sent as bit patterns: an
 // infinite float, and a sql_variant of a type no variant holds.
 TEST_F(ExtractTest, ValuesNoSqlServerHoldsAreRefused) {
