@@ -51,31 +51,22 @@ struct ColumnForm {
 // The form of a sql_variant value whose base type SQL_VARIANT_PROPERTY names: that of a column
 // of the base type. Dates and times keep the driver's text, which carries the digits of the
 // value's own scale; an unknown type (or NULL) does too.
-ColumnForm variantFormOf(std::u16string_view baseType) {
-    const QString type = QString::fromUtf16(baseType.data(), qsizetype(baseType.size())).toLower();
-    if (type == u"tinyint" || type == u"smallint" || type == u"int" || type == u"bigint") {
-        return {Form::Integer};
-    }
-    if (type == u"bit") {
-        return {Form::Bit};
-    }
-    if (type == u"decimal" || type == u"numeric" || type == u"money" || type == u"smallmoney") {
-        return {Form::Decimal};
-    }
-    if (type == u"float") {
-        return {Form::Double};
-    }
-    if (type == u"real") {
-        return {Form::Float};
-    }
-    if (type == u"uniqueidentifier") {
-        return {Form::Guid};
-    }
-    if (type == u"binary" || type == u"varbinary") {
-        return {Form::Base64};
-    }
-    if (type == u"char" || type == u"varchar" || type == u"nchar" || type == u"nvarchar") {
-        return {Form::Text};
+ColumnForm variantFormOf(QStringView baseType) {
+    static constexpr struct {
+        const char* name;
+        Form form;
+    } kForms[] = {
+        {"tinyint", Form::Integer}, {"smallint", Form::Integer}, {"int", Form::Integer},
+        {"bigint", Form::Integer},  {"bit", Form::Bit},          {"decimal", Form::Decimal},
+        {"numeric", Form::Decimal}, {"money", Form::Decimal},    {"smallmoney", Form::Decimal},
+        {"float", Form::Double},    {"real", Form::Float},       {"uniqueidentifier", Form::Guid},
+        {"binary", Form::Base64},   {"varbinary", Form::Base64}, {"char", Form::Text},
+        {"varchar", Form::Text},    {"nchar", Form::Text},       {"nvarchar", Form::Text},
+    };
+    for (const auto& known : kForms) {
+        if (baseType.compare(QLatin1String(known.name), Qt::CaseInsensitive) == 0) {
+            return {known.form};
+        }
     }
     return {Form::DriverText, -1};
 }
@@ -224,11 +215,7 @@ private:
             }
             return true;
         case Form::Variant: {
-            const QString& type = baseTypes_[std::size_t(f.typeColumn)];
-            return appendValue(
-                variantFormOf(std::u16string_view(reinterpret_cast<const char16_t*>(type.utf16()),
-                                                  std::size_t(type.size()))),
-                i, line);
+            return appendValue(variantFormOf(baseTypes_[std::size_t(f.typeColumn)]), i, line);
         }
         case Form::DriverText: {
             scratch_.clear();
