@@ -34,7 +34,10 @@ enum class Form {
     Date,
     Guid,
     Base64,
-    DateTimeOffset,
+    // The driver's text; a date and time in it takes the xs:dateTime form with fractionDigits
+    // digits, or with those the driver gives when fractionDigits is -1.
+    DriverText,
+    // A sql_variant: each value takes the form of its base type, read from typeColumn.
     Variant,
 };
 
@@ -42,7 +45,31 @@ struct ColumnForm {
     Form form = Form::Text;
     int fractionDigits = 0;
     bool roundFraction = false;
+    int typeColumn = -1; // Variant: the result column that holds the value's base type
 };
+
+// The form of a sql_variant value whose base type SQL_VARIANT_PROPERTY names: that of a column
+// of the base type. Dates and times keep the driver's text, which carries the digits of the
+// value's own scale; an unknown type (or NULL) does too.
+ColumnForm variantFormOf(QStringView baseType) {
+    static constexpr struct {
+        const char* name;
+        Form form;
+    } kForms[] = {
+        {"tinyint", Form::Integer}, {"smallint", Form::Integer}, {"int", Form::Integer},
+        {"bigint", Form::Integer},  {"bit", Form::Bit},          {"decimal", Form::Decimal},
+        {"numeric", Form::Decimal}, {"money", Form::Decimal},    {"smallmoney", Form::Decimal},
+        {"float", Form::Double},    {"real", Form::Float},       {"uniqueidentifier", Form::Guid},
+        {"binary", Form::Base64},   {"varbinary", Form::Base64}, {"char", Form::Text},
+        {"varchar", Form::Text},    {"nchar", Form::Text},       {"nvarchar", Form::Text},
+    };
+    for (const auto& known : kForms) {
+        if (baseType.compare(QLatin1String(known.name), Qt::CaseInsensitive) == 0) {
+            return {known.form};
+        }
+    }
+    return {Form::DriverText, -1};
+}
 
 ColumnForm formOf(const db::Column& column) {
     const QString& type = column.typeName;
@@ -75,7 +102,7 @@ ColumnForm formOf(const db::Column& column) {
     case db::ValueKind::Binary:
         return {Form::Base64};
     case db::ValueKind::DateTimeOffset:
-        return {Form::DateTimeOffset, std::clamp(column.decimalDigits, 0, 7)};
+        return {Form::DriverText, std::clamp(column.decimalDigits, 0, 7)};
     case db::ValueKind::Variant:
         return {Form::Variant};
     case db::ValueKind::Text:
@@ -88,17 +115,35 @@ ColumnForm formOf(const db::Column& column) {
 
 class Extractor {
 public:
-    explicit Extractor(db::ResultSet& rows) : rows_(rows) {
-        forms_.reserve(std::size_t(rows.columnCount()));
-        for (const db::Column& column : rows.columns()) {
-            forms_.push_back(formOf(column));
+    // `variants` names the sql_variant columns whose base types the first variants.size()
+    // columns of `rows` hold (see tableQuery); the table's own columns follow them.
+    Extractor(db::ResultSet& rows, const QStringList& variants)
+        : rows_(rows), first_(int(variants.size())) {
+        if (rows.columnCount() < first_) {
+            throw db::Error(QStringLiteral("The server sent fewer columns than were asked for."));
         }
+        forms_.reserve(std::size_t(rows.columnCount() - first_));
+        for (int i = first_; i < rows.columnCount(); ++i) {
+            const db::Column& column = rows.column(i);
+            ColumnForm form = formOf(column);
+            if (form.form == Form::Variant) {
+                form.typeColumn = int(variants.indexOf(column.name));
+                if (form.typeColumn < 0) {
+                    // The table changed between the query that found its variant columns and
+                    // this one: without the base type the value's form is not known.
+                    throw db::Error(QStringLiteral("The columns of the table changed while it "
+                                                   "was being read; please try again."));
+                }
+            }
+            forms_.push_back(form);
+        }
+        baseTypes_.resize(std::size_t(first_));
     }
 
     std::string header() const {
         std::string line;
-        for (int i = 0; i < rows_.columnCount(); ++i) {
-            if (i > 0) {
+        for (int i = first_; i < rows_.columnCount(); ++i) {
+            if (i > first_) {
                 line += ',';
             }
             const std::size_t start = line.size();
@@ -111,15 +156,21 @@ public:
     // The current row's line, in `line` (emptied first), and which of its values are NULL.
     void readRow(std::int64_t row, std::string& line, std::vector<bool>& nulls) {
         line.clear();
+        // The base types come first in the row, so every column is read in ascending order.
+        for (int t = 0; t < first_; ++t) {
+            QString& type = baseTypes_[std::size_t(t)];
+            type.clear();
+            rows_.appendText(t, type);
+        }
         nulls.resize(forms_.size()); // every position is set below
         for (int i = 0; i < int(forms_.size()); ++i) {
             if (i > 0) {
                 line += ',';
             }
-            nulls[std::size_t(i)] = !appendValue(i, line);
+            nulls[std::size_t(i)] = !appendValue(forms_[std::size_t(i)], first_ + i, line);
             if (result_.firstRow == 0 && result_.loneSurrogates > 0) {
                 result_.firstRow = row;
-                result_.firstColumn = rows_.column(i).name.toStdString();
+                result_.firstColumn = rows_.column(first_ + i).name.toStdString();
             }
         }
     }
@@ -137,9 +188,9 @@ private:
         return true;
     }
 
-    // Appends the value of column i; false when it is NULL (and nothing was appended).
-    bool appendValue(int i, std::string& line) {
-        const ColumnForm& f = forms_[std::size_t(i)];
+    // Appends the value of result column i in form f; false when it is NULL (and nothing was
+    // appended).
+    bool appendValue(const ColumnForm& f, int i, std::string& line) {
         switch (f.form) {
         case Form::Text: {
             const std::size_t start = line.size();
@@ -163,17 +214,16 @@ private:
                 return false;
             }
             return true;
-        case Form::DateTimeOffset:
         case Form::Variant: {
-            // The driver's text; a date and time in it takes the xs:dateTime form. A variant's
-            // date and time keeps the digits the driver gives for its value's own scale.
+            return appendValue(variantFormOf(baseTypes_[std::size_t(f.typeColumn)]), i, line);
+        }
+        case Form::DriverText: {
             scratch_.clear();
             if (!appendUtf8(i, scratch_)) {
                 return false;
             }
             const std::size_t start = line.size();
-            if (!ValueText::appendDriverDateTime(line, scratch_,
-                                                 f.form == Form::Variant ? -1 : f.fractionDigits)) {
+            if (!ValueText::appendDriverDateTime(line, scratch_, f.fractionDigits)) {
                 line += scratch_;
                 quoteFieldFrom(line, start);
             }
@@ -244,7 +294,9 @@ private:
     }
 
     db::ResultSet& rows_;
+    int first_ = 0; // result columns of base types before the table's own
     std::vector<ColumnForm> forms_;
+    std::vector<QString> baseTypes_; // the current row's, one per variant column
     std::string scratch_;
     QByteArray bytes_;
     ExtractResult result_;
@@ -252,8 +304,13 @@ private:
 
 } // namespace
 
-QString tableQuery(const db::TableEntry& table) {
-    QString query = QStringLiteral("SELECT * FROM ");
+QString tableQuery(const db::TableEntry& table, const QStringList& variants) {
+    QString query = QStringLiteral("SELECT ");
+    for (const QString& column : variants) {
+        query += QStringLiteral("SQL_VARIANT_PROPERTY(") + bracketed(column) +
+                 QStringLiteral(", 'BaseType'), ");
+    }
+    query += QStringLiteral("* FROM ");
     if (!table.schema.isEmpty()) {
         query += bracketed(table.schema) + QLatin1Char('.');
     }
@@ -278,7 +335,19 @@ ExtractResult ExtractTableText(const db::ConnectionSettings& settings, const db:
     db::Connection connection =
         db::logIn(settings, db::ConnectionStringForm::UpperCase, loginTimeout, queryTimeout);
     db::ResultSet rows = connection.query(tableQuery(table), db::ReadMode::Blocks);
-    Extractor extractor(rows);
+    // The driver tells a sql_variant value only as the conversion to what it is asked for, not
+    // its base type; the server tells that, in a query of its own for a table with variants.
+    QStringList variants;
+    for (const db::Column& column : rows.columns()) {
+        if (column.kind == db::ValueKind::Variant) {
+            variants.push_back(column.name);
+        }
+    }
+    if (!variants.isEmpty()) {
+        rows.close(); // one statement at a time on the connection
+        rows = connection.query(tableQuery(table, variants), db::ReadMode::Blocks);
+    }
+    Extractor extractor(rows, variants);
     sink.header(extractor.header());
     std::string line;
     std::vector<bool> nulls;

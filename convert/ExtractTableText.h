@@ -6,6 +6,7 @@
 #include "db/TableCatalogue.h"
 
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -73,8 +74,9 @@ struct ExtractResult {
 QString loneSurrogatesMessage(const ExtractResult& result);
 
 // The query that reads the whole of `table`: "SELECT * FROM [schema].[name];" with every "]"
-// of a name doubled, or "SELECT * FROM [name];" when the entry has no schema.
-QString tableQuery(const db::TableEntry& table);
+// of a name doubled, or "SELECT * FROM [name];" when the entry has no schema. Each column named
+// in `variants` adds "SQL_VARIANT_PROPERTY([column], 'BaseType'), " before the "*", in order.
+QString tableQuery(const db::TableEntry& table, const QStringList& variants = {});
 
 // Reads every row of `table` over a connection of its own, opened with the upper-case
 // connection string of `settings`, and hands the delimited text to `sink` line by line: the

@@ -70,10 +70,12 @@ std::pair<SQLSMALLINT, long> bindingOf(const Column& column) {
             return {SQL_C_WCHAR, 0};
         }
         return {SQL_C_WCHAR, text(column.size)};
+    case ValueKind::Variant:
+        // Each value is read in the C type of its own base type, which a binding cannot follow.
+        return {SQL_C_WCHAR, 0};
     case ValueKind::Decimal:
     case ValueKind::Time:
     case ValueKind::DateTimeOffset:
-    case ValueKind::Variant:
     case ValueKind::Other:
         // The driver's text for these is a little longer than their declared size.
         if (column.size == 0 || column.size > kBindLimit / 4) {

@@ -50,9 +50,11 @@ enum class ReadMode {
     // is then read with the getter of its kind: the text forms for Text, Decimal, Time and
     // Other; int64 for Integer and Bit; real for Real; timestamp; date; the byte forms
     // for Guid and Binary. Another getter throws Error. A result with a long column (max types,
-    // text, ntext, image, xml, or one too wide to bind) is read row by row all the same: its
+    // text, ntext, image, xml, or one too wide to bind) or a sql_variant column, whose values
+    // each take the getter of their own base type, is read row by row all the same: its
     // other columns are still bound (one row at a time): all of them when the driver's
-    // SQLGetData can read any column (SQL_GD_ANY_COLUMN), else those before the first long one.
+    // SQLGetData can read any column (SQL_GD_ANY_COLUMN), else those before the first long or
+    // sql_variant one.
     // There every getter works.
     Blocks,
 };

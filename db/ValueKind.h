@@ -17,7 +17,7 @@ enum class ValueKind {
     Guid,           // uniqueidentifier
     Binary,         // binary, varbinary, image, timestamp/rowversion
     DateTimeOffset, // datetimeoffset, read as the driver's text
-    Variant,        // sql_variant, read as the driver's text of the value's own type
+    Variant,        // sql_variant; each value is read in the form of its own base type
     Other,          // whatever else; read these as text
 };
 

@@ -24,6 +24,9 @@ TEST(TableQuery, NamesAreBracketedWithClosingBracketsDoubled) {
     EXPECT_EQ(CSVXML::tableQuery({QString(), u("Orders")}), u("SELECT * FROM [Orders];"));
     EXPECT_EQ(CSVXML::tableQuery({u("a]b"), u("x]; DROP TABLE y; --")}),
               u("SELECT * FROM [a]]b].[x]]; DROP TABLE y; --];"));
+    EXPECT_EQ(CSVXML::tableQuery({u("dbo"), u("V")}, {u("A"), u("b]'); --")}),
+              u("SELECT SQL_VARIANT_PROPERTY([A], 'BaseType'), "
+                "SQL_VARIANT_PROPERTY([b]]'); --], 'BaseType'), * FROM [dbo].[V];"));
 }
 
 // The cases below run on a real server too; those after them need the test server's schemas,
@@ -266,9 +269,9 @@ TEST_F(ExtractTest, TextImageXmlAndDateTimeOffsetHaveTheirForms) {
 }
 
 // A sql_variant value is its base type's value: an integer, real, text or blob as SQLite stores
-// it, or any other type through CAST(... AS type), in any order in a column. The driver does not
-// tell each value's type, only its text, so the text of a date and time takes the xs:dateTime
-// form and the others are the driver's text.
+// it, or any other type through CAST(... AS type), in any order in a column. Each takes the form
+// of a column of its base type: binary as base64, float and real in their shortest text, a
+// string as it is even where it looks like a date; NULL stays NULL.
 TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
     sql("CREATE TABLE V (A sql_variant, B sql_variant);"
         "INSERT INTO V VALUES ('a, \"b\" 😀', 'CAST(''café'' AS varchar(10))');"
@@ -280,7 +283,12 @@ TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
         "INSERT INTO V VALUES ('CAST(''6F9619FF-8B86-D011-B42D-00C04FC964FF'' AS "
         "uniqueidentifier)', 'CAST(''2024-02-29 13:45:07'' AS datetime2(0))');"
         "INSERT INTO V VALUES (NULL, NULL);"
-        "INSERT INTO V VALUES ('CAST(''12.5'' AS money)', 'CAST(0x00FF AS varbinary(4))');");
+        "INSERT INTO V VALUES ('CAST(''12.5'' AS money)', 'CAST(0x00FF AS varbinary(4))');"
+        "INSERT INTO V VALUES (0.1, 'CAST(''0.1'' AS real)');"
+        "INSERT INTO V VALUES (x'00ff10', 'CAST(0x0102 AS binary(3))');"
+        "INSERT INTO V VALUES ('2024-01-02 10:00:00', 'CAST(''00ff'' AS varchar(4))');"
+        "INSERT INTO V VALUES (1e20, 'CAST(''-3.5e-7'' AS float)');"
+        "INSERT INTO V VALUES (x'', 'CAST(''7'' AS smallint)');");
     EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("V")),
               "A,B\r\n"
               "\"a, \"\"b\"\" 😀\",café\r\n"
@@ -290,7 +298,63 @@ TEST_F(ExtractTest, VariantValuesKeepTheirBaseTypes) {
               "1,13:45:07.50\r\n"
               "6F9619FF-8B86-D011-B42D-00C04FC964FF,2024-02-29T13:45:07\r\n"
               ",\r\n"
-              "12.5000,00ff");
+              "12.5000,AP8=\r\n"
+              "0.1,0.1\r\n"
+              "AP8Q,AQIA\r\n"
+              "2024-01-02 10:00:00,00ff\r\n"
+              "1e+20,-3.5e-07\r\n"
+              ",7");
+}
+
+// The test server answers SQL_VARIANT_PROPERTY(<column>, 'BaseType') before the "*" as SQL
+// Server does: a variant's base type, a plain column's own type, NULL for NULL, and an error for a
+// column the table lacks.
+TEST_F(ExtractTest, ServerTellsEachValuesBaseType) {
+    sql("CREATE TABLE T (I int, V sql_variant);"
+        "INSERT INTO T VALUES (7, NULL);"
+        "INSERT INTO T VALUES (NULL, 'CAST(''1'' AS tinyint)');"
+        "INSERT INTO T VALUES (8, x'00');");
+    db::Connection connection =
+        db::Connection::open(db::connectionString(login(), db::ConnectionStringForm::UpperCase));
+    db::ResultSet rows = connection.query(u("SELECT SQL_VARIANT_PROPERTY([i], 'BaseType'), "
+                                            "SQL_VARIANT_PROPERTY(V, 'basetype'), * FROM [T];"));
+    std::vector<std::optional<QString>> seen;
+    while (rows.next()) {
+        for (int c = 0; c < rows.columnCount(); ++c)
+            seen.push_back(rows.text(c));
+    }
+    const std::optional<QString> null;
+    EXPECT_EQ(seen,
+              (std::vector<std::optional<QString>>{u("int"), null, u("7"), null,     //
+                                                   null, u("tinyint"), null, u("1"), //
+                                                   u("int"), u("varbinary"), u("8"), u("00")}));
+    EXPECT_THAT(
+        [&] { connection.query(u("SELECT SQL_VARIANT_PROPERTY([X], 'BaseType'), * FROM T")); },
+        throwsWith<db::Error>("Invalid column name 'X'."));
+}
+
+// A variant long enough to come from the driver in pieces comes whole; the columns around it,
+// which are then read one row at a time, keep their own forms.
+TEST_F(ExtractTest, LongVariantValuesComeWhole) {
+    sql("CREATE TABLE W (I int, V sql_variant, F float);"
+        "INSERT INTO W VALUES (1, zeroblob(6000), 0.1);"
+        "INSERT INTO W VALUES (2, '" +
+        std::string(3900, 'x') + "', 0.2);");
+    const std::string expected =
+        "I,V,F\r\n1," + std::string(8000, 'A') + ",0.1\r\n2," + std::string(3900, 'x') + ",0.2";
+    EXPECT_EQ(CSVXML::ExtractTableText(login(), dbo("W")), expected);
+}
+
+// A table of variants larger than the server sends at once: the statement that found the variant
+// column is let go while rows are still coming, and the second reads every row.
+TEST_F(ExtractTest, ManyVariantRowsComeAfterTheFirstStatementIsLetGo) {
+    sql("CREATE TABLE M (V sql_variant, S nvarchar(100), B sql_variant);"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+        "INSERT INTO M SELECT i * 0.5, printf('%0100d', i), CAST(i AS BLOB) FROM n;");
+    const std::string text = CSVXML::ExtractTableText(login(), dbo("M"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20000);
+    EXPECT_NE(text.find("\r\n0.5," + std::string(99, '0') + "1,MQ==\r\n"), std::string::npos);
+    EXPECT_TRUE(text.ends_with("\r\n10000," + std::string(95, '0') + "20000,MjAwMDA="));
 }
 
 // Values SQL Server cannot hold are refused as it refuses them, not sent as bit patterns: an

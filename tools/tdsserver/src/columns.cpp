@@ -297,10 +297,24 @@ std::optional<CastValue> parseCast(std::string_view text) {
     return cast;
 }
 
-void appendVariant(std::string& out, const Value& v, const ValueContext& c) {
-    ColumnType base;
-    Value value = v;
+// A sql_variant value's base type and its value in that type; `cast` holds the parsed
+// CAST(... AS type) the value was written as, if any, whose storage the value's bytes point to
+// (hence filled in place, never copied).
+struct VariantBase {
+    ColumnType type;
+    Value value;
     std::optional<CastValue> cast;
+
+    VariantBase() = default;
+    VariantBase(const VariantBase&) = delete;
+    VariantBase& operator=(const VariantBase&) = delete;
+};
+
+void variantBaseOf(const Value& v, VariantBase& b) {
+    ColumnType& base = b.type;
+    Value& value = b.value;
+    std::optional<CastValue>& cast = b.cast;
+    value = v;
     switch (v.kind) {
     case Value::Kind::Integer:
         base.type = v.integer >= std::numeric_limits<std::int32_t>::min() &&
@@ -319,12 +333,21 @@ void appendVariant(std::string& out, const Value& v, const ValueContext& c) {
         if (cast) {
             base = cast->type;
             value = cast->value;
-            value.bytes = cast->storage;
         } else {
             base = ColumnType{SqlType::NVarChar, static_cast<int>(utf16Length(v.bytes)), 0, 0};
         }
         break;
     }
+    if (cast)
+        value.bytes = cast->storage;
+}
+
+void appendVariant(std::string& out, const Value& v, const ValueContext& c) {
+    VariantBase b;
+    variantBaseOf(v, b);
+    ColumnType& base = b.type;
+    Value& value = b.value;
+    const std::optional<CastValue>& cast = b.cast;
     if (value.kind == Value::Kind::Null) {
         putLE(out, 0, 4);
         return;
@@ -395,6 +418,16 @@ void appendVariant(std::string& out, const Value& v, const ValueContext& c) {
 }
 
 } // namespace
+
+std::optional<std::string> variantBaseTypeName(const Value& v) {
+    VariantBase b;
+    variantBaseOf(v, b);
+    if (b.value.kind == Value::Kind::Null)
+        return std::nullopt;
+    if ((b.cast && b.cast->explicitMax && isMax(b.type)) || variantBaseType(b.type.type) == 0)
+        clash(b.type.type);
+    return std::string(typeName(b.type.type));
+}
 
 void appendValue(std::string& out, const ColumnType& declared, const Value& v,
                  const ValueContext& c) {

@@ -118,4 +118,9 @@ struct ValueContext {
 void appendValue(std::string& out, const ColumnType& type, const Value& value,
                  const ValueContext& context = {});
 
+// What SQL_VARIANT_PROPERTY(value, 'BaseType') gives for a sql_variant value as appendValue sends
+// it: its base type's name ("int", "float", "varbinary"), or nullopt for NULL. Throws ValueError
+// for a value no variant holds, as appendValue does.
+std::optional<std::string> variantBaseTypeName(const Value& value);
+
 } // namespace tdsserver

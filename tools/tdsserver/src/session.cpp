@@ -525,7 +525,27 @@ private:
         } finalizer{stmt};
 
         const int count = sqlite3_column_count(stmt);
+        // SQL_VARIANT_PROPERTY(<column>, 'BaseType') items come first, each an unnamed
+        // sql_variant column of the named table column's base type.
+        std::vector<int> baseTypeOf;
         std::vector<ResultColumn> columns;
+        for (const std::string& wanted : sel.baseTypeOf) {
+            int found = -1;
+            for (int i = 0; i < count && found < 0; ++i) {
+                const char* name = sqlite3_column_name(stmt, i);
+                if (name && equalsIgnoreCase(name, wanted))
+                    found = i;
+            }
+            if (found < 0) {
+                sendError(
+                    ServerMessage{207, 1, 16, "Invalid column name '" + wanted + "'.", "", line},
+                    doneToken, more);
+                return Outcome::Failed;
+            }
+            baseTypeOf.push_back(found);
+            columns.push_back({"", columnTypeFor("sql_variant"), {}});
+        }
+        const int first = static_cast<int>(baseTypeOf.size());
         const std::string shownSchema = schemaName.empty() ? "dbo" : schemaName;
         for (int i = 0; i < count; ++i) {
             const char* name = sqlite3_column_name(stmt, i);
@@ -554,9 +574,21 @@ private:
             const std::size_t rowStart = out.size();
             out.push_back(static_cast<char>(token::kRow));
             try {
+                for (int p = 0; p < first; ++p) {
+                    const int i = baseTypeOf[static_cast<std::size_t>(p)];
+                    const std::optional<std::string> type = baseTypeName(
+                        columns[static_cast<std::size_t>(first + i)].type, valueAt(stmt, i));
+                    Value v;
+                    if (type) {
+                        v.kind = Value::Kind::Text;
+                        v.bytes = *type;
+                    }
+                    appendValue(out, columns[static_cast<std::size_t>(p)].type, v,
+                                ValueContext{textSize_, tds_, rows, p});
+                }
                 for (int i = 0; i < count; ++i)
-                    appendValue(out, columns[static_cast<std::size_t>(i)].type, valueAt(stmt, i),
-                                ValueContext{textSize_, tds_, rows, i});
+                    appendValue(out, columns[static_cast<std::size_t>(first + i)].type,
+                                valueAt(stmt, i), ValueContext{textSize_, tds_, rows, first + i});
             } catch (const ValueError& e) {
                 out.resize(rowStart); // the row is not sent at all
                 writeError(ch_, tds_, ServerMessage{e.number(), 1, 16, e.what(), "", line});
@@ -588,6 +620,16 @@ private:
         writeDone(ch_, tds_, doneToken, static_cast<std::uint16_t>(countFlag() | more), kCmdSelect,
                   1);
         return Outcome::Done;
+    }
+
+    // SQL_VARIANT_PROPERTY(value, 'BaseType') of a column's value: a sql_variant's own base
+    // type, the column's type for any other value (which becomes a variant of that type).
+    static std::optional<std::string> baseTypeName(const ColumnType& column, const Value& v) {
+        if (column.type == SqlType::Variant)
+            return variantBaseTypeName(v);
+        if (v.kind == Value::Kind::Null)
+            return std::nullopt;
+        return std::string(typeName(column.type));
     }
 
     static Value valueAt(sqlite3_stmt* stmt, int i) {

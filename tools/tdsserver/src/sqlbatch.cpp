@@ -335,6 +335,13 @@ private:
             out_.statements.push_back({line, SelectVariable{"textsize"}});
             return true;
         }
+        std::vector<std::string> baseTypeOf;
+        while (isKeyword(peek(), "sql_variant_property")) {
+            auto column = variantBaseTypeItem();
+            if (!column)
+                return false;
+            baseTypeOf.push_back(std::move(*column));
+        }
         if (!(peek().kind == Kind::Symbol && peek().value == "*")) {
             fail(peek());
             return false;
@@ -358,8 +365,39 @@ private:
         } else if (identifier(peek())) {
             take();
         }
-        out_.statements.push_back({line, SelectAll{std::move(*name)}});
+        out_.statements.push_back({line, SelectAll{std::move(*name), std::move(baseTypeOf)}});
         return true;
+    }
+
+    bool symbol(std::string_view s) {
+        if (!(peek().kind == Kind::Symbol && peek().value == s)) {
+            fail(peek());
+            return false;
+        }
+        take();
+        return true;
+    }
+
+    // SQL_VARIANT_PROPERTY(<column>, 'BaseType') followed by a comma: the column's name.
+    std::optional<std::string> variantBaseTypeItem() {
+        take();
+        if (!symbol("("))
+            return std::nullopt;
+        if (!identifier(peek())) {
+            fail(peek());
+            return std::nullopt;
+        }
+        std::string column = take().value;
+        if (!symbol(","))
+            return std::nullopt;
+        if (peek().kind != Kind::String || !equalsIgnoreCase(peek().value, "basetype")) {
+            fail(peek());
+            return std::nullopt;
+        }
+        take();
+        if (!symbol(")") || !symbol(","))
+            return std::nullopt;
+        return column;
     }
 
     bool set(int line) {

@@ -1,6 +1,7 @@
 #pragma once
 
-// The T-SQL this server understands, parsed from a batch: SELECT * FROM <object> [alias],
+// The T-SQL this server understands, parsed from a batch: SELECT * FROM <object> [alias] (with
+// the base types of sql_variant columns before the *),
 // SELECT @@TEXTSIZE, SET <option> ..., USE <database>, EXEC <procedure> [params] and the
 // transaction statements. Parsing covers the whole batch before anything runs, as SQL Server
 // compiles a batch before executing it, so a syntax error anywhere means that no statement of the
@@ -22,8 +23,11 @@ struct ObjectName {
     std::string display() const;
 };
 
+// SELECT [SQL_VARIANT_PROPERTY(<column>, 'BaseType'), ...] * FROM <object>: the base type of
+// each named column's value, as an unnamed sql_variant column, comes before the table's columns.
 struct SelectAll {
     ObjectName table;
+    std::vector<std::string> baseTypeOf;
 };
 
 // SELECT @@TEXTSIZE (the one session variable asked for on its own).
