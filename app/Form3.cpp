@@ -3,6 +3,7 @@
 #include "app/Design.h"
 #include "app/Form2.h"
 #include "app/Form4.h"
+#include "app/Host.h"
 #include "app/LoadedDocument.h"
 #include "app/PushCheckBox.h"
 #include "app/TablePreview.h"
@@ -84,7 +85,16 @@ Form3::Form3(Wizard& wizard)
 
     onPress(Check8, [this] { wizard_.move(*this, wizard_.form2()); });
     onPress(Check7, [this] { wizard_.move(*this, wizard_.form4()); });
-    onPress(Check17, [this] { convert(*ProgressBar1, *pointer_); });
+    onPress(Check17, [this] {
+        try {
+            convert(*ProgressBar1, *pointer_);
+        } catch (const std::bad_alloc&) {
+            ProgressBar1->setValue(0);
+            wizard_.host().showMessage(
+                this,
+                QStringLiteral("There is too little memory to show this XML in the preview."));
+        }
+    });
     onPress(Check5, [this] { Text1->clear(); });
 
     for (QWidget* button : {Check3, Check4, Check5, Check17})
@@ -143,9 +153,15 @@ void Form3::setDelimitedText(std::string_view text) {
     Text1->setBytes(text);
 }
 
-void Form3::showTable(LoadedDocument& text, LoadedDocument& xml) {
-    Text1->takeDocument(text);
-    RichTextBox1->takeDocument(xml);
+void Form3::showTable(LoadedDocument& text, std::unique_ptr<LoadedDocument> xmlRoom,
+                      QProgressBar& bar, look::PagePointer& pointer) {
+    TextEditor::Replaced previous = Text1->takeDocument(text);
+    try {
+        fillPreview(bar, pointer, std::move(xmlRoom));
+    } catch (const std::bad_alloc&) {
+        previous.restore(); // the work has returned: nothing reads the new text any more
+        throw;
+    }
 }
 
 CSVXML::ConversionOptions Form3::options() const {
@@ -163,6 +179,11 @@ std::string_view Form3::previewText() const {
 }
 
 void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
+    fillPreview(bar, pointer, nullptr);
+}
+
+void Form3::fillPreview(QProgressBar& bar, look::PagePointer& pointer,
+                        std::unique_ptr<LoadedDocument> xmlRoom) {
     pointer.setSetting(look::Busy);
     // The delimited text stays put while the worker reads it: no typing, and the other buttons
     // wait for this one.
@@ -177,15 +198,17 @@ void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
             pointer.setSetting(look::Default);
         }
     } restore{*Text1, textWasReadOnly, pointer};
-    // The XML is measured, then made into a document of exactly its size, on a worker; the
-    // preview shows its old text until the new one is whole.
-    auto xml = std::make_shared<std::unique_ptr<LoadedDocument>>();
+    // The XML is measured, then made into a document of exactly its size (unless the caller has
+    // made its room), on a worker; the preview shows its old text until the new one is whole.
+    auto xml = std::make_shared<std::unique_ptr<LoadedDocument>>(std::move(xmlRoom));
     wizard_.runDatabaseWork(
         [xml, text = Text1->bytes(), settings = options(),
          &maker = wizard_.documentMaker()](db::Progress& progress) {
-            const CSVXML::XmlSize size = CSVXML::MeasureXml(text, settings, progress);
-            *xml = std::make_unique<LoadedDocument>(
-                maker, size.bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, size.bytes));
+            if (!*xml) {
+                const CSVXML::XmlSize size = CSVXML::MeasureXml(text, settings, progress);
+                *xml = std::make_unique<LoadedDocument>(
+                    maker, size.bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, size.bytes));
+            }
             DocumentSink sink(**xml);
             CSVXML::ConvertTextToXml(text, settings, sink, progress);
         },
@@ -193,7 +216,7 @@ void Form3::convert(QProgressBar& bar, look::PagePointer& pointer) {
             bar.setValue(static_cast<int>(db::Progress::percent(done, steps)));
         });
     bar.setValue(0);
-    RichTextBox1->takeDocument(**xml);
+    const TextEditor::Replaced previous = RichTextBox1->takeDocument(**xml);
 }
 
 bool Form3::eventFilter(QObject* watched, QEvent* event) {

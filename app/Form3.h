@@ -4,6 +4,7 @@
 #include "convert/ConversionOptions.h"
 #include "convert/XmlSize.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,8 +33,12 @@ public:
 
     // The delimited text of the frame's Text1, byte for byte, edits included.
     void setDelimitedText(std::string_view text);
-    // Shows a table's delimited text and its XML, each made whole in a document of its own.
-    void showTable(LoadedDocument& text, LoadedDocument& xml);
+    // Takes a table's delimited text, made whole in a document, and converts it as Refresh does,
+    // into `xmlRoom`: an empty document with room for exactly its XML. When the XML finds too
+    // little memory, the page's text is put back as it was (and std::bad_alloc goes on to the
+    // caller).
+    void showTable(LoadedDocument& text, std::unique_ptr<LoadedDocument> xmlRoom, QProgressBar& bar,
+                   look::PagePointer& pointer);
 
     CSVXML::ConversionOptions options() const;
 
@@ -76,6 +81,8 @@ protected:
 
 private:
     void buildFrame();
+    void fillPreview(QProgressBar& bar, look::PagePointer& pointer,
+                     std::unique_ptr<LoadedDocument> xmlRoom);
 };
 
 } // namespace app

@@ -6,8 +6,8 @@
 #include "app/Page.h"
 #include "app/TextEditor.h"
 #include "app/Wizard.h"
+#include "app/look/Look.h"
 #include "convert/DelimitedText.h"
-#include "db/Cancellation.h"
 #include "db/Error.h"
 #include "output/FileExists.h"
 #include "output/SaveTextToFile.h"
@@ -17,8 +17,6 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <algorithm>
-#include <atomic>
-#include <cstdlib> // names the C library, so that __GLIBC__ is known below
 #include <memory>
 #include <thread>
 
@@ -50,17 +48,10 @@ QString tooLargeQuestion(const QString& xmlSize, std::optional<std::uint64_t> av
         .arg(xmlSize, dataSize(available.value_or(0)));
 }
 
-// Each block is reserved as large as the text before it, so that a large text comes in few
-// blocks; reserved and not yet written, the room takes pages only as the text reaches it. Where
-// the room costs nothing the first block is the largest: one block for most tables.
-constexpr std::uint64_t kLargestBlock = 256u << 20;
-// The C library maps a block this large on its own, and its pages come only as they are
-// written; the sanitizers' allocator touches what it hands out, so there the first is small.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__GLIBC__)
-constexpr std::size_t kFirstBlock = 1u << 20;
-#else
-constexpr std::size_t kFirstBlock = kLargestBlock;
-#endif
+// The text is kept in blocks of this size (a longer line gets a block of its own): large enough
+// that a block costs little to make, small enough that the text's memory is given back steadily
+// while its document is made from it.
+constexpr std::size_t kBlock = 16u << 20;
 
 // The XML goes into its document in pieces of this size.
 constexpr std::size_t kDocumentPiece = 256u << 10;
@@ -71,28 +62,27 @@ bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t
                  std::uint64_t xmlLines, std::optional<std::uint64_t> available) {
     if (!available)
         return true; // nothing to go by: the preview is tried
-    const std::uint64_t need =
-        textBytes + documentMemory(textBytes, textLines) + documentMemory(xmlBytes, xmlLines);
+    // The text's document is made while the text is still held, and the XML's once the text is
+    // let go of.
+    const std::uint64_t need = documentMemory(textBytes, textLines) +
+                               std::max(textBytes, documentMemory(xmlBytes, xmlLines));
     return need + need / 4 + kSpareMemory <= *available;
 }
 
 PreviewText::PreviewText(std::optional<std::uint64_t> available,
                          const CSVXML::ConversionOptions& options)
-    : PreviewText(available, options, kFirstBlock) {}
+    : PreviewText(available, options, kBlock) {}
 
 PreviewText::PreviewText(std::optional<std::uint64_t> available,
-                         const CSVXML::ConversionOptions& options, std::size_t firstBlock)
-    : available_(available), firstBlock_(firstBlock), measure_(options) {}
+                         const CSVXML::ConversionOptions& options, std::size_t blockSize)
+    : available_(available), blockSize_(blockSize), measure_(options) {}
 
 void PreviewText::add(std::string_view lineBreak, std::string_view line) {
     const std::uint64_t bytes = lineBreak.size() + line.size();
     if (!previewFits(size_ + bytes, lines_ + 1, size_ + bytes, lines_ + 1, available_))
         throw TooLargeForPreview{size_ + bytes};
-    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes) {
-        const std::uint64_t before =
-            std::min(std::max<std::uint64_t>(size_, firstBlock_), kLargestBlock);
-        blocks_.emplace_back().reserve(std::max(static_cast<std::size_t>(before), bytes));
-    }
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes)
+        blocks_.emplace_back().reserve(std::max(blockSize_, bytes));
     blocks_.back().append(lineBreak).append(line);
     size_ += bytes;
     ++lines_;
@@ -130,72 +120,21 @@ void DocumentSink::finish() {
 
 namespace {
 
-// The table's two documents, made from its blocks on two threads at once: the delimited text
-// on one, its XML on the other. Each block goes once both have passed it.
-struct PreviewDocuments {
-    std::unique_ptr<LoadedDocument> text;
-    std::unique_ptr<LoadedDocument> xml;
-};
-
-void fillDocuments(DocumentMaker& maker, PreviewText& source, const CSVXML::XmlSize& size,
-                   const CSVXML::ConversionOptions& options, PreviewDocuments& out,
-                   db::Progress& progress) {
-    std::vector<std::string>& blocks = source.blocks();
-    std::vector<std::atomic<int>> readers(blocks.size());
-    for (std::atomic<int>& count : readers)
-        count = 2;
-    const auto passed = [&](std::size_t i) {
-        if (readers[i].fetch_sub(1, std::memory_order_acq_rel) == 1)
-            std::string().swap(blocks[i]);
-    };
-    db::Cancellation* const cancellation = db::Cancellation::current();
-    std::atomic<bool> stop{false};
-    std::exception_ptr textFailure;
-    std::thread textThread([&] {
-        try {
-            auto text = std::make_unique<LoadedDocument>(
-                maker, source.size(),
-                TextEditor::layoutFor(TextEditor::Kind::Plain, source.size()));
-            for (std::size_t i = 0; i < blocks.size() && !stop; ++i) {
-                if (cancellation)
-                    cancellation->throwIfCancelled();
-                // In pieces: Scintilla indexes the lines of one large insertion more slowly.
-                const std::string_view block = blocks[i];
-                for (std::size_t at = 0; at < block.size(); at += kDocumentPiece)
-                    text->append(block.substr(at, kDocumentPiece));
-                passed(i);
-            }
-            out.text = std::move(text);
-        } catch (...) {
-            textFailure = std::current_exception();
+// The delimited text's document, made from the blocks, each let go of once it is in.
+std::unique_ptr<LoadedDocument> textDocument(DocumentMaker& maker, PreviewText& source,
+                                             db::Progress& progress) {
+    auto text = std::make_unique<LoadedDocument>(
+        maker, source.size(), TextEditor::layoutFor(TextEditor::Kind::Plain, source.size()));
+    for (std::string& block : source.blocks()) {
+        // In pieces: Scintilla indexes the lines of one large insertion more slowly.
+        const std::string_view bytes = block;
+        for (std::size_t at = 0; at < bytes.size(); at += kDocumentPiece) {
+            progress.serve();
+            text->append(bytes.substr(at, kDocumentPiece));
         }
-    });
-    try {
-        auto xml = std::make_unique<LoadedDocument>(
-            maker, size.bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, size.bytes));
-        DocumentSink sink(*xml);
-        CSVXML::XmlConverter converter(options, sink, progress);
-        converter.setRowCount(size.rows);
-        for (std::size_t i = 0; i < blocks.size(); ++i) {
-            std::string_view block = blocks[i];
-            if (i > 0)
-                block.remove_prefix(CSVXML::kLineBreak.size());
-            CSVXML::LineCursor cursor(block);
-            std::string_view line;
-            while (cursor.next(line))
-                converter.addLine(line);
-            passed(i);
-        }
-        converter.finish();
-        out.xml = std::move(xml);
-    } catch (...) {
-        stop = true;
-        textThread.join();
-        throw;
+        std::string().swap(block);
     }
-    textThread.join();
-    if (textFailure)
-        std::rethrow_exception(textFailure);
+    return text;
 }
 
 } // namespace
@@ -214,7 +153,6 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
         const CSVXML::ConversionOptions options;
         PreviewText text;
         CSVXML::ExtractResult extracted;
-        PreviewDocuments documents;
     };
     auto job = std::make_shared<Job>(available, options);
     try {
@@ -242,25 +180,52 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
                                 size.rows);
         return false;
     }
+    // The text's document, then the XML made from it by the options page as Refresh makes it:
+    // the text's blocks are gone before the XML takes its room.
+    // The XML's room is made on a thread of its own meanwhile: it takes a while to make, and the
+    // text's blocks go as the text's document takes them.
+    struct Documents {
+        std::unique_ptr<LoadedDocument> text;
+        std::unique_ptr<LoadedDocument> xml;
+    };
+    auto documents = std::make_shared<Documents>();
     try {
-        wizard_.runDatabaseWork(
-            [job, size, &maker = wizard_.documentMaker()](db::Progress& progress) {
-                fillDocuments(maker, job->text, size, job->options, job->documents, progress);
-            },
-            [this](qint64 done, qint64 steps) {
-                bar_.setValue(static_cast<int>(db::Progress::percent(done, steps)));
+        wizard_.runDatabaseWork([job, documents, xmlBytes = size.bytes,
+                                 &maker = wizard_.documentMaker()](db::Progress& progress) {
+            std::exception_ptr roomFailure;
+            std::thread room([&] {
+                try {
+                    documents->xml = std::make_unique<LoadedDocument>(
+                        maker, xmlBytes, TextEditor::layoutFor(TextEditor::Kind::Xml, xmlBytes));
+                } catch (...) {
+                    roomFailure = std::current_exception();
+                }
             });
+            const struct Join {
+                std::thread& thread;
+                ~Join() {
+                    if (thread.joinable())
+                        thread.join();
+                }
+            } join{room};
+            documents->text = textDocument(maker, job->text, progress);
+            room.join();
+            if (roomFailure)
+                std::rethrow_exception(roomFailure);
+        });
+        extracted_ = job->extracted;
+        job.reset();
+        wizard_.form3().showTable(*documents->text, std::move(documents->xml), bar_,
+                                  page_.pointer());
     } catch (const std::bad_alloc&) {
         // The system had less memory to give than it said.
         bar_.setValue(0);
         job.reset();
+        documents.reset();
         offerSaveWithoutPreview(table, tooLargeQuestion(dataSize(size.bytes), available),
                                 size.rows);
         return false;
     }
-    bar_.setValue(0);
-    extracted_ = job->extracted;
-    wizard_.form3().showTable(*job->documents.text, *job->documents.xml);
     return true;
 }
 

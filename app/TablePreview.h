@@ -24,10 +24,10 @@ class Page;
 class Wizard;
 
 // Whether the options page can hold a table's delimited text and its XML in the memory the
-// system has available, with room to spare: the text as it comes from the database, the text's
-// document and the XML's document with their line indexes. The one rule for the preview's
-// memory, asked while the rows arrive (with the text standing in for its XML, which is never
-// smaller) and once the XML is measured.
+// system has available, with room to spare: the text's document with its line index, and beside
+// it first the text as it came from the database, then the XML's document. The one rule for the
+// preview's memory, asked while the rows arrive (with the text standing in for its XML, which is
+// never smaller) and once the XML is measured.
 bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t xmlBytes,
                  std::uint64_t xmlLines, std::optional<std::uint64_t> available);
 
@@ -44,9 +44,9 @@ struct TooLargeForPreview {
 class PreviewText final : public CSVXML::ExtractSink {
 public:
     PreviewText(std::optional<std::uint64_t> available, const CSVXML::ConversionOptions& options);
-    // With a first block of `firstBlock` bytes (or more for a longer line).
+    // With blocks of `blockSize` bytes (or more for a longer line).
     PreviewText(std::optional<std::uint64_t> available, const CSVXML::ConversionOptions& options,
-                std::size_t firstBlock);
+                std::size_t blockSize);
     void header(std::string_view line) override;
     void row(std::string_view line) override;
 
@@ -62,7 +62,7 @@ private:
     void add(std::string_view lineBreak, std::string_view line);
 
     const std::optional<std::uint64_t> available_;
-    const std::size_t firstBlock_;
+    const std::size_t blockSize_;
     std::uint64_t size_ = 0;
     std::uint64_t lines_ = 0;
     std::vector<std::string> blocks_;
@@ -84,10 +84,10 @@ private:
 };
 
 // The road of "Next >" on the table page: the table read on a worker, its XML measured while the
-// rows arrive, the memory rule, then either the options page filled (its text and its XML made
-// into documents away from the window's thread, and put in place once whole) or, when they
-// cannot fit, the table offered for saving straight to a file. A failure or a Cancel leaves every
-// page as it was.
+// rows arrive, the memory rule, then either the options page filled (its text, then its XML, each
+// made into a document away from the window's thread and put in place once whole) or, when they
+// cannot fit, the table offered for saving straight to a file. A failure leaves every page as it
+// was.
 class TablePreview {
 public:
     TablePreview(Wizard& wizard, Page& page, QProgressBar& bar);

@@ -346,25 +346,54 @@ void TextEditor::setBytes(std::string_view utf8) {
     endFill();
 }
 
-void TextEditor::takeDocument(LoadedDocument& loaded) {
+TextEditor::Replaced TextEditor::takeDocument(LoadedDocument& loaded) {
     filling_ = true; // the save point set below is no edit of the user's
     delayTimer_.stop();
     stepTimer_.stop();
     check_.reset();
     markMessage_.clear();
     const LoadedDocument::Layout layout = loaded.layout();
-    // The old text's memory is given back on another thread: a large text takes a while.
     const Position old = send(SCI_GETDOCPOINTER);
     send(SCI_ADDREFDOCUMENT, 0, old);
+    Replaced replaced(*this, loaded.maker(), old, {styled_, large_});
     putDocument(reinterpret_cast<Position>(loaded.take()), layout.styled, layout.large);
-    loaded.maker().releaseLater(reinterpret_cast<void*>(old));
     SendScintilla(SCI_SETUNDOCOLLECTION, 1ul);
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETSAVEPOINT);
     filling_ = false;
+    textPutInPlace();
+    return replaced;
+}
+
+void TextEditor::textPutInPlace() {
     Q_EMIT contentChanged();
     if (kind_ == Kind::Xml)
         startCheck();
+}
+
+TextEditor::Replaced::Replaced(TextEditor& editor, DocumentMaker& maker, Position document,
+                               LoadedDocument::Layout layout)
+    : editor_(&editor), maker_(&maker), document_(document), layout_(layout) {}
+
+TextEditor::Replaced::Replaced(Replaced&& other) noexcept
+    : editor_(other.editor_), maker_(other.maker_), document_(std::exchange(other.document_, 0)),
+      layout_(other.layout_) {}
+
+// The old text's memory is given back on the maker's thread: a large text takes a while.
+TextEditor::Replaced::~Replaced() {
+    if (document_ != 0)
+        maker_->releaseLater(reinterpret_cast<void*>(document_));
+}
+
+void TextEditor::Replaced::restore() {
+    if (document_ == 0)
+        return;
+    editor_->check_.reset();
+    editor_->stepTimer_.stop();
+    editor_->markMessage_.clear();
+    // The editor takes the reference held here.
+    editor_->putDocument(std::exchange(document_, 0), layout_.styled, layout_.large);
+    editor_->textPutInPlace();
 }
 
 void TextEditor::setBusy(bool busy) {

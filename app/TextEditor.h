@@ -80,9 +80,29 @@ public:
     static LoadedDocument::Layout layoutFor(Kind kind, std::size_t bytes) {
         return {kind == Kind::Xml && bytes <= kHighlightLimit, bytes > kLargeTextLimit};
     }
-    // Shows `loaded`, whole, in place of the text; the old text goes, and so does its undo
-    // history. The editor keeps its read-only setting.
-    void takeDocument(LoadedDocument& loaded);
+    // The text that a loaded document replaced, held until this goes (then its memory is given
+    // back on the document maker's thread) or put back by restore().
+    class Replaced {
+    public:
+        Replaced(Replaced&& other) noexcept;
+        Replaced& operator=(Replaced&&) = delete;
+        ~Replaced();
+        // The old text in the editor again, as it was, with its undo history.
+        void restore();
+
+    private:
+        friend class TextEditor;
+        Replaced(TextEditor& editor, DocumentMaker& maker, Position document,
+                 LoadedDocument::Layout layout);
+        TextEditor* editor_;
+        DocumentMaker* maker_;
+        Position document_;
+        LoadedDocument::Layout layout_;
+    };
+
+    // Shows `loaded`, whole, in place of the text, without its undo history; the editor keeps its
+    // read-only setting.
+    [[nodiscard]] Replaced takeDocument(LoadedDocument& loaded);
 
     // The well-formedness mark: empty while the text is well-formed (or not yet checked).
     const QString& markMessage() const { return markMessage_; }
@@ -107,6 +127,7 @@ private:
     Position send(unsigned int message, std::uintptr_t wParam = 0, Position lParam = 0) const;
     void useDocument(bool styled, bool large);
     void putDocument(Position document, bool styled, bool large);
+    void textPutInPlace();
     void applyColours();
     void appendRaw(std::string_view utf8);
     void userChanged();

@@ -150,7 +150,7 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         const int status = options->cancel     ? runCancelEnd(*options, login, der, server)
                            : options->large    ? runLarge(*options, login)
-                           : options->capacity ? runCapacity(*options, login)
+                           : options->capacity ? runCapacity(*options, login, port)
                                                : runComparison(*options, login, server);
         std::printf("(load average %s at the end)\n", qPrintable(loadAverage()));
         server.stop();

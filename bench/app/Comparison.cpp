@@ -23,16 +23,6 @@
 namespace benchapp {
 namespace {
 
-// (c): `tallowby-cli export` of the table to `output`.
-double timeCliExport(const Options& options, std::uint16_t port, const QString& output) {
-    return timeCli(options,
-                   {QStringLiteral("export"), QStringLiteral("--table"), QStringLiteral("bench"),
-                    QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(port),
-                    QStringLiteral("--user"), QStringLiteral("demo"), QStringLiteral("--database"),
-                    QStringLiteral("bench"), QStringLiteral("-o"), output,
-                    QStringLiteral("--force")});
-}
-
 Gaps timeRefresh(Session& session) {
     Gaps gaps;
     QElapsedTimer clock;

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -39,19 +40,33 @@ double cpuSeconds() {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double highWaterBytes() {
+namespace {
+
+// A figure in kB of /proc/self/status, in bytes.
+std::optional<double> statusBytes(const QByteArray& field) {
     QFile status(QStringLiteral("/proc/self/status"));
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray& entry : status.readAll().split('\n')) {
-            if (entry.startsWith("VmHWM:")) {
+            if (entry.startsWith(field)) {
                 bool ok = false;
-                const double kilobytes = entry.mid(6).trimmed().split(' ').value(0).toDouble(&ok);
+                const double kilobytes =
+                    entry.mid(field.size()).trimmed().split(' ').value(0).toDouble(&ok);
                 if (ok)
                     return kilobytes * 1024.0;
             }
         }
     }
-    return peakBytes();
+    return std::nullopt;
+}
+
+} // namespace
+
+double highWaterBytes() {
+    return statusBytes("VmHWM:").value_or(peakBytes());
+}
+
+double addressSpacePeakBytes() {
+    return statusBytes("VmPeak:").value_or(0);
 }
 
 void summarise(Gaps& gaps) {

@@ -19,6 +19,8 @@ double residentBytes();
 double megabytes(double bytes);
 // Whole-process peak resident memory from the kernel (VmHWM), in bytes; ru_maxrss otherwise.
 double highWaterBytes();
+// The largest address space this process has had (VmPeak), in bytes; 0 when unknown.
+double addressSpacePeakBytes();
 // Processor time of the whole process so far, in seconds: user and system, every thread.
 double cpuSeconds();
 

@@ -15,9 +15,10 @@ namespace benchapp {
 // network, then "Finish" and the editing.
 int runComparison(const Options& options, const db::ConnectionSettings& login,
                   tdsserver::Server& server);
-// One large export, the first and only thing the process does: its time and memory, then
-// "Finish" and the editing.
-int runCapacity(const Options& options, const db::ConnectionSettings& login);
+// One large export, the first and only thing the process does: its time against the command
+// line's, its memory and what it gives back once a small table replaces it; then "Finish" and
+// the editing.
+int runCapacity(const Options& options, const db::ConnectionSettings& login, std::uint16_t port);
 // A preview past 2 GiB, from a delimited text made here.
 int runLarge(const Options& options, const db::ConnectionSettings& login);
 // "Cancel" with the server stopped, during the login and while rows stream: the time to the end

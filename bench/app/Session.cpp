@@ -119,6 +119,15 @@ std::size_t rowsIn(std::string_view xml) {
     return count;
 }
 
+double timeCliExport(const Options& options, std::uint16_t port, const QString& output) {
+    return timeCli(options,
+                   {QStringLiteral("export"), QStringLiteral("--table"), QStringLiteral("bench"),
+                    QStringLiteral("--server"), QStringLiteral("127.0.0.1,%1").arg(port),
+                    QStringLiteral("--user"), QStringLiteral("demo"), QStringLiteral("--database"),
+                    QStringLiteral("bench"), QStringLiteral("-o"), output,
+                    QStringLiteral("--force")});
+}
+
 double timeCli(const Options& options, const QStringList& arguments) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

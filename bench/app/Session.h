@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QStringList>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -124,5 +125,7 @@ void checkPreview(Session& session, const QString& file, const char* when);
 std::size_t rowsIn(std::string_view xml);
 // One whole command, from its start to its exit.
 double timeCli(const Options& options, const QStringList& arguments);
+// (c): `tallowby-cli export` of the table to `output`.
+double timeCliExport(const Options& options, std::uint16_t port, const QString& output);
 
 } // namespace benchapp

@@ -86,14 +86,14 @@ TEST_F(TablePreview, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
     const CSVXML::ConversionOptions options = o.options();
     const std::vector<std::string> lines{"id,name", "1,\"a,b\"", "2,\"two\r\nlines\"", "3,x&y"};
     const std::string whole = "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y";
-    for (std::size_t firstBlock : {std::size_t{5}, std::size_t{1} << 20}) {
-        app::PreviewText text(std::nullopt, options, firstBlock);
+    for (std::size_t blockSize : {std::size_t{5}, std::size_t{1} << 20}) {
+        app::PreviewText text(std::nullopt, options, blockSize);
         text.header(lines[0]);
         for (std::size_t i = 1; i < lines.size(); ++i)
             text.row(lines[i]);
         const CSVXML::XmlSize size = text.xmlSize();
         const std::vector<std::string>& blocks = text.blocks();
-        EXPECT_EQ(blocks.size() > 1, firstBlock == 5);
+        EXPECT_EQ(blocks.size() > 1, blockSize == 5);
         std::string joined;
         for (std::size_t i = 0; i < blocks.size(); ++i) {
             EXPECT_EQ(i > 0, blocks[i].starts_with("\r\n")) << i;
