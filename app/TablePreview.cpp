@@ -143,6 +143,7 @@ TablePreview::TablePreview(Wizard& wizard, Page& page, QProgressBar& bar)
     : wizard_(wizard), page_(page), bar_(bar) {}
 
 bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOptions& options) {
+    options_ = options;
     Host& host = wizard_.host();
     const std::optional<std::uint64_t> available = host.availableMemory();
     // What the work writes to lives with it: when the program ends during the work, the work
@@ -260,7 +261,7 @@ void TablePreview::saveWithoutPreview(const db::TableEntry& table, std::int64_t 
         CSVXML::OutputStream out;
         CSVXML::TableExportResult result;
     };
-    const auto job = std::make_shared<Export>(*path, wizard.form3().options());
+    const auto job = std::make_shared<Export>(*path, options_);
     if (!job->out.open())
         return failed(job->out.error());
     // With the number of rows unknown (the text outgrew the preview before its end), the bar

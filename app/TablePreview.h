@@ -106,6 +106,7 @@ private:
     Wizard& wizard_;
     Page& page_;
     QProgressBar& bar_;
+    CSVXML::ConversionOptions options_;
     CSVXML::ExtractResult extracted_;
 };
 

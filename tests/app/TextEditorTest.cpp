@@ -1,5 +1,6 @@
 #include "app/TextEditor.h"
 
+#include "app/LoadedDocument.h"
 #include "app/XmlCheck.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -36,6 +38,45 @@ TEST(TextEditor, HoldsTheBytesExactlyAndTypesCrLfForEnter) {
         QKeyEvent typed(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("\u00E9\U0001F600"));
         QApplication::sendEvent(&editor, &typed);
         EXPECT_EQ(editor.bytes(), kAwkward + "\r\n\u00E9\U0001F600");
+    }
+}
+
+// A document made and filled on another thread is shown whole, byte for byte, with no undo
+// history and the editor's own settings; the text it replaced can be put back as it was.
+TEST(TextEditor, ALoadedDocumentReplacesTheTextWholeAndTheOldTextCanComeBack) {
+    app::DocumentMaker maker;
+    TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
+    editor.setBytes("<a/>");
+    QTest::keyClicks(&editor, QStringLiteral("x"));
+    const std::string old(editor.bytes());
+    editor.setReadOnly(true);
+    const std::string large =
+        "<XML>\r\n" + std::string(TextEditor::kHighlightLimit, 'v') + "</XML>";
+    for (const std::string* text : {&kAwkward, &large}) {
+        std::unique_ptr<app::LoadedDocument> loaded;
+        std::thread filler([&] {
+            loaded = std::make_unique<app::LoadedDocument>(
+                maker, text->size(), TextEditor::layoutFor(TextEditor::Kind::Xml, text->size()));
+            // In pieces of many sizes, for a large text few and large.
+            const std::size_t piece = text->size() > 4096 ? 1u << 20 : 5;
+            for (std::size_t at = 0, n = piece; at < text->size(); at += n, n = piece + at % 3)
+                loaded->append(std::string_view(*text).substr(at, n));
+        });
+        filler.join();
+        TextEditor::Replaced replaced = editor.takeDocument(*loaded);
+        EXPECT_EQ(editor.bytes(), *text);
+        EXPECT_EQ(editor.lexer() != nullptr, text == &kAwkward); // a large text is plain
+        EXPECT_TRUE(editor.isReadOnly());
+        editor.setReadOnly(false);
+        EXPECT_FALSE(editor.isUndoAvailable());
+        editor.setReadOnly(true);
+        replaced.restore();
+        EXPECT_EQ(editor.bytes(), old);
+        EXPECT_NE(editor.lexer(), nullptr);
+        EXPECT_TRUE(editor.isReadOnly());
+        editor.setReadOnly(false); // Scintilla offers no undo in a read-only text
+        EXPECT_TRUE(editor.isUndoAvailable()); // its own history came back with it
+        editor.setReadOnly(true);
     }
 }
 
