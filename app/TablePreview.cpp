@@ -62,10 +62,9 @@ bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t
                  std::uint64_t xmlLines, std::optional<std::uint64_t> available) {
     if (!available)
         return true; // nothing to go by: the preview is tried
-    // The text's document is made while the text is still held, and the XML's once the text is
-    // let go of.
-    const std::uint64_t need = documentMemory(textBytes, textLines) +
-                               std::max(textBytes, documentMemory(xmlBytes, xmlLines));
+    // The XML's room is made while the text's document still takes the text from its blocks.
+    const std::uint64_t need =
+        textBytes + documentMemory(textBytes, textLines) + documentMemory(xmlBytes, xmlLines);
     return need + need / 4 + kSpareMemory <= *available;
 }
 
@@ -181,10 +180,9 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
                                 size.rows);
         return false;
     }
-    // The text's document, then the XML made from it by the options page as Refresh makes it:
-    // the text's blocks are gone before the XML takes its room.
-    // The XML's room is made on a thread of its own meanwhile: it takes a while to make, and the
-    // text's blocks go as the text's document takes them.
+    // The text's document, its blocks let go of as it takes them, and meanwhile the XML's room
+    // on a thread of its own (it takes a while to make); then the options page converts the
+    // text into that room as Refresh does.
     struct Documents {
         std::unique_ptr<LoadedDocument> text;
         std::unique_ptr<LoadedDocument> xml;

@@ -24,8 +24,8 @@ class Page;
 class Wizard;
 
 // Whether the options page can hold a table's delimited text and its XML in the memory the
-// system has available, with room to spare: the text's document with its line index, and beside
-// it first the text as it came from the database, then the XML's document. The one rule for the
+// system has available, with room to spare: the text as it came from the database, the text's
+// document and the XML's document with their line indexes. The one rule for the
 // preview's memory, asked while the rows arrive (with the text standing in for its XML, which is
 // never smaller) and once the XML is measured.
 bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t xmlBytes,
