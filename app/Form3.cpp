@@ -198,23 +198,39 @@ void Form3::fillPreview(QProgressBar& bar, look::PagePointer& pointer,
             pointer.setSetting(look::Default);
         }
     } restore{*Text1, textWasReadOnly, pointer};
-    // The XML is measured, then made into a document of exactly its size (unless the caller has
-    // made its room), on a worker; the preview shows its old text until the new one is whole.
+    const std::string_view text = Text1->bytes();
+    const CSVXML::ConversionOptions settings = options();
+    const auto showProgress = [&bar](qint64 done, qint64 steps) {
+        bar.setValue(static_cast<int>(db::Progress::percent(done, steps)));
+    };
+    if (!xmlRoom) {
+        // The XML is measured on a worker first. The preview keeps its old text until the new
+        // one is whole, unless the two would not fit in memory side by side: then the old one
+        // goes first.
+        auto size = std::make_shared<CSVXML::XmlSize>();
+        wizard_.runDatabaseWork(
+            [size, text, settings](db::Progress& progress) {
+                *size = CSVXML::MeasureXml(text, settings, progress);
+            },
+            showProgress);
+        if (!previewFits(0, 0, size->bytes, size->lineBreaks + 1, wizard_.host().availableMemory()))
+            RichTextBox1->clear();
+        auto room = std::make_shared<std::unique_ptr<LoadedDocument>>();
+        wizard_.runDatabaseWork(
+            [room, bytes = size->bytes, &maker = wizard_.documentMaker()](db::Progress&) {
+                *room = std::make_unique<LoadedDocument>(
+                    maker, bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, bytes));
+            });
+        xmlRoom = std::move(*room);
+    }
+    // The XML made into its room on a worker.
     auto xml = std::make_shared<std::unique_ptr<LoadedDocument>>(std::move(xmlRoom));
     wizard_.runDatabaseWork(
-        [xml, text = Text1->bytes(), settings = options(),
-         &maker = wizard_.documentMaker()](db::Progress& progress) {
-            if (!*xml) {
-                const CSVXML::XmlSize size = CSVXML::MeasureXml(text, settings, progress);
-                *xml = std::make_unique<LoadedDocument>(
-                    maker, size.bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, size.bytes));
-            }
+        [xml, text, settings](db::Progress& progress) {
             DocumentSink sink(**xml);
             CSVXML::ConvertTextToXml(text, settings, sink, progress);
         },
-        [&bar](qint64 done, qint64 steps) {
-            bar.setValue(static_cast<int>(db::Progress::percent(done, steps)));
-        });
+        showProgress);
     bar.setValue(0);
     const TextEditor::Replaced previous = RichTextBox1->takeDocument(**xml);
 }

@@ -6,6 +6,7 @@
 #include "app/Form4.h"
 #include "app/PushCheckBox.h"
 #include "app/TextEditor.h"
+#include "convert/ConvertTextToXml.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -116,6 +117,22 @@ TEST_F(TablePreview, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
     small.header("id,nam");
     EXPECT_THAT([&] { small.row("1,a"); }, testing::Throws<app::TooLargeForPreview>(testing::Field(
                                                &app::TooLargeForPreview::textSoFar, 11u)));
+}
+
+// With too little memory for the old XML and the new side by side, Refresh lets the old go
+// first and still shows the new one whole.
+TEST_F(TablePreview, RefreshWithRoomForOneXmlOnlyStillShowsTheNewOne) {
+    exportTable(QStringLiteral("Customers"));
+    app::Form3& o = wizard->form3();
+    o.Text4->setText(QStringLiteral("customer"));
+    host.memory = 1;
+    press(o.Check17);
+    CSVXML::StringSink expected;
+    CSVXML::ConvertTextToXml(o.Text1->bytes(), o.options(), expected);
+    EXPECT_EQ(o.previewText(), expected.text);
+    EXPECT_TRUE(o.previewText().find("<customer>") != std::string_view::npos);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(o.Check7->isEnabled());
 }
 
 TEST_F(TablePreview, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {
