@@ -218,8 +218,7 @@ void Form3::fillPreview(QProgressBar& bar, look::PagePointer& pointer,
         auto room = std::make_shared<std::unique_ptr<LoadedDocument>>();
         wizard_.runDatabaseWork(
             [room, bytes = size->bytes, &maker = wizard_.documentMaker()](db::Progress&) {
-                *room = std::make_unique<LoadedDocument>(
-                    maker, bytes, TextEditor::layoutFor(TextEditor::Kind::Xml, bytes));
+                *room = documentFor(maker, TextEditor::Kind::Xml, bytes);
             });
         xmlRoom = std::move(*room);
     }

@@ -2,13 +2,9 @@
 
 #include "app/Page.h"
 #include "convert/ConversionOptions.h"
-#include "convert/XmlSize.h"
 
 #include <memory>
-#include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
 class QCheckBox;
 class QFrame;

@@ -26,13 +26,12 @@ public:
 
     // From any thread: Scintilla's loader for a document of `bytes`, its room made at once.
     void* makeLoader(std::size_t bytes, int documentOptions);
-    // From any thread: drops one reference to a document.
-    void release(void* document);
-    // The same on a thread of the maker's own, for a document whose memory takes a while to
-    // give back; done before the maker goes.
+    // From any thread: drops one reference to a document, on a thread of the maker's own (a
+    // large document's memory takes a while to give back); done before the maker goes.
     void releaseLater(void* document);
 
 private:
+    void release(void* document);
     void releaseQueued();
 
     // Takes an editor no other thread uses, for the time of one call.

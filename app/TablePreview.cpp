@@ -102,6 +102,11 @@ CSVXML::XmlSize PreviewText::xmlSize() {
     return *xmlSize_;
 }
 
+std::unique_ptr<LoadedDocument> documentFor(DocumentMaker& maker, TextEditor::Kind kind,
+                                            std::size_t bytes) {
+    return std::make_unique<LoadedDocument>(maker, bytes, TextEditor::layoutFor(kind, bytes));
+}
+
 void DocumentSink::append(std::string_view xml) {
     if (pending_.capacity() == 0)
         pending_.reserve(kDocumentPiece);
@@ -122,8 +127,7 @@ namespace {
 // The delimited text's document, made from the blocks, each let go of once it is in.
 std::unique_ptr<LoadedDocument> textDocument(DocumentMaker& maker, PreviewText& source,
                                              db::Progress& progress) {
-    auto text = std::make_unique<LoadedDocument>(
-        maker, source.size(), TextEditor::layoutFor(TextEditor::Kind::Plain, source.size()));
+    auto text = documentFor(maker, TextEditor::Kind::Plain, source.size());
     for (std::string& block : source.blocks()) {
         // In pieces: Scintilla indexes the lines of one large insertion more slowly.
         const std::string_view bytes = block;
@@ -194,8 +198,7 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
             std::exception_ptr roomFailure;
             std::thread room([&] {
                 try {
-                    documents->xml = std::make_unique<LoadedDocument>(
-                        maker, xmlBytes, TextEditor::layoutFor(TextEditor::Kind::Xml, xmlBytes));
+                    documents->xml = documentFor(maker, TextEditor::Kind::Xml, xmlBytes);
                 } catch (...) {
                     roomFailure = std::current_exception();
                 }

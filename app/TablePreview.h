@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/LoadedDocument.h"
+#include "app/TextEditor.h"
 #include "convert/ConvertTextToXml.h"
 #include "convert/ExtractTableText.h"
 #include "convert/XmlSize.h"
@@ -69,6 +70,10 @@ private:
     CSVXML::XmlMeasure measure_;
     std::optional<CSVXML::XmlSize> xmlSize_;
 };
+
+// An empty document with room for `bytes` of text, laid out as an editor of `kind` lays it out.
+std::unique_ptr<LoadedDocument> documentFor(DocumentMaker& maker, TextEditor::Kind kind,
+                                            std::size_t bytes);
 
 // XML as a conversion gives it, gathered into a loaded document in pieces large enough that
 // each insertion costs little beside its bytes.

@@ -59,22 +59,6 @@ TEST_F(SettingsStoreTest, EachKeyInItsPlaceUnderApplicationAndSection) {
               (db::ConnectionSettings{u("srv"), u("usr"), u("pw"), u("dbase")}));
 }
 
-// Typing "abc" writes three times, and each write is on the disk before the next keystroke: a
-// program ended between two keystrokes keeps what was typed so far; clearing the box stores the
-// key empty. The other keys stay unwritten.
-TEST_F(SettingsStoreTest, EveryKeystrokeReachesTheFileAtOnce) {
-    db::SettingsStore store(path());
-    for (const char* typed : {"a", "ab", "abc", ""}) {
-        store.setValue(SettingKey::Password, u(typed));
-        EXPECT_TRUE(fileContents().contains(QByteArray("\nMyPassword=") + typed + '\n'))
-            << fileContents().constData();
-    }
-    EXPECT_EQ(loadFromDisk("copy.conf"), db::ConnectionSettings{});
-    for (const char* other : {"MyServer", "MyUser", "MyDatabase"}) {
-        EXPECT_FALSE(fileContents().contains(other)) << other;
-    }
-}
-
 // Values come back exactly as typed, also those that mean something to the file's own syntax.
 TEST_F(SettingsStoreTest, AwkwardValuesSurviveTheFile) {
     const QString values[] = {
