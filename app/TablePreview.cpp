@@ -17,12 +17,24 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <sys/mman.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 
 namespace app {
 
 namespace {
+
+// Makes the pages of a range present in one request (Linux 5.14).
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;
+#endif
 
 // Beyond what the preview itself takes: the rest of the program, the window system and the
 // system's own needs, so that nothing has to be swapped out or killed to make room.
@@ -53,10 +65,76 @@ QString tooLargeQuestion(const QString& xmlSize, std::optional<std::uint64_t> av
 // while its document is made from it.
 constexpr std::size_t kBlock = 16u << 20;
 
+// The first block; each one after it is twice as large, up to kBlock.
+constexpr std::size_t kFirstBlock = 64u << 10;
+
 // The XML goes into its document in pieces of this size.
 constexpr std::size_t kDocumentPiece = 256u << 10;
 
 } // namespace
+
+namespace {
+// Large pages hold this much; a block is laid out on their bounds.
+constexpr std::size_t kLargePage = 2u << 20;
+} // namespace
+
+TextBlock::TextBlock(std::size_t capacity) : capacity_(capacity) {
+    if (capacity == 0)
+        return;
+    // A block of a large page or more lies on their bounds, so that it can be made of them: one
+    // large page more is asked for, and what lies outside the bounds is given back.
+    const bool large = capacity >= kLargePage;
+    const std::size_t unit = large ? kLargePage : static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapped_ = (capacity + unit - 1) / unit * unit;
+    const std::size_t asked = large ? mapped_ + kLargePage : mapped_;
+    void* const start =
+        mmap(nullptr, asked, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED)
+        throw std::bad_alloc();
+    const auto at = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t aligned = (at + unit - 1) / unit * unit;
+    if (aligned > at)
+        munmap(start, aligned - at);
+    if (const std::size_t tail = at + asked - (aligned + mapped_); tail > 0)
+        munmap(reinterpret_cast<void*>(aligned + mapped_), tail);
+    data_ = reinterpret_cast<char*>(aligned);
+    // Either may be refused (no large pages, an older system): the pages then come as the text
+    // touches them.
+    if (large)
+        madvise(data_, mapped_, MADV_HUGEPAGE);
+    madvise(data_, mapped_, kPopulateWrite);
+}
+
+TextBlock::~TextBlock() {
+    release();
+}
+
+TextBlock::TextBlock(TextBlock&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+      capacity_(std::exchange(other.capacity_, 0)), mapped_(std::exchange(other.mapped_, 0)) {}
+
+TextBlock& TextBlock::operator=(TextBlock&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
+        mapped_ = std::exchange(other.mapped_, 0);
+    }
+    return *this;
+}
+
+void TextBlock::append(std::string_view bytes) {
+    std::memcpy(data_ + size_, bytes.data(), bytes.size());
+    size_ += bytes.size();
+}
+
+void TextBlock::release() {
+    if (data_)
+        munmap(data_, mapped_);
+    data_ = nullptr;
+    size_ = capacity_ = mapped_ = 0;
+}
 
 bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t xmlBytes,
                  std::uint64_t xmlLines, std::optional<std::uint64_t> available) {
@@ -80,9 +158,15 @@ void PreviewText::add(std::string_view lineBreak, std::string_view line) {
     const std::uint64_t bytes = lineBreak.size() + line.size();
     if (!previewFits(size_ + bytes, lines_ + 1, size_ + bytes, lines_ + 1, available_))
         throw TooLargeForPreview{size_ + bytes};
-    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < bytes)
-        blocks_.emplace_back().reserve(std::max(blockSize_, bytes));
-    blocks_.back().append(lineBreak).append(line);
+    if (blocks_.empty() || blocks_.back().room() < bytes) {
+        // Small at first, so that a small table takes little, then twice the last up to the
+        // block size.
+        const std::size_t last = blocks_.empty() ? 0 : blocks_.back().view().size();
+        const std::size_t next = std::min(blockSize_, std::max(kFirstBlock, 2 * last));
+        blocks_.emplace_back(std::max<std::size_t>(next, bytes));
+    }
+    blocks_.back().append(lineBreak);
+    blocks_.back().append(line);
     size_ += bytes;
     ++lines_;
     measure_.addLine(line);
@@ -128,14 +212,14 @@ namespace {
 std::unique_ptr<LoadedDocument> textDocument(DocumentMaker& maker, PreviewText& source,
                                              db::Progress& progress) {
     auto text = documentFor(maker, TextEditor::Kind::Plain, source.size());
-    for (std::string& block : source.blocks()) {
+    for (TextBlock& block : source.blocks()) {
         // In pieces: Scintilla indexes the lines of one large insertion more slowly.
-        const std::string_view bytes = block;
+        const std::string_view bytes = block.view();
         for (std::size_t at = 0; at < bytes.size(); at += kDocumentPiece) {
             progress.serve();
             text->append(bytes.substr(at, kDocumentPiece));
         }
-        std::string().swap(block);
+        block = TextBlock(0);
     }
     return text;
 }
@@ -174,6 +258,12 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
             tooLargeQuestion(QStringLiteral("more than %1").arg(dataSize(large.textSoFar)),
                              available),
             0);
+        return false;
+    } catch (const std::bad_alloc&) {
+        // The system had less memory to give than it said, before the text reached the bound.
+        const QString soFar = QStringLiteral("more than %1").arg(dataSize(job->text.size()));
+        job.reset();
+        offerSaveWithoutPreview(table, tooLargeQuestion(soFar, available), 0);
         return false;
     }
     const CSVXML::XmlSize size = job->text.xmlSize();

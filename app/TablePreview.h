@@ -32,6 +32,31 @@ class Wizard;
 bool previewFits(std::uint64_t textBytes, std::uint64_t textLines, std::uint64_t xmlBytes,
                  std::uint64_t xmlLines, std::optional<std::uint64_t> available);
 
+// A block of the text in memory of its own, asked for whole: all its pages are made present in
+// one request, as large pages where the system has them, which costs far less than the fault
+// of each page in turn as the text fills it.
+class TextBlock {
+public:
+    // Room for `capacity` bytes. Throws std::bad_alloc when the system has no room.
+    explicit TextBlock(std::size_t capacity);
+    ~TextBlock();
+    TextBlock(TextBlock&& other) noexcept;
+    TextBlock& operator=(TextBlock&& other) noexcept;
+
+    std::size_t room() const { return capacity_ - size_; }
+    // Adds at the end; `bytes` must fit in the room.
+    void append(std::string_view bytes);
+    std::string_view view() const { return {data_, size_}; }
+
+private:
+    void release();
+
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t mapped_ = 0;
+};
+
 // Thrown out of an extraction whose delimited text has grown too large for the preview.
 struct TooLargeForPreview {
     std::uint64_t textSoFar = 0;
@@ -57,7 +82,7 @@ public:
     CSVXML::XmlSize xmlSize();
     // The blocks: joined in order, they are the text. Every block but the first begins with
     // the line break before its first line.
-    std::vector<std::string>& blocks() { return blocks_; }
+    std::vector<TextBlock>& blocks() { return blocks_; }
 
 private:
     void add(std::string_view lineBreak, std::string_view line);
@@ -66,7 +91,7 @@ private:
     const std::size_t blockSize_;
     std::uint64_t size_ = 0;
     std::uint64_t lines_ = 0;
-    std::vector<std::string> blocks_;
+    std::vector<TextBlock> blocks_;
     CSVXML::XmlMeasure measure_;
     std::optional<CSVXML::XmlSize> xmlSize_;
 };

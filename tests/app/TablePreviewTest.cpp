@@ -93,12 +93,12 @@ TEST_F(TablePreview, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
         for (std::size_t i = 1; i < lines.size(); ++i)
             text.row(lines[i]);
         const CSVXML::XmlSize size = text.xmlSize();
-        const std::vector<std::string>& blocks = text.blocks();
+        const std::vector<app::TextBlock>& blocks = text.blocks();
         EXPECT_EQ(blocks.size() > 1, blockSize == 5);
         std::string joined;
         for (std::size_t i = 0; i < blocks.size(); ++i) {
-            EXPECT_EQ(i > 0, blocks[i].starts_with("\r\n")) << i;
-            joined += blocks[i];
+            EXPECT_EQ(i > 0, blocks[i].view().starts_with("\r\n")) << i;
+            joined += blocks[i].view();
         }
         EXPECT_EQ(joined, whole);
         EXPECT_EQ(text.size(), whole.size());
