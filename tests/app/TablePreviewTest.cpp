@@ -80,21 +80,25 @@ TEST_F(TablePreview, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsIt
 }
 
 // The text comes in blocks of whole lines and its XML is counted as the rows come: joined, the
-// blocks are the text, and the count is the conversion's, whatever the block size.
+// blocks are the text, and the count is the conversion's, whatever the block size, for blocks
+// of a few bytes as for blocks of several large pages.
 TEST_F(TablePreview, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
     app::Form3& o = start().form3();
     o.Text4->setText(QStringLiteral("r"));
     const CSVXML::ConversionOptions options = o.options();
-    const std::vector<std::string> lines{"id,name", "1,\"a,b\"", "2,\"two\r\nlines\"", "3,x&y"};
-    const std::string whole = "id,name\r\n1,\"a,b\"\r\n2,\"two\r\nlines\"\r\n3,x&y";
-    for (std::size_t blockSize : {std::size_t{5}, std::size_t{1} << 20}) {
-        app::PreviewText text(std::nullopt, options, blockSize);
+    std::vector<std::string> lines{"id,name", "1,\"a,b\"", "2,\"two\r\nlines\"", "3,x&y"};
+    const auto check = [&](std::optional<std::size_t> blockSize) {
+        std::string whole = lines[0];
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            whole += "\r\n" + lines[i];
+        app::PreviewText text = blockSize ? app::PreviewText(std::nullopt, options, *blockSize)
+                                          : app::PreviewText(std::nullopt, options);
         text.header(lines[0]);
         for (std::size_t i = 1; i < lines.size(); ++i)
             text.row(lines[i]);
         const CSVXML::XmlSize size = text.xmlSize();
         const std::vector<app::TextBlock>& blocks = text.blocks();
-        EXPECT_EQ(blocks.size() > 1, blockSize == 5);
+        EXPECT_EQ(blocks.size() > 1, blockSize == 5 || whole.size() > (1u << 20));
         std::string joined;
         for (std::size_t i = 0; i < blocks.size(); ++i) {
             EXPECT_EQ(i > 0, blocks[i].view().starts_with("\r\n")) << i;
@@ -102,12 +106,18 @@ TEST_F(TablePreview, TheTextInBlocksIsTheWholeTextAndItsXmlIsCountedExactly) {
         }
         EXPECT_EQ(joined, whole);
         EXPECT_EQ(text.size(), whole.size());
-        EXPECT_EQ(text.lines(), 4u);
+        EXPECT_EQ(text.lines(), lines.size());
         const CSVXML::XmlSize measured = CSVXML::MeasureXml(whole, options);
         EXPECT_EQ(size.bytes, measured.bytes);
         EXPECT_EQ(size.lineBreaks, measured.lineBreaks);
-        EXPECT_EQ(size.rows, 3);
-    }
+        EXPECT_EQ(size.rows, static_cast<std::int64_t>(lines.size()) - 1);
+    };
+    check(5);
+    check(std::nullopt);
+    // 12 MB: the blocks grow from small ones to several large pages each.
+    for (int i = 0; lines.size() < 400'000; ++i)
+        lines.push_back(std::to_string(i) + ",\"" + std::string(i % 50, 'v') + "\r\n\"");
+    check(std::nullopt);
     // The first line that would not fit stops the extraction; the offer tells the size the
     // text would have had.
     std::uint64_t room = 0;
