@@ -38,12 +38,6 @@ TEST_F(ConnectionPage, EveryChangeOfABoxIsStoredAtOnce) {
     EXPECT_EQ(reread.value(db::SettingKey::Server), QStringLiteral("abc"));
     EXPECT_EQ(reread.value(db::SettingKey::Password), QStringLiteral("p;w}d"));
     EXPECT_EQ(reread.value(db::SettingKey::Database), QString());
-
-    // The next run shows them again.
-    wizard.reset();
-    app::Form1& again = page();
-    EXPECT_EQ(again.Text1->text(), QStringLiteral("abc"));
-    EXPECT_EQ(again.Text3->text(), QStringLiteral("p;w}d"));
 }
 
 TEST_F(ConnectionPage, ABoxSelectsItsWholeTextWhenItGetsTheFocus) {

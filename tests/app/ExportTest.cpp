@@ -145,7 +145,8 @@ TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas)
     server.dropAfterRows(1); // the second row never comes
     press(tables.Check3);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_FALSE(host.messages[0].isEmpty());
+    EXPECT_TRUE(host.messages[0].contains(QStringLiteral("Unexpected EOF")))
+        << host.messages[0].toStdString(); // the driver's own words
     EXPECT_EQ(host.messageParents[0], &tables);
     EXPECT_TRUE(tables.isVisible());
     EXPECT_FALSE(o.isVisible());
@@ -173,17 +174,6 @@ TEST_F(Export, ANameThatTwoSchemasHoldShowsItsSchemaAndTheChosenOneIsExported) {
     tables.List1->setCurrentItem(chosen.constFirst());
     press(tables.Check3);
     EXPECT_EQ(options().Text1->bytes(), "region\r\nNorth");
-}
-
-TEST_F(Export, ATableThatIsGoneGivesTheServersMessage) {
-    server.setCatalog("shop", {{"dbo", "Gone"}, {"dbo", "Products"}});
-    exportTable(QStringLiteral("Gone"));
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_TRUE(host.messages[0].contains(QStringLiteral("Invalid object name")))
-        << host.messages[0].toStdString();
-    EXPECT_TRUE(wizard->form2().isVisible());
-    EXPECT_TRUE(options().previewText().empty());
-    EXPECT_FALSE(options().Check7->isEnabled());
 }
 
 } // namespace

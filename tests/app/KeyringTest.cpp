@@ -116,9 +116,6 @@ TEST_F(KeyringTest, TheWizardKeepsThePasswordInTheKeyringAndNowhereElse) {
     EXPECT_GE(files, 2); // the settings and the export at least
 }
 
-// A store written before the keyring was used: the password moves into the keyring and out of
-// the file. Where the file cannot be rewritten, the keyring gives the password back and the
-// file keeps it, and the user is told once.
 // Typed just before "Cancel" while the login waits for a server that never answers: the
 // process ends without waiting for that login, but not before the keyring has the password.
 TEST_F(KeyringTest, APasswordTypedJustBeforeCancelIsKeptAsTheProcessEndsAtOnce) {
@@ -135,6 +132,9 @@ TEST_F(KeyringTest, APasswordTypedJustBeforeCancelIsKeptAsTheProcessEndsAtOnce) 
     EXPECT_FALSE(readFile(storePath()).contains("MyPassword="));
 }
 
+// A store written before the keyring was used: the password moves into the keyring and out of
+// the file. Where the file cannot be rewritten, the keyring gives the password back and the
+// file keeps it, and the user is told once.
 TEST_F(KeyringTest, AnOlderFilesPasswordMovesIntoTheKeyring) {
     const QByteArray older = "[Brisklet]\nMyServer=s\nMyUser=u\nMyPassword=older\nMyDatabase=d\n";
     const QString moved = path("moved.conf");

@@ -40,7 +40,7 @@ protected:
     }
 };
 
-TEST_F(TablePreview, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsItWas) {
+TEST_F(TablePreview, TooLittleMemoryOffersTheSaveDeclinedLeavingThePagesAndTakenWritingTheExport) {
     app::Form2& tables = backWithCustomersChosen();
     app::Form3& o = wizard->form3();
     const std::string text(o.Text1->bytes());
@@ -77,6 +77,22 @@ TEST_F(TablePreview, TooLittleMemoryOffersTheSaveAndDecliningLeavesEveryPageAsIt
     press(tables.Check3);
     EXPECT_EQ(host.offers.size(), 2u);
     EXPECT_TRUE(o.isVisible());
+
+    // Taken, the save writes what the export writes, and ends as "Finish" does.
+    press(o.Check8);
+    host.memory = room;
+    host.takeOffer = true;
+    host.dialogAnswers = {path("streamed.xml")};
+    press(tables.Check3);
+    ASSERT_EQ(host.offers.size(), 4u);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(readFile(path("streamed.xml")), file);
+    app::Form4& output = wizard->form4();
+    EXPECT_TRUE(output.isVisible());
+    EXPECT_FALSE(tables.isVisible());
+    EXPECT_EQ(output.Text1->text(), path("streamed.xml"));
+    EXPECT_EQ(output.Check6->text(), QStringLiteral("Exit"));
+    EXPECT_EQ(tables.ProgressBar1->value(), 0);
 }
 
 // The text comes in blocks of whole lines and its XML is counted as the rows come: joined, the
@@ -143,23 +159,6 @@ TEST_F(TablePreview, RefreshWithRoomForOneXmlOnlyStillShowsTheNewOne) {
     EXPECT_TRUE(o.previewText().find("<customer>") != std::string_view::npos);
     EXPECT_TRUE(host.messages.empty());
     EXPECT_TRUE(o.Check7->isEnabled());
-}
-
-TEST_F(TablePreview, TheSaveWithoutPreviewWritesWhatTheExportWritesAndEndsAsFinish) {
-    app::Form2& tables = backWithCustomersChosen();
-    saveWithoutPreviewTo("streamed.xml");
-    press(tables.Check3);
-    ASSERT_EQ(host.offers.size(), 2u);
-    EXPECT_TRUE(host.messages.empty());
-
-    EXPECT_EQ(readFile(path("streamed.xml")), cliExport(QStringLiteral("Customers")));
-
-    app::Form4& output = wizard->form4();
-    EXPECT_TRUE(output.isVisible());
-    EXPECT_FALSE(tables.isVisible());
-    EXPECT_EQ(output.Text1->text(), path("streamed.xml"));
-    EXPECT_EQ(output.Check6->text(), QStringLiteral("Exit"));
-    EXPECT_EQ(tables.ProgressBar1->value(), 0);
 }
 
 // What the file holds that a strict reader or UTF-8 could not take is told in the command

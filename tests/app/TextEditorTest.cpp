@@ -74,7 +74,7 @@ TEST(TextEditor, ALoadedDocumentReplacesTheTextWholeAndTheOldTextCanComeBack) {
         EXPECT_EQ(editor.bytes(), old);
         EXPECT_NE(editor.lexer(), nullptr);
         EXPECT_TRUE(editor.isReadOnly());
-        editor.setReadOnly(false); // Scintilla offers no undo in a read-only text
+        editor.setReadOnly(false);             // Scintilla offers no undo in a read-only text
         EXPECT_TRUE(editor.isUndoAvailable()); // its own history came back with it
         editor.setReadOnly(true);
     }
@@ -138,36 +138,6 @@ TEST(TextEditor, OnlyTheKeysOfATextBoxEdit) {
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
     QTest::keyClick(&editor, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(editor.bytes(), xml);
-}
-
-TEST(TextEditor, LargeTextsArePlainAndSmallOnesHighlighted) {
-    TextEditor editor(nullptr, TextEditor::Kind::Xml, editorFont());
-    editor.setBytes(kAwkward);
-    EXPECT_TRUE(editor.lexer() != nullptr);
-
-    const std::string row = " <row>\r\n  <id>1</id>\r\n  <name>x</name>\r\n </row>\r\n";
-    std::string piece;
-    while (piece.size() < (1u << 20))
-        piece += row;
-    editor.beginFill();
-    editor.clear();
-    editor.append("<XML>\r\n");
-    std::size_t total = 7;
-    while (total <= TextEditor::kHighlightLimit) {
-        editor.append(piece);
-        total += piece.size();
-    }
-    editor.append("</XML>");
-    editor.endFill();
-    EXPECT_FALSE(editor.lexer() != nullptr);
-    EXPECT_EQ(editor.size(), total + 6);
-    const std::string_view text = editor.bytes();
-    EXPECT_TRUE(text.starts_with("<XML>\r\n <row>\r\n"));
-    EXPECT_TRUE(text.ends_with(" </row>\r\n</XML>"));
-
-    editor.setBytes("<a/>");
-    EXPECT_TRUE(editor.lexer() != nullptr);
-    EXPECT_EQ(editor.bytes(), "<a/>");
 }
 
 TEST(TextEditor, TheMarkAppearsOnABrokenEditAndGoesWhenMended) {

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
-#include <limits>
 #include <string>
 #include <type_traits>
 
@@ -17,11 +16,6 @@ std::string text(void (*append)(std::string&, Args...), std::type_identity_t<Arg
 }
 
 using namespace ValueText;
-
-TEST(ValueText, IntegersArePlainDecimal) {
-    EXPECT_EQ(text(appendInteger, std::numeric_limits<std::int64_t>::min()),
-              "-9223372036854775808");
-}
 
 TEST(ValueText, FloatsAreShortestRoundTrip) {
     for (const double v : {0.1, 1.0 / 3.0, 1e20, -2.5, 5e-324, 1.7976931348623157e308}) {
@@ -80,16 +74,10 @@ TEST(ValueText, DecimalsHaveADigitBeforeThePoint) {
     EXPECT_EQ(text(appendDecimal, "7"), "7");
 }
 
+// Every length's padding and the empty value come through the extraction's own tests; these
+// bytes give the two characters of the alphabet beyond letters and digits.
 TEST(ValueText, BinaryIsBase64) {
-    EXPECT_EQ(text(appendBase64, ""), "");
-    EXPECT_EQ(text(appendBase64, "f"), "Zg==");
-    EXPECT_EQ(text(appendBase64, "fo"), "Zm8=");
-    EXPECT_EQ(text(appendBase64, "foo"), "Zm9v");
-    EXPECT_EQ(text(appendBase64, std::string_view("\xff\x00\xfe", 3)), "/wD+");
-    // Appended after what the line already holds.
-    std::string line = "a,";
-    appendBase64(line, "fo");
-    EXPECT_EQ(line, "a,Zm8=");
+    EXPECT_EQ(text(appendBase64, std::string_view("\xff\x00\xfe\xfb\xff", 5)), "/wD++/8=");
 }
 
 // ASCII runs go eight units at a time: a character of any width or a lone half at each place
