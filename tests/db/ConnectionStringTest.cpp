@@ -117,6 +117,21 @@ TEST(DriverConfigurationTest, EachServerHasASectionThatRequiresAVerifiedCertific
               db::driverSection(db::parseServerAddress(u("Db1,1444")), db::Encryption::Required));
 }
 
+// A certificate the user trusts is the only one the driver accepts for that server, whatever
+// name it was issued for; once it is no longer trusted, the system's authorities are back.
+TEST(DriverConfigurationTest, TrustedCertificateIsTheServersOnlyAuthority) {
+    const db::ServerAddress server = db::parseServerAddress(u("pinned.test,2444"));
+    const db::TrustedCertificates trusted;
+    trusted.pin(server, QByteArray("\x30\x03\x02\x01\x01", 5));
+    const QString pinned = section(db::driverSection(server, db::Encryption::Required));
+    EXPECT_TRUE(pinned.contains(u("\tca file = ") + trusted.pathFor(server) +
+                                u("\n\tcheck certificate hostname = no\n")))
+        << pinned.toStdString();
+    ASSERT_TRUE(trusted.remove(server));
+    EXPECT_TRUE(section(db::driverSection(server, db::Encryption::Required))
+                    .contains(u("\tca file = system\n")));
+}
+
 TEST(TrustedCertificatesTest, PinsAreKeptPrivatelyAndNeverThroughALink) {
     QTemporaryDir home;
     const db::TrustedCertificates trusted(home.path() + u("/pins"));
