@@ -268,8 +268,7 @@ std::size_t TextEditor::size() const {
 }
 
 void TextEditor::beginFill(std::size_t expectedSize) {
-    if (!filling_) // a second call only tells the size
-        wasReadOnly_ = isReadOnly();
+    wasReadOnly_ = isReadOnly();
     filling_ = true;
     expectedSize_ = expectedSize;
     delayTimer_.stop();
@@ -302,19 +301,6 @@ void TextEditor::clear() {
     Q_EMIT contentChanged();
 }
 
-void TextEditor::append(std::string_view utf8) {
-    const std::size_t total = size() + utf8.size();
-    if ((styled_ && total > kHighlightLimit) || (!large_ && total > kLargeTextLimit)) {
-        // Too large to highlight, or for 32-bit positions: the text so far moves to a document
-        // that can hold it.
-        const std::string sofar(bytes());
-        useDocument(false, large_ || total > kLargeTextLimit);
-        appendRaw(sofar);
-    }
-    appendRaw(utf8);
-    Q_EMIT contentChanged();
-}
-
 void TextEditor::appendRaw(std::string_view utf8) {
     if (utf8.empty())
         return;
@@ -342,7 +328,8 @@ void TextEditor::endFill() {
 void TextEditor::setBytes(std::string_view utf8) {
     beginFill(utf8.size());
     clear();
-    append(utf8);
+    appendRaw(utf8);
+    Q_EMIT contentChanged();
     endFill();
 }
 

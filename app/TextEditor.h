@@ -56,23 +56,17 @@ public:
     std::size_t size() const;
     bool isEmptyText() const { return size() == 0; }
 
-    // A programmatic fill: between begin and end the editor is read-only and keeps no undo
-    // history; `clear` empties it, `append` adds at the end. `expectedSize`, when known, is
-    // the size the text is expected to reach: room for it is made at once (growing step by
-    // step copies the whole text each time), and a text expected to be too large to highlight
-    // is plain from the start instead of moving to a plain document half-way. Called again
-    // during a fill, it tells the size found since.
-    void beginFill(std::size_t expectedSize = 0);
+    // Empties the text; a small XML text after a large one gets its highlighting back.
     void clear() override;
-    void append(std::string_view utf8);
-    void endFill();
+    // Whether the text is being replaced by the program (setBytes, takeDocument).
     bool filling() const { return filling_; }
 
     // While busy the editor shows the wait cursor wherever the mouse moves over it, margins
     // included; Scintilla otherwise picks the I-beam or the arrow itself on every move.
     void setBusy(bool busy);
 
-    // Replaces the whole text (a fill of one piece).
+    // Replaces the whole text. Meanwhile the editor is read-only and keeps no undo history;
+    // room for the text is made at once, and a text too large to highlight is plain.
     void setBytes(std::string_view utf8);
 
     // The document's layout for a text of `bytes`: highlighted while small enough (XML only),
@@ -129,7 +123,12 @@ private:
     void putDocument(Position document, bool styled, bool large);
     void textPutInPlace();
     void applyColours();
+    // A programmatic fill (setBytes): the editor read-only and without undo history from begin
+    // to end. `expectedSize` is the size the text will have: room for it is made at once, and a
+    // text too large to highlight is plain from the start.
+    void beginFill(std::size_t expectedSize);
     void appendRaw(std::string_view utf8);
+    void endFill();
     void userChanged();
     void rearm();
     void startCheck();

@@ -1,3 +1,4 @@
+#include "app/LoadedDocument.h"
 #include "app/TextEditor.h"
 
 #include <QTest>
@@ -28,13 +29,14 @@ TEST(LargeDocument, PastTwoGibibytesTheEndIsShownTypedAtAndMarked) {
     const std::size_t total = opening.size() + chunks * chunk.size() + closing.size();
     ASSERT_GT(total, std::size_t{1} << 31);
 
-    editor.beginFill(total);
-    editor.clear();
-    editor.append(opening);
+    // Made away from the editor, as the options page makes its documents, and put in place.
+    app::DocumentMaker maker;
+    app::LoadedDocument loaded(maker, total, TextEditor::layoutFor(TextEditor::Kind::Xml, total));
+    loaded.append(opening);
     for (std::size_t i = 0; i < chunks; ++i)
-        editor.append(chunk);
-    editor.append(closing);
-    editor.endFill();
+        loaded.append(chunk);
+    loaded.append(closing);
+    const TextEditor::Replaced replaced = editor.takeDocument(loaded);
     ASSERT_EQ(editor.size(), total);
     EXPECT_TRUE(editor.SendScintilla(Sci::SCI_GETDOCUMENTOPTIONS) &
                 Sci::SC_DOCUMENTOPTION_TEXT_LARGE);

@@ -65,7 +65,7 @@ TEST_F(OutputPage, FinishWithAnEmptyPathDoesNothingAndABrowseCancelGivesBackItsL
 
 TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
     app::Form4& p = page();
-    wizard->form3().RichTextBox1->append(std::string_view("\r\n<!-- edited -->"));
+    wizard->form3().RichTextBox1->append(QStringLiteral("\r\n<!-- edited -->"));
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
     EXPECT_EQ(readFile(path("out.xml")), previewFile());
