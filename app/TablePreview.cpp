@@ -125,6 +125,8 @@ TextBlock& TextBlock::operator=(TextBlock&& other) noexcept {
 }
 
 void TextBlock::append(std::string_view bytes) {
+    if (bytes.empty())
+        return; // an empty view may point nowhere, which memcpy may not be given
     std::memcpy(data_ + size_, bytes.data(), bytes.size());
     size_ += bytes.size();
 }
