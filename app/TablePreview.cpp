@@ -71,11 +71,9 @@ constexpr std::size_t kFirstBlock = 64u << 10;
 // The XML goes into its document in pieces of this size.
 constexpr std::size_t kDocumentPiece = 256u << 10;
 
-} // namespace
-
-namespace {
 // Large pages hold this much; a block is laid out on their bounds.
 constexpr std::size_t kLargePage = 2u << 20;
+
 } // namespace
 
 TextBlock::TextBlock(std::size_t capacity) : capacity_(capacity) {
@@ -245,6 +243,15 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
         CSVXML::ExtractResult extracted;
     };
     auto job = std::make_shared<Job>(available, options);
+    // The table stopped before its end: the XML is larger than the text so far.
+    const auto offerPartSeen = [&](std::uint64_t textSoFar) {
+        job.reset(); // the save reads the table again, row by row
+        offerSaveWithoutPreview(
+            table,
+            tooLargeQuestion(QStringLiteral("more than %1").arg(dataSize(textSoFar)), available),
+            0);
+        return false;
+    };
     try {
         wizard_.runDatabaseWork([job, table, login = wizard_.connectionSettings(),
                                  timeout = wizard_.loginTimeout()](db::Progress& progress) {
@@ -254,19 +261,10 @@ bool TablePreview::run(const db::TableEntry& table, const CSVXML::ConversionOpti
         host.showMessage(&page_, error.message());
         return false;
     } catch (const TooLargeForPreview& large) {
-        job.reset();
-        offerSaveWithoutPreview(
-            table,
-            tooLargeQuestion(QStringLiteral("more than %1").arg(dataSize(large.textSoFar)),
-                             available),
-            0);
-        return false;
+        return offerPartSeen(large.textSoFar);
     } catch (const std::bad_alloc&) {
         // The system had less memory to give than it said, before the text reached the bound.
-        const QString soFar = QStringLiteral("more than %1").arg(dataSize(job->text.size()));
-        job.reset();
-        offerSaveWithoutPreview(table, tooLargeQuestion(soFar, available), 0);
-        return false;
+        return offerPartSeen(job->text.size());
     }
     const CSVXML::XmlSize size = job->text.xmlSize();
     if (!previewFits(job->text.size(), job->text.lines(), size.bytes, size.lineBreaks + 1,

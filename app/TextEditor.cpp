@@ -267,17 +267,6 @@ std::size_t TextEditor::size() const {
     return static_cast<std::size_t>(send(SCI_GETLENGTH));
 }
 
-void TextEditor::beginFill(std::size_t expectedSize) {
-    wasReadOnly_ = isReadOnly();
-    filling_ = true;
-    expectedSize_ = expectedSize;
-    delayTimer_.stop();
-    stepTimer_.stop();
-    check_.reset();
-    setReadOnly(true);
-    SendScintilla(SCI_SETUNDOCOLLECTION, 0ul);
-}
-
 void TextEditor::clear() {
     check_.reset();
     stepTimer_.stop();
@@ -301,36 +290,31 @@ void TextEditor::clear() {
     Q_EMIT contentChanged();
 }
 
-void TextEditor::appendRaw(std::string_view utf8) {
-    if (utf8.empty())
-        return;
+void TextEditor::setBytes(std::string_view utf8) {
+    // Read-only and without undo history meanwhile; clear() makes the room and picks the
+    // document for the size to come.
     const bool readOnly = isReadOnly();
-    const bool collecting = SendScintilla(SCI_GETUNDOCOLLECTION) != 0;
-    SendScintilla(SCI_SETREADONLY, 0ul);
+    filling_ = true;
+    expectedSize_ = utf8.size();
+    delayTimer_.stop();
+    stepTimer_.stop();
+    check_.reset();
+    setReadOnly(true);
     SendScintilla(SCI_SETUNDOCOLLECTION, 0ul);
-    send(SCI_APPENDTEXT, utf8.size(), reinterpret_cast<Position>(utf8.data()));
-    SendScintilla(SCI_SETUNDOCOLLECTION, collecting ? 1ul : 0ul);
-    SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
-}
-
-void TextEditor::endFill() {
+    clear();
+    if (!utf8.empty()) {
+        SendScintilla(SCI_SETREADONLY, 0ul);
+        send(SCI_APPENDTEXT, utf8.size(), reinterpret_cast<Position>(utf8.data()));
+        SendScintilla(SCI_SETREADONLY, 1ul);
+    }
+    Q_EMIT contentChanged();
     filling_ = false;
     expectedSize_ = 0;
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1ul);
     SendScintilla(SCI_SETSAVEPOINT);
-    setReadOnly(wasReadOnly_);
-    Q_EMIT contentChanged();
-    if (kind_ == Kind::Xml)
-        startCheck();
-}
-
-void TextEditor::setBytes(std::string_view utf8) {
-    beginFill(utf8.size());
-    clear();
-    appendRaw(utf8);
-    Q_EMIT contentChanged();
-    endFill();
+    setReadOnly(readOnly);
+    textPutInPlace();
 }
 
 TextEditor::Replaced TextEditor::takeDocument(LoadedDocument& loaded) {

@@ -123,12 +123,6 @@ private:
     void putDocument(Position document, bool styled, bool large);
     void textPutInPlace();
     void applyColours();
-    // A programmatic fill (setBytes): the editor read-only and without undo history from begin
-    // to end. `expectedSize` is the size the text will have: room for it is made at once, and a
-    // text too large to highlight is plain from the start.
-    void beginFill(std::size_t expectedSize);
-    void appendRaw(std::string_view utf8);
-    void endFill();
     void userChanged();
     void rearm();
     void startCheck();
@@ -141,8 +135,7 @@ private:
     bool styled_ = true;
     bool large_ = false;
     bool filling_ = false;
-    std::size_t expectedSize_ = 0;
-    bool wasReadOnly_ = false;
+    std::size_t expectedSize_ = 0; // while setBytes fills: the size of its text
     QTimer delayTimer_;
     QTimer stepTimer_;
     std::unique_ptr<XmlCheck> check_;
