@@ -61,11 +61,15 @@ TEST_F(TdsVersionTest, UsersOwnVersionReachesTheServer) {
     EXPECT_EQ(logins[0].tdsVersion >> 24, 0x73u) << std::hex << logins[0].tdsVersion;
 }
 
-TEST(PinTdsVersionTest, EmptyValueMeansNotSet) {
+// The pin runs when the layer makes its environment, before any test here: called again, it
+// keeps a value the user set and fills an empty one.
+TEST(PinTdsVersionTest, AUsersValueStaysAndAnEmptyOneIsNotSet) {
     const char* saved = std::getenv("TDSVER");
     const std::string before = saved != nullptr ? saved : "";
+    ::setenv("TDSVER", "7.3", 1);
+    EXPECT_STREQ(db::pinTdsVersion(), "7.3");
     ::setenv("TDSVER", "", 1);
-    EXPECT_STREQ(db::pinTdsVersion(), "7.4"); // empty means not set
+    EXPECT_STREQ(db::pinTdsVersion(), "7.4");
     if (saved != nullptr) {
         ::setenv("TDSVER", before.c_str(), 1);
     } else {
