@@ -47,14 +47,6 @@ TEST_F(DatabaseCommandsTest, ValuesNotGivenComeFromTheWizardsStore) {
     EXPECT_EQ(r.exitCode, 1);
 }
 
-TEST_F(DatabaseCommandsTest, PasswordIsNeverTakenFromTheCommandLine) {
-    const CliResult r =
-        runCli(loginArgs("probe") << u("--password=demo"), {}, environment(nullptr));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("set TALLOWBY_PASSWORD")) << r.err.constData();
-    EXPECT_TRUE(server.logins().empty());
-}
-
 // A name that two schemas hold is shown with its schema, wherever the second one stands.
 TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
     server.setCatalog("shop", {{"dbo", "Zeta"},
@@ -73,8 +65,7 @@ TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
 }
 
 // Without a driver registered as "SQL Server" (or with its library gone), the user is told what
-// to install instead of the file the driver manager tried. Every command connects, and reports
-// a failure to, in the same way.
+// to install instead of the file the driver manager tried.
 TEST_F(DatabaseCommandsTest, MissingDriverIsNamedWithHowToInstallIt) {
     QTemporaryDir odbc;
     ASSERT_TRUE(odbc.isValid());
@@ -94,17 +85,17 @@ TEST_F(DatabaseCommandsTest, MissingDriverIsNamedWithHowToInstallIt) {
                                      "scripts/install-driver"))
             << r.err.constData();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-        const CliResult probe = runCli(loginArgs("probe") << QStringLiteral("-v"), {}, env);
-        EXPECT_EQ(probe.out, QByteArray("Could not connect. Please check with your "
-                                        "administrator.\n")); // the test's fixed words stay
-        EXPECT_TRUE(probe.err.contains("install Debian's package tdsodbc"))
-            << probe.err.constData();
     }
     EXPECT_TRUE(server.logins().empty());
 }
 
-// Option errors beyond the general ones of CliProgram; none of them may reach the server.
+// Option errors beyond the general ones of CliProgram; none of them may reach the server. A
+// password is never taken from the command line.
 TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
+    const CliResult password =
+        runCli(loginArgs("probe") << u("--password=demo"), {}, environment(nullptr));
+    EXPECT_EQ(password.exitCode, 2);
+    EXPECT_TRUE(password.err.contains("set TALLOWBY_PASSWORD")) << password.err.constData();
     EXPECT_EQ(runCli({u("probe"), u("--login-timeout=0")}, {}, environment("demo")).exitCode, 2);
     EXPECT_EQ(runCli(loginArgs("export"), {}, environment("demo")).exitCode, 2); // no --table
     EXPECT_EQ(
@@ -126,10 +117,6 @@ TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
     }
     EXPECT_TRUE(server.logins().empty());
 }
-
-} // namespace
-
-namespace {
 
 // A certificate the user has not trusted: every command refuses before the login, says why and
 // how to trust it; `trust` pins it only when the fingerprint given is the server's, lists it and
