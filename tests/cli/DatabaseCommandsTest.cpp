@@ -92,28 +92,27 @@ TEST_F(DatabaseCommandsTest, MissingDriverIsNamedWithHowToInstallIt) {
 // Option errors beyond the general ones of CliProgram; none of them may reach the server. A
 // password is never taken from the command line.
 TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
-    const CliResult password =
-        runCli(loginArgs("probe") << u("--password=demo"), {}, environment(nullptr));
-    EXPECT_EQ(password.exitCode, 2);
-    EXPECT_TRUE(password.err.contains("set TALLOWBY_PASSWORD")) << password.err.constData();
-    EXPECT_EQ(runCli({u("probe"), u("--login-timeout=0")}, {}, environment("demo")).exitCode, 2);
-    EXPECT_EQ(runCli(loginArgs("export"), {}, environment("demo")).exitCode, 2); // no --table
-    EXPECT_EQ(
-        runCli(loginArgs("export") << u("--table=T") << u("--nulls=none"), {}, environment("demo"))
-            .exitCode,
-        2);
     // The table's text is always joined by "," under its column names: reading it in another
     // way would give XML that no "Finish" writes.
-    for (const char* command : {"export", "extract"}) {
-        for (const QStringList& option :
-             {QStringList{u("--separator"), u(";")}, QStringList{u("--no-header")}}) {
-            const CliResult r =
-                runCli(loginArgs(command) << u("--table=T") << option, {}, environment("demo"));
-            EXPECT_EQ(r.exitCode, 2) << command;
-            EXPECT_TRUE(r.err.startsWith("tallowby-cli: " + option[0].toUtf8() + " is for convert"))
-                << r.err.constData();
-            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-        }
+    const struct {
+        const char* command;
+        QStringList options;
+        const char* says;
+    } cases[] = {
+        {"probe", {u("--password=demo")}, "set TALLOWBY_PASSWORD"},
+        {"probe", {u("--login-timeout=0")}, ""},
+        {"export", {}, ""}, // no --table
+        {"export", {u("--table=T"), u("--nulls=none")}, ""},
+        {"export", {u("--table=T"), u("--separator"), u(";")}, "--separator is for convert"},
+        {"extract", {u("--table=T"), u("--separator=;")}, "--separator is for convert"},
+        {"export", {u("--table=T"), u("--no-header")}, "--no-header is for convert"},
+        {"extract", {u("--table=T"), u("--no-header")}, "--no-header is for convert"}};
+    for (const auto& c : cases) {
+        const CliResult r = runCli(loginArgs(c.command) << c.options, {}, environment("demo"));
+        EXPECT_EQ(r.exitCode, 2) << c.command;
+        EXPECT_TRUE(r.err.startsWith("tallowby-cli: ") && r.err.contains(c.says))
+            << r.err.constData();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
     }
     EXPECT_TRUE(server.logins().empty());
 }
@@ -158,9 +157,7 @@ TEST_F(DatabaseCommandsTest, UntrustedCertificateIsRefusedUntilTrustedByItsFinge
     r = runCli(trust + QStringList{u("--remove")}, {}, environment());
     EXPECT_EQ(r.exitCode, 0);
     r = runCli(trust + QStringList{u("--remove")}, {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
-    r = runCli(loginArgs("tables"), {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 1) << "nothing left to remove";
 }
 
 // A server without encryption gets no login unless this run allows it.

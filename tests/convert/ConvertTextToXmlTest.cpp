@@ -18,7 +18,6 @@ std::string convert(std::string_view text, const ConversionOptions& options = {}
 }
 
 const ConversionOptions kNoRowTags{.useRowTags = false};
-const ConversionOptions kNoHeader{.headerRow = false};
 
 struct Case {
     const char* name;
@@ -49,7 +48,9 @@ const std::vector<Case> kCases = {
      "<my root>\r\n <>\r\n  <a>1</a>\r\n </>\r\n</my root>"},
     {"HeaderLineOnly", "a,b", {}, "<XML>\r\n</XML>"},
     {"EmptyText", "", {}, "<XML>\r\n</XML>"},
-    {"EmptyFirstLineWithoutHeaderGivesRowTagsOnly", "\r\nx,y", kNoHeader,
+    {"EmptyFirstLineWithoutHeaderGivesRowTagsOnly",
+     "\r\nx,y",
+     {.headerRow = false},
      "<XML>\r\n <row>\r\n </row>\r\n <row>\r\n </row>\r\n</XML>"},
     {"EmptyFirstLineWithoutHeaderOrRowTags", "\r\nx,y",
      ConversionOptions{.headerRow = false, .useRowTags = false}, "<XML>\r\n</XML>"},
