@@ -52,8 +52,6 @@ const std::vector<Case> kCases = {
      "\r\nx,y",
      {.headerRow = false},
      "<XML>\r\n <row>\r\n </row>\r\n <row>\r\n </row>\r\n</XML>"},
-    {"EmptyFirstLineWithoutHeaderOrRowTags", "\r\nx,y",
-     ConversionOptions{.headerRow = false, .useRowTags = false}, "<XML>\r\n</XML>"},
     {"SeparatorIsCaseSensitive",
      "aXb\r\n1x2",
      {.separator = "X"},
