@@ -11,15 +11,12 @@ TEST_P(CommandsOnBothBackends, ProbeTellsTheTestsMessageAndVerboseAddsTheDrivers
     EXPECT_EQ(r.err, QByteArray());
 
     const QByteArray wrong = (backend->login().password + u("-wrong")).toUtf8();
-    r = runCli(loginArgs("probe"), {}, environment(wrong.constData()));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
-    EXPECT_EQ(r.err, QByteArray());
-
-    r = runCli(loginArgs("probe") << QStringLiteral("--verbose"), {},
-               environment(wrong.constData()));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
+    for (const QStringList& verbose : {QStringList{}, QStringList{u("--verbose")}}) {
+        r = runCli(loginArgs("probe") << verbose, {}, environment(wrong.constData()));
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, QByteArray("Could not connect. Please check with your administrator.\n"));
+        EXPECT_EQ(r.err.isEmpty(), verbose.isEmpty()) << r.err.constData();
+    }
     EXPECT_TRUE(r.err.startsWith("tallowby-cli: connect failed: ")) << r.err.constData();
     EXPECT_TRUE(r.err.contains("Login failed for user '" + backend->login().user.toUtf8() + "'"))
         << r.err.constData();
@@ -47,14 +44,6 @@ TEST_F(DatabaseCommandsTest, ValuesNotGivenComeFromTheWizardsStore) {
     EXPECT_EQ(r.exitCode, 1);
 }
 
-TEST_F(DatabaseCommandsTest, PasswordIsNeverTakenFromTheCommandLine) {
-    const CliResult r =
-        runCli(loginArgs("probe") << u("--password=demo"), {}, environment(nullptr));
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("set TALLOWBY_PASSWORD")) << r.err.constData();
-    EXPECT_TRUE(server.logins().empty());
-}
-
 // A name that two schemas hold is shown with its schema, wherever the second one stands.
 TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
     server.setCatalog("shop", {{"dbo", "Zeta"},
@@ -73,8 +62,7 @@ TEST_F(DatabaseCommandsTest, TablesListsTheNamesAsThePageWould) {
 }
 
 // Without a driver registered as "SQL Server" (or with its library gone), the user is told what
-// to install instead of the file the driver manager tried. Every command connects, and reports
-// a failure to, in the same way.
+// to install instead of the file the driver manager tried.
 TEST_F(DatabaseCommandsTest, MissingDriverIsNamedWithHowToInstallIt) {
     QTemporaryDir odbc;
     ASSERT_TRUE(odbc.isValid());
@@ -94,42 +82,37 @@ TEST_F(DatabaseCommandsTest, MissingDriverIsNamedWithHowToInstallIt) {
                                      "scripts/install-driver"))
             << r.err.constData();
         EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-        const CliResult probe = runCli(loginArgs("probe") << QStringLiteral("-v"), {}, env);
-        EXPECT_EQ(probe.out, QByteArray("Could not connect. Please check with your "
-                                        "administrator.\n")); // the test's fixed words stay
-        EXPECT_TRUE(probe.err.contains("install Debian's package tdsodbc"))
-            << probe.err.constData();
     }
     EXPECT_TRUE(server.logins().empty());
 }
 
-// Option errors beyond the general ones of CliProgram; none of them may reach the server.
+// Option errors beyond the general ones of CliProgram; none of them may reach the server. A
+// password is never taken from the command line.
 TEST_F(DatabaseCommandsTest, UsageErrorsExitWithTwo) {
-    EXPECT_EQ(runCli({u("probe"), u("--login-timeout=0")}, {}, environment("demo")).exitCode, 2);
-    EXPECT_EQ(runCli(loginArgs("export"), {}, environment("demo")).exitCode, 2); // no --table
-    EXPECT_EQ(
-        runCli(loginArgs("export") << u("--table=T") << u("--nulls=none"), {}, environment("demo"))
-            .exitCode,
-        2);
     // The table's text is always joined by "," under its column names: reading it in another
     // way would give XML that no "Finish" writes.
-    for (const char* command : {"export", "extract"}) {
-        for (const QStringList& option :
-             {QStringList{u("--separator"), u(";")}, QStringList{u("--no-header")}}) {
-            const CliResult r =
-                runCli(loginArgs(command) << u("--table=T") << option, {}, environment("demo"));
-            EXPECT_EQ(r.exitCode, 2) << command;
-            EXPECT_TRUE(r.err.startsWith("tallowby-cli: " + option[0].toUtf8() + " is for convert"))
-                << r.err.constData();
-            EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
-        }
+    const struct {
+        const char* command;
+        QStringList options;
+        const char* says;
+    } cases[] = {
+        {"probe", {u("--password=demo")}, "set TALLOWBY_PASSWORD"},
+        {"probe", {u("--login-timeout=0")}, ""},
+        {"export", {}, ""}, // no --table
+        {"export", {u("--table=T"), u("--nulls=none")}, ""},
+        {"export", {u("--table=T"), u("--separator"), u(";")}, "--separator is for convert"},
+        {"extract", {u("--table=T"), u("--separator=;")}, "--separator is for convert"},
+        {"export", {u("--table=T"), u("--no-header")}, "--no-header is for convert"},
+        {"extract", {u("--table=T"), u("--no-header")}, "--no-header is for convert"}};
+    for (const auto& c : cases) {
+        const CliResult r = runCli(loginArgs(c.command) << c.options, {}, environment("demo"));
+        EXPECT_EQ(r.exitCode, 2) << c.command;
+        EXPECT_TRUE(r.err.startsWith("tallowby-cli: ") && r.err.contains(c.says))
+            << r.err.constData();
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.constData();
     }
     EXPECT_TRUE(server.logins().empty());
 }
-
-} // namespace
-
-namespace {
 
 // A certificate the user has not trusted: every command refuses before the login, says why and
 // how to trust it; `trust` pins it only when the fingerprint given is the server's, lists it and
@@ -171,9 +154,7 @@ TEST_F(DatabaseCommandsTest, UntrustedCertificateIsRefusedUntilTrustedByItsFinge
     r = runCli(trust + QStringList{u("--remove")}, {}, environment());
     EXPECT_EQ(r.exitCode, 0);
     r = runCli(trust + QStringList{u("--remove")}, {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
-    r = runCli(loginArgs("tables"), {}, environment());
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.exitCode, 1) << "nothing left to remove";
 }
 
 // A server without encryption gets no login unless this run allows it.

@@ -42,24 +42,19 @@ Page* visiblePage() {
 // While the press of "Next >" has not returned.
 bool waiting = false;
 
-// "Cancel" on `page`, `kBeforeCancel` after now, with the moment of the press on standard
-// output (steady_clock, which every process of the machine shares), and whether the wizard
-// was still waiting then.
-void cancelSoon(QWidget* page, QWidget* cancel, const std::function<void()>& beforePress) {
-    QTimer::singleShot(kBeforeCancel, page, [cancel, beforePress] {
-        if (beforePress)
-            beforePress();
+// "Next >", and "Cancel" `kBeforeCancel` later while it runs, with the moment of the press on
+// standard output (steady_clock, which every process of the machine shares), and whether the
+// wizard was still waiting then.
+void next(QWidget* page, QWidget* cancel, QWidget* next,
+          const std::function<void()>& beforeCancel = {}) {
+    QTimer::singleShot(kBeforeCancel, page, [cancel, beforeCancel] {
+        if (beforeCancel)
+            beforeCancel();
         std::printf("pressed %lld %s\n", static_cast<long long>(now().count()),
                     waiting ? "waiting" : "idle");
         std::fflush(stdout);
         QTest::mouseClick(cancel, Qt::LeftButton);
     });
-}
-
-// "Next >", and "Cancel" while it runs.
-void next(QWidget* page, QWidget* cancel, QWidget* next,
-          const std::function<void()>& beforeCancel = {}) {
-    cancelSoon(page, cancel, beforeCancel);
     waiting = true;
     QTest::mouseClick(next, Qt::LeftButton);
     waiting = false;

@@ -38,8 +38,7 @@ bool sendAll(int fd, const char* data, std::size_t size) {
 
 } // namespace
 
-RecordingRelay::RecordingRelay(std::uint16_t serverPort, std::chrono::milliseconds idleTimeout)
-    : serverPort_(serverPort), idleTimeout_(idleTimeout) {
+RecordingRelay::RecordingRelay(std::uint16_t serverPort) : serverPort_(serverPort) {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr = loopback(0);
     if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
@@ -101,10 +100,9 @@ void RecordingRelay::pump(int client) {
         ::close(client);
         return;
     }
-    auto lastTraffic = std::chrono::steady_clock::now();
     char buf[16384];
     bool open = true;
-    while (open && !stopping_ && std::chrono::steady_clock::now() - lastTraffic < idleTimeout_) {
+    while (open && !stopping_) {
         pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
         if (::poll(fds, 2, kPollMs) <= 0)
             continue;
@@ -120,7 +118,6 @@ void RecordingRelay::pump(int client) {
             }
             record(i == 0, buf, static_cast<std::size_t>(n));
             open = sendAll(to, buf, static_cast<std::size_t>(n));
-            lastTraffic = std::chrono::steady_clock::now();
         }
     }
     ::shutdown(client, SHUT_RDWR);

@@ -29,10 +29,9 @@ bool holdsPassword(const std::string& bytes, std::string_view password);
 class RecordingRelay {
 public:
     // Listens on 127.0.0.1 (a free port) and forwards each connection it accepts to
-    // 127.0.0.1:serverPort, both ways. A connection idle for idleTimeout is closed. Throws
+    // 127.0.0.1:serverPort, both ways, until either side closes it or the relay goes. Throws
     // std::runtime_error when it cannot listen.
-    explicit RecordingRelay(std::uint16_t serverPort,
-                            std::chrono::milliseconds idleTimeout = std::chrono::seconds(20));
+    explicit RecordingRelay(std::uint16_t serverPort);
     // Closes every connection and joins every thread.
     ~RecordingRelay();
     RecordingRelay(const RecordingRelay&) = delete;
@@ -51,7 +50,6 @@ private:
     void record(bool fromClient, const char* data, std::size_t size);
 
     const std::uint16_t serverPort_;
-    const std::chrono::milliseconds idleTimeout_;
     int listenFd_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};

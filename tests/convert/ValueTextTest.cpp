@@ -17,24 +17,22 @@ std::string text(void (*append)(std::string&, Args...), std::type_identity_t<Arg
 
 using namespace ValueText;
 
+// The shortest text of common values, 0.1 among them: ExtractTableText's tests.
 TEST(ValueText, FloatsAreShortestRoundTrip) {
     for (const double v : {0.1, 1.0 / 3.0, 1e20, -2.5, 5e-324, 1.7976931348623157e308}) {
         const std::string s = text(appendDouble, v);
         EXPECT_EQ(std::strtod(s.c_str(), nullptr), v) << s;
     }
-    EXPECT_EQ(text(appendDouble, 0.1), "0.1");
-    EXPECT_EQ(text(appendFloat, 0.1f), "0.1");
     EXPECT_EQ(text(appendDouble, 3.0), "3");
 }
 
+// Padded dates and the zero-digit fraction: ExtractTableText's tests.
 TEST(ValueText, DatesAndTimesAreIsoWithTheTypesFraction) {
-    EXPECT_EQ(text(appendDate, 1, 2, 3), "0001-02-03");
-    EXPECT_EQ(text(appendDateTime, 2024, 2, 29, 23, 59, 58, 123'456'700, 7, false),
-              "2024-02-29T23:59:58.1234567");
-    EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 3, 4, 5, 0, 0, false), "2024-01-02T03:04:05");
     // datetime keeps 1/300 s: .997 arrives as 996'666'667 ns and must not read .996.
     EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 3, 4, 5, 996'666'667, 3, true),
               "2024-01-02T03:04:05.997");
+    EXPECT_EQ(text(appendDateTime, 2024, 2, 29, 23, 59, 58, 123'456'700, 7, false),
+              "2024-02-29T23:59:58.1234567");
     EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 3, 4, 5, 999'999'999, 3, true),
               "2024-01-02T03:04:05.999");
     EXPECT_EQ(text(appendDateTime, 2024, 1, 2, 7, 8, 9, 500'000'000, 1, false),

@@ -16,6 +16,7 @@ TEST(XmlName, IsEncodedLikeForXml) {
         {".a", "_x002E_a"},
         {"a:b", "a_x003A_b"},
         {"a<b>&", "a_x003C_b_x003E__x0026_"},
+        {"x]y\"z", "x_x005D_y_x0022_z"},
         {"_x0041_", "_x005F_x0041_"},
         {"_x41_", "_x41_"},
         {"Größe", "Größe"},

@@ -15,13 +15,9 @@ namespace {
 // options: a measure that drifts from it would let a preview start that does not fit.
 TEST(XmlSize, MeasureIsWhatTheConversionWrites) {
     const std::string text = "id,name\r\n1,\"a,b\"\"c\"\r\n2,x&y<z\r\n3,\"two\r\nlines\"\r\n4";
-    CSVXML::ConversionOptions noRowTags;
-    noRowTags.useRowTags = false;
-    CSVXML::ConversionOptions noHeader;
-    noHeader.headerRow = false;
-    noHeader.separator = "a";
-    for (const CSVXML::ConversionOptions& options :
-         {CSVXML::ConversionOptions{}, noRowTags, noHeader}) {
+    using Options = CSVXML::ConversionOptions;
+    for (const Options& options :
+         {Options{}, Options{.useRowTags = false}, Options{.separator = "a", .headerRow = false}}) {
         CSVXML::StringSink sink;
         CSVXML::ConvertTextToXml(text, options, sink);
         const CSVXML::XmlSize size = CSVXML::MeasureXml(text, options);
