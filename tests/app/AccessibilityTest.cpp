@@ -36,13 +36,6 @@ protected:
     }
 };
 
-// The roles of the controls that take input or act: each needs a name of its own.
-bool takesInputOrActs(QAccessible::Role role) {
-    return role == QAccessible::EditableText || role == QAccessible::Button ||
-           role == QAccessible::CheckBox || role == QAccessible::List ||
-           role == QAccessible::ProgressBar;
-}
-
 TEST_F(Accessibility, EveryControlHasANameOfItsOwnAndEveryButtonIsAPushButton) {
     app::Wizard& w = start();
     w.form4(); // made on first use, like every page
@@ -61,7 +54,10 @@ TEST_F(Accessibility, EveryControlHasANameOfItsOwnAndEveryButtonIsAPushButton) {
             const QString name = control->text(QAccessible::Name);
             SCOPED_TRACE(object->objectName().toStdString());
             EXPECT_FALSE(internal.match(name).hasMatch()) << name.toStdString();
-            if (!takesInputOrActs(control->role()))
+            // The controls that take input or act each need a name of their own.
+            if (!QList{QAccessible::EditableText, QAccessible::Button, QAccessible::CheckBox,
+                       QAccessible::List, QAccessible::ProgressBar}
+                     .contains(control->role()))
                 continue;
             ++controls;
             EXPECT_FALSE(name.trimmed().isEmpty());
@@ -139,9 +135,18 @@ TEST_F(Accessibility, ThePreviewGivesItsTextItsCaretAndItsMarkThroughTheTextInte
     ASSERT_TRUE(QTest::qWaitFor([&] { return !preview.markMessage().isEmpty(); }));
     EXPECT_EQ(control->text(QAccessible::Description), preview.markMessage());
     EXPECT_TRUE(preview.markMessage().startsWith(QStringLiteral("line ")));
+    // The faulty line is underlined on screen as well, and only while it is faulty.
+    const unsigned long faulty =
+        preview.markMessage().section(QLatin1Char(' '), 1, 1).chopped(1).toULong() - 1;
+    const auto underlined = [&] {
+        const long at = preview.SendScintilla(QsciScintillaBase::SCI_GETLINEINDENTPOSITION, faulty);
+        return preview.SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, 8ul, at) != 0;
+    };
+    EXPECT_TRUE(underlined()) << preview.markMessage().toStdString();
     QTest::keyClick(&preview, Qt::Key_Backspace);
     ASSERT_TRUE(QTest::qWaitFor([&] { return preview.markMessage().isEmpty(); }));
     EXPECT_EQ(control->text(QAccessible::Description), QString());
+    EXPECT_FALSE(underlined());
 }
 
 } // namespace

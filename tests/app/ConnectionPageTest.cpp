@@ -20,8 +20,17 @@ protected:
     }
 };
 
-TEST_F(ConnectionPage, EveryChangeOfABoxIsStoredAtOnce) {
+// A box does not cut a long stored value (the load would store the cut value back), and every
+// change of a box is stored at once.
+TEST_F(ConnectionPage, ALongStoredValueSurvivesTheLoadAndEveryChangeIsStoredAtOnce) {
+    db::ConnectionSettings settings = login();
+    settings.user = QString(40000, QLatin1Char('u')); // no such login: the run stays here
+    storeLogin(settings);
     app::Form1& p = page();
+    EXPECT_EQ(p.Text2->text().size(), 40000);
+    EXPECT_TRUE(db::SettingsStore(storePath()).value(db::SettingKey::User) == settings.user);
+
+    p.Text1->clear();
     p.show();
     QApplication::setActiveWindow(&p);
     p.Text1->setFocus();
@@ -40,7 +49,7 @@ TEST_F(ConnectionPage, EveryChangeOfABoxIsStoredAtOnce) {
     EXPECT_EQ(reread.value(db::SettingKey::Database), QString());
 }
 
-TEST_F(ConnectionPage, ABoxSelectsItsWholeTextWhenItGetsTheFocus) {
+TEST_F(ConnectionPage, ABoxSelectsItsTextOnFocusAndNextWithALoginThatFailsDoesNothing) {
     storeLogin({QStringLiteral("server"), QStringLiteral("user"), QStringLiteral("pw"),
                 QStringLiteral("db")});
     app::Form1& p = page();
@@ -52,10 +61,8 @@ TEST_F(ConnectionPage, ABoxSelectsItsWholeTextWhenItGetsTheFocus) {
     EXPECT_EQ(p.Text4->selectedText(), QStringLiteral("db"));
     QTest::keyClicks(p.Text4, QStringLiteral("shop"));
     EXPECT_EQ(p.Text4->text(), QStringLiteral("shop"));
-}
 
-TEST_F(ConnectionPage, NextWithALoginThatFailsDoesNothingAtAll) {
-    app::Form1& p = page();
+    // "Next >" with a login that fails does nothing at all.
     db::ConnectionSettings wrong = login();
     wrong.password = QStringLiteral("wrong");
     fillIn(p, wrong);
@@ -86,7 +93,9 @@ TEST_F(ConnectionPage, BackAndNextAgainKeepsTheListEvenForAnotherDatabase) {
     EXPECT_EQ(tables.List1->currentRow(), 1);
 }
 
-TEST_F(ConnectionPage, HelpShowsItsMessageWithLineBreaksOncePerPress) {
+// Help shows its message once per press; Test Connection tells its two with the busy pointer
+// until each is closed; Cancel or closing the window ends the program, and then nothing runs.
+TEST_F(ConnectionPage, HelpTestConnectionAndCancelOnThePage) {
     app::Form1& p = page();
     press(p.Check2);
     press(p.Check2);
@@ -95,49 +104,31 @@ TEST_F(ConnectionPage, HelpShowsItsMessageWithLineBreaksOncePerPress) {
     EXPECT_FALSE(host.messages[0].contains(QLatin1Char('\r')));
     EXPECT_TRUE(host.messages[0].endsWith(QStringLiteral("\n\nfor example, for Server.")));
     EXPECT_EQ(host.messageParents[0], &p);
-    EXPECT_TRUE(p.isVisible());
-}
 
-TEST_F(ConnectionPage, TestConnectionTellsItsTwoMessagesWithTheBusyPointerUntilClosed) {
-    app::Form1& p = page();
+    host.messages.clear();
     std::vector<int> pointerDuringMessage;
     host.duringMessage = [&] { pointerDuringMessage.push_back(p.pointer().setting()); };
-
     press(p.Check5); // empty boxes
     fillIn(p, login());
     press(p.Check5);
-
     EXPECT_EQ(host.messages, (std::vector<QString>{QString::fromUtf16(db::kCouldNotConnect),
                                                    QString::fromUtf16(db::kConnectionSuccessful)}));
     EXPECT_EQ(pointerDuringMessage, (std::vector<int>{look::Busy, look::Busy}));
     EXPECT_EQ(p.pointer().setting(), look::Default);
     EXPECT_TRUE(p.isVisible());
     EXPECT_EQ(madePage<app::Form2>(), nullptr);
-}
 
-TEST_F(ConnectionPage, CancelOrClosingTheWindowEndsTheProgram) {
-    app::Form1& p = page();
     press(p.Check1);
     EXPECT_EQ(host.ends, 1);
+    host.duringMessage = nullptr;
     wizard.reset();
-
+    host.messages.clear();
     app::Form1& q = page();
     QCloseEvent close;
     QApplication::sendEvent(&q, &close);
     EXPECT_EQ(host.ends, 2);
-    // Nothing runs once the program has ended.
     press(q.Check2);
     EXPECT_TRUE(host.messages.empty());
-}
-
-// A box must not cut a stored value, or the load would store the cut value back.
-TEST_F(ConnectionPage, ALongStoredValueSurvivesTheLoad) {
-    db::ConnectionSettings settings = login();
-    settings.user = QString(40000, QLatin1Char('u')); // no such login: the run stays here
-    storeLogin(settings);
-    app::Form1& p = page();
-    EXPECT_EQ(p.Text2->text().size(), 40000);
-    EXPECT_TRUE(db::SettingsStore(storePath()).value(db::SettingKey::User) == settings.user);
 }
 
 } // namespace

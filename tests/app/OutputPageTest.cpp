@@ -38,7 +38,7 @@ TEST_F(OutputPage, AwkwardValuesReachTheFileAsTheCommandLineWritesThem) {
     EXPECT_TRUE(written.contains("<body>one\r\ntwo</body>"));
 }
 
-TEST_F(OutputPage, FinishWithAnEmptyPathDoesNothingAndABrowseCancelGivesBackItsLastFile) {
+TEST_F(OutputPage, FinishWritesOnlyAFileItCanAndThenBecomesExitWhichEndsTheProgram) {
     app::Form4& p = page();
     EXPECT_TRUE(p.Text1->text().isEmpty()); // as the page loads
     press(p.Check6);
@@ -61,17 +61,31 @@ TEST_F(OutputPage, FinishWithAnEmptyPathDoesNothingAndABrowseCancelGivesBackItsL
     EXPECT_EQ(p.Text1->text(), path("chosen.xml"));
     EXPECT_EQ(host.dialogs.back().selected, path("chosen.xml"));
     EXPECT_TRUE(p.isVisible());
-}
 
-TEST_F(OutputPage, FinishWritesThePreviewAndBecomesExitWhichEndsTheProgram) {
-    app::Form4& p = page();
+    // A folder counts as existing, and a failed write keeps "Finish".
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("sub")));
+    p.Text1->setText(path("sub"));
+    press(p.Check6);
+    EXPECT_EQ(host.questions.size(), 1u); // asked about the folder, answered Yes
+    ASSERT_EQ(host.messages.size(), 1u);  // and the write failed
+    EXPECT_TRUE(host.messages[0].contains(path("sub"))) << host.messages[0].toStdString();
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
+    EXPECT_EQ(p.pointer().setting(), look::Default);
+
+    p.Text1->setText(path("missing/out.xml"));
+    press(p.Check6);
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
+
+    // Corrected, it writes the preview as it stands, and "Finish" becomes "Exit".
     wizard->form3().RichTextBox1->append(QStringLiteral("\r\n<!-- edited -->"));
     p.Text1->setText(path("out.xml"));
     press(p.Check6);
     EXPECT_EQ(readFile(path("out.xml")), previewFile());
     EXPECT_TRUE(readFile(path("out.xml")).endsWith("<!-- edited -->\r\n"));
     EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
-    EXPECT_TRUE(host.messages.empty() && host.questions.empty());
+    EXPECT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(p.pointer().setting(), look::Default);
     EXPECT_EQ(host.ends, 0);
 
@@ -118,29 +132,6 @@ TEST_F(OutputPage, AnExistingFileIsReplacedOnlyAfterYes) {
     EXPECT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(wizard->form3().previewText(), before);
     EXPECT_EQ(readFile(path("old.xml")), previewFile()); // nothing of the longer old file is left
-}
-
-TEST_F(OutputPage, AFolderCountsAsExistingAndAFailedWriteKeepsFinish) {
-    app::Form4& p = page();
-    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("sub")));
-    p.Text1->setText(path("sub"));
-    press(p.Check6);
-    EXPECT_EQ(host.questions.size(), 1u); // asked about the folder, answered Yes
-    ASSERT_EQ(host.messages.size(), 1u);  // and the write failed
-    EXPECT_TRUE(host.messages[0].contains(path("sub"))) << host.messages[0].toStdString();
-    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
-    EXPECT_EQ(p.pointer().setting(), look::Default);
-
-    p.Text1->setText(path("missing/out.xml"));
-    press(p.Check6);
-    EXPECT_EQ(host.messages.size(), 2u);
-    EXPECT_EQ(p.Check6->text(), QStringLiteral("Finish"));
-
-    // Corrected, it saves.
-    p.Text1->setText(path("out.xml"));
-    press(p.Check6);
-    EXPECT_EQ(readFile(path("out.xml")), previewFile());
-    EXPECT_EQ(p.Check6->text(), QStringLiteral("Exit"));
 }
 
 } // namespace

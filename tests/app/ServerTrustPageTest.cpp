@@ -29,7 +29,7 @@ protected:
     }
 };
 
-TEST_F(UntrustedServer, TestConnectionAsksAndCancelLeavesThePageAsItWas) {
+TEST_F(UntrustedServer, TestConnectionAsksCancelLeavesThePageAsItWasAndAChangeIsTold) {
     app::Form1& page = start().form1();
     fillIn(page, login());
     press(page.Check5);
@@ -50,9 +50,21 @@ TEST_F(UntrustedServer, TestConnectionAsksAndCancelLeavesThePageAsItWas) {
     press(page.Check5);
     EXPECT_EQ(host.risks.size(), 4u);
     EXPECT_EQ(host.messages.size(), 2u);
+
+    // A changed certificate is told with both fingerprints on "Next >".
+    const tdsserver::Certificate other = tdsserver::makeLocalhostCertificate();
+    db::TrustedCertificates().pin(db::parseServerAddress(address()), derOf(other.certificatePem));
+    host.takeRisk = false;
+    press(page.Check3);
+    ASSERT_EQ(host.risks.size(), 6u);
+    EXPECT_TRUE(host.risks[4].contains(QStringLiteral("changed since you trusted it")));
+    EXPECT_TRUE(host.risks[4].contains(db::sha256Fingerprint(derOf(other.certificatePem))));
+    EXPECT_TRUE(host.risks[4].contains(fingerprint()));
+    EXPECT_TRUE(page.isVisible());
+    EXPECT_EQ(madePage<app::Form2>(), nullptr);
 }
 
-TEST_F(UntrustedServer, StoredLoginAsksOnceThePageShowsAndGoesOnWhenTrusted) {
+TEST_F(UntrustedServer, StoredLoginAsksOnceAndGoesOnWhenTrustedAndEnterNeverTrusts) {
     storeLogin(login());
     host.takeRisk = true;
     start();
@@ -61,25 +73,9 @@ TEST_F(UntrustedServer, StoredLoginAsksOnceThePageShowsAndGoesOnWhenTrusted) {
     ASSERT_NE(tables, nullptr);
     EXPECT_TRUE(tables->isVisible());
     EXPECT_FALSE(wizard->form1().isVisible());
-}
 
-TEST_F(UntrustedServer, ChangedCertificateIsToldWithBothFingerprintsOnNext) {
-    const tdsserver::Certificate other = tdsserver::makeLocalhostCertificate();
-    db::TrustedCertificates().pin(db::parseServerAddress(address()), derOf(other.certificatePem));
-    app::Form1& page = start().form1();
-    fillIn(page, login());
-    press(page.Check3);
-    ASSERT_EQ(host.risks.size(), 2u);
-    EXPECT_TRUE(host.risks[0].contains(QStringLiteral("changed since you trusted it")));
-    EXPECT_TRUE(host.risks[0].contains(db::sha256Fingerprint(derOf(other.certificatePem))));
-    EXPECT_TRUE(host.risks[0].contains(fingerprint()));
-    EXPECT_TRUE(page.isVisible());
-    EXPECT_EQ(madePage<app::Form2>(), nullptr);
-}
-
-// The real message box, by keys: Enter alone never trusts (Cancel is its default), Escape
-// cancels, and Tab to "Trust This Certificate" then Space trusts.
-TEST_F(UntrustedServer, TheQuestionIsAnsweredByKeysAndEnterNeverTrusts) {
+    // The real message box, by keys: Enter alone never trusts (Cancel is its default), Escape
+    // cancels, and Tab to "Trust This Certificate" then Space trusts.
     app::DesktopHost desktop;
     const QString action = QString::fromUtf16(app::kTrustCertificate);
     // Presses `keys` in the box once it is up; `tabs` Tabs first when it is given.

@@ -93,13 +93,8 @@ protected:
     QCheckBox* header_ = nullptr;
 };
 
-TEST_F(PagePointerTest, AButtonSetsTheHandAndTheBackgroundTheDefaultAgain) {
+TEST_F(PagePointerTest, AButtonSetsTheHandTheBackgroundTheDefaultAndUnboundControlsNeither) {
     ASSERT_EQ(pointer_->setting(), Default);
-    moveOver(next_);
-    EXPECT_EQ(pointer_->setting(), Custom);
-    moveOverBackground();
-    EXPECT_EQ(pointer_->setting(), Default);
-
     moveOver(clear_); // inside the frame
     EXPECT_EQ(pointer_->setting(), Custom);
     moveOver(frame_, QPoint(300, 30)); // the frame's own area
@@ -121,9 +116,8 @@ TEST_F(PagePointerTest, AButtonSetsTheHandAndTheBackgroundTheDefaultAgain) {
         moveOver(widget);
         EXPECT_EQ(pointer_->setting(), Default) << what;
     }
-}
 
-TEST_F(PagePointerTest, ControlsWithoutABindingLeaveTheSettingAsItIs) {
+    // Controls without a binding leave the setting as it is.
     moveOver(next_);
     moveOver(label_);
     EXPECT_EQ(pointer_->setting(), Custom);
