@@ -115,11 +115,9 @@ TEST(DriverConfigurationTest, EachServerHasASectionThatRequiresAVerifiedCertific
               db::driverSection(db::parseServerAddress(u("Db1,1444")), db::Encryption::Required));
     EXPECT_NE(db::driverSection(db::parseServerAddress(u("db1")), db::Encryption::Required),
               db::driverSection(db::parseServerAddress(u("Db1,1444")), db::Encryption::Required));
-}
 
-// A certificate the user trusts is the only one the driver accepts for that server, whatever
-// name it was issued for; once it is no longer trusted, the system's authorities are back.
-TEST(DriverConfigurationTest, TrustedCertificateIsTheServersOnlyAuthority) {
+    // A certificate the user trusts is the only one the driver accepts for that server, whatever
+    // name it was issued for; once it is no longer trusted, the system's authorities are back.
     const db::ServerAddress server = db::parseServerAddress(u("pinned.test,2444"));
     const db::TrustedCertificates trusted;
     trusted.pin(server, QByteArray("\x30\x03\x02\x01\x01", 5));
@@ -165,10 +163,13 @@ TEST(TrustedCertificatesTest, PinsAreKeptPrivatelyAndNeverThroughALink) {
     EXPECT_EQ(trusted.all().size(), 1u);
 }
 
-// The printed form is OpenSSL's (ServerTrustTest compares them); it reads back, also without
-// its colons and in lower case, and a short or non-hexadecimal one reads as nothing.
+// The printed form is OpenSSL's ("openssl x509 -fingerprint -sha256" prints the same digits);
+// it reads back, also without its colons and in lower case, and a short or non-hexadecimal one
+// reads as nothing.
 TEST(TrustedCertificatesTest, FingerprintIsReadInAnySpelling) {
     const QString printed = db::sha256Fingerprint(QByteArray("certificate"));
+    EXPECT_EQ(printed, u("SHA256:03:D6:6D:D0:88:35:C1:CA:3F:12:8C:CE:AC:D1:F3:1A:C9:41:63:09:6B:"
+                         "20:F4:45:AE:84:28:5B:C0:83:2D:72"));
     const QByteArray bytes = db::parseFingerprint(printed);
     EXPECT_EQ(bytes.size(), 32);
     QString bare = printed.mid(7).toLower();

@@ -140,14 +140,10 @@ public:
 
     void send(std::uint8_t type, const std::string& payload) {
         const std::size_t length = payload.size() + 8;
-        std::string packet = {static_cast<char>(type),
-                              1,
-                              static_cast<char>(length >> 8),
-                              static_cast<char>(length & 0xFF),
-                              0,
-                              0,
-                              1,
-                              0};
+        std::string packet("\0\x01\0\0\0\0\x01\0", 8);
+        packet[0] = static_cast<char>(type);
+        packet[2] = static_cast<char>(length >> 8);
+        packet[3] = static_cast<char>(length & 0xFF);
         packet += payload;
         ASSERT_EQ(::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(packet.size()));
@@ -157,31 +153,25 @@ public:
     // or sent nothing within the wait.
     std::optional<std::string> receive(std::chrono::milliseconds wait = std::chrono::seconds(5)) {
         std::string header;
-        if (!read(header, 8, wait))
+        if (!read(header, 8, wait) || header.size() < 8)
             return std::nullopt;
         const std::size_t length = (std::size_t{static_cast<unsigned char>(header[2])} << 8) |
                                    static_cast<unsigned char>(header[3]);
         std::string payload;
-        if (length < 8 || !read(payload, length - 8, wait))
+        if (length < 8 || !read(payload, length - 8, wait) || payload.size() < length - 8)
             return std::nullopt;
         return payload;
     }
 
     // True when the server closes the connection within the wait, whatever it sends first.
     bool closedByServer(std::chrono::milliseconds wait = std::chrono::seconds(5)) {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        char buf[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            if (::recv(fd_, buf, sizeof buf, 0) <= 0)
-                return true;
-        }
-        return false;
+        std::string ignored;
+        return !read(ignored, SIZE_MAX, wait);
     }
 
 private:
+    // Reads into `out` until it holds `size` bytes or the wait is over; false when the server
+    // closed the connection first.
     bool read(std::string& out, std::size_t size, std::chrono::milliseconds wait) {
         const auto deadline = std::chrono::steady_clock::now() + wait;
         char buf[4096];
@@ -194,7 +184,7 @@ private:
                 return false;
             out.append(buf, static_cast<std::size_t>(n));
         }
-        return out.size() == size;
+        return true;
     }
 
     int fd_;
