@@ -1,6 +1,7 @@
 #include "db/ConnectionString.h"
 
 #include "Printers.h"
+#include "TestFiles.h"
 #include "db/DriverSetup.h"
 #include "db/Error.h"
 #include "db/TrustedCertificates.h"
@@ -10,28 +11,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 
 using db::ConnectionSettings;
 using db::ConnectionStringForm;
 
-mode_t modeOf(const QString& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
-    return st.st_mode & 07777;
-}
-
-QString configuration() {
-    QFile file(db::driverConfigurationPath());
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return QString::fromUtf8(file.readAll());
-}
-
 // The lines of section `name` in the driver's configuration.
 QString section(const QString& name) {
-    const QString all = configuration();
+    const QString all = QString::fromUtf8(readFile(db::driverConfigurationPath()));
     const qsizetype at = all.indexOf(u'[' + name + u']');
     if (at < 0)
         return QString();

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -23,12 +22,6 @@ protected:
         const QString copy = dir.filePath(QLatin1String(copyName));
         EXPECT_TRUE(QFile::copy(path(), copy));
         return db::SettingsStore(copy).load();
-    }
-
-    mode_t fileMode() const {
-        struct stat st {};
-        EXPECT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
-        return st.st_mode & 07777;
     }
 
     QTemporaryDir dir;
@@ -65,18 +58,18 @@ TEST_F(SettingsStoreTest, FileIsOwnerOnlyFromTheFirstWrite) {
     {
         db::SettingsStore store(path());
         store.setValue(SettingKey::Password, u("p"));
-        EXPECT_EQ(fileMode(), mode_t(0600));
+        EXPECT_EQ(modeOf(path()), mode_t(0600));
         store.setValue(SettingKey::Password, u("pw"));
         store.setValue(SettingKey::Server, u("old"));
     }
     ::umask(saved);
-    EXPECT_EQ(fileMode(), mode_t(0600));
+    EXPECT_EQ(modeOf(path()), mode_t(0600));
 
     ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0644), 0);
     db::SettingsStore store(path());
     EXPECT_EQ(store.value(SettingKey::Server), u("old"));
     store.setValue(SettingKey::Password, u("new"));
-    EXPECT_EQ(fileMode(), mode_t(0600));
+    EXPECT_EQ(modeOf(path()), mode_t(0600));
     EXPECT_EQ(loadFromDisk("copy.conf"), (db::ConnectionSettings{u("old"), {}, u("new"), {}}));
 }
 
@@ -113,9 +106,7 @@ TEST_F(SettingsStoreTest, WhatCannotOrMustNotBeWrittenIsReportedOnceAndLeftAsItI
         EXPECT_TRUE(reports[0].contains(c.reason)) << reports[0].toStdString();
     }
     EXPECT_TRUE(QFileInfo(link).isSymLink());
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, mode_t(0644));
+    EXPECT_EQ(modeOf(target), mode_t(0644));
 }
 
 } // namespace
