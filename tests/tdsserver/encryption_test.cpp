@@ -41,7 +41,9 @@ std::unique_ptr<tdsserver::Server> startServer(Encryption encryption) {
 }
 
 // FreeTDS's settings say in PRELOGIN: off "cannot encrypt", request "encryption off", require
-// "encryption on". What each server setting makes of them:
+// "encryption on". What each server setting makes of them, where the logins through the
+// program's own layer do not show it already (no encryption against each, and encryption
+// required against off and require, are the demo server's and the certificate checks' tests):
 struct Case {
     Encryption server;
     const char* client;
@@ -53,10 +55,6 @@ struct Case {
 const char* name(Encryption e) {
     const char* names[] = {"None", "Off", "On", "Required"};
     return names[static_cast<int>(e)];
-}
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << name(c.server) << " against " << c.client;
 }
 
 std::string caseName(const testing::TestParamInfo<Case>& info) {
@@ -104,18 +102,13 @@ TEST_P(EncryptionMatrix, LogsInOrIsTurnedAwayAndHidesWhatTlsCovers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachServerSettingAgainstEachClientSetting, EncryptionMatrix,
-                         testing::Values(Case{Encryption::None, "off", true, false, false},
-                                         Case{Encryption::None, "request", true, false, false},
-                                         Case{Encryption::None, "require", false, false, false},
-                                         Case{Encryption::Off, "off", true, false, false},
+                         testing::Values(Case{Encryption::Off, "off", true, false, false},
                                          Case{Encryption::Off, "request", true, true, false},
                                          Case{Encryption::Off, "require", true, true, true},
                                          Case{Encryption::On, "off", false, false, false},
                                          Case{Encryption::On, "request", true, true, true},
                                          Case{Encryption::On, "require", true, true, true},
-                                         Case{Encryption::Required, "off", false, false, false},
-                                         Case{Encryption::Required, "request", true, true, true},
-                                         Case{Encryption::Required, "require", true, true, true}),
+                                         Case{Encryption::Required, "request", true, true, true}),
                          caseName);
 
 // A client at the packet level, for what FreeTDS never sends. Every wait is bounded.
