@@ -6,7 +6,6 @@
 #include "db/Error.h"
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -139,8 +138,6 @@ TEST_F(ConnectionTest, SilentServerIsReportedAfterTheQueryTimeOut) {
         EXPECT_GE(took, std::chrono::milliseconds(1900));
         EXPECT_LT(took, std::chrono::seconds(8));
         EXPECT_LE(rowsRead, stallAt);
-        std::printf("stall after %d rows: reported after %.2f s, %d rows read\n", int(stallAt),
-                    std::chrono::duration<double>(took).count(), rowsRead);
     }
 }
 

@@ -34,13 +34,8 @@ class ServerTrustTest : public ServerTest {
 protected:
     static constexpr const char* kPassword = "Tallowby-Secret-4711!";
 
-    explicit ServerTrustTest(tdsserver::Config config = {})
-        : ServerTest(withPassword(std::move(config))) {}
-
-    static tdsserver::Config withPassword(tdsserver::Config config) {
-        config.password = kPassword;
-        return config;
-    }
+    explicit ServerTrustTest(tdsserver::Config config = {.password = kPassword, .log = {}})
+        : ServerTest(std::move(config)) {}
 
     void SetUp() override {
         ServerTest::SetUp();
@@ -137,7 +132,7 @@ TEST_F(ServerTrustTest, ChangedCertificateIsRefusedAndReportedWithBothFingerprin
 class UnencryptedServerTest : public ServerTrustTest {
 protected:
     UnencryptedServerTest()
-        : ServerTrustTest(tdsserver::Config{.encryption = Encryption::None, .log = {}}) {}
+        : ServerTrustTest({.encryption = Encryption::None, .password = kPassword, .log = {}}) {}
 };
 
 // A server without encryption is refused before the login, unless the user allowed it for
