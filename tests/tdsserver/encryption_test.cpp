@@ -180,19 +180,13 @@ private:
     bool connected_ = false;
 };
 
-// A PRELOGIN with a version and, unless nullopt, an ENCRYPTION value.
+// A PRELOGIN with a version (six bytes) and, unless nullopt, an ENCRYPTION value (one byte
+// after it): the option table, its end, then the data.
 std::string preLogin(std::optional<std::uint8_t> encryption) {
-    std::string table;
-    std::string data = std::string("\x0B\x00\x00\x00\x00\x00", 6);
-    const std::size_t dataStart = encryption ? 11 : 6;
-    table += std::string("\x00", 1) + static_cast<char>(0) + static_cast<char>(dataStart) +
-             static_cast<char>(0) + static_cast<char>(6);
-    if (encryption) {
-        table += std::string("\x01", 1) + static_cast<char>(0) + static_cast<char>(dataStart + 6) +
-                 static_cast<char>(0) + static_cast<char>(1);
-        data += static_cast<char>(*encryption);
-    }
-    return table + '\xFF' + data;
+    if (!encryption)
+        return std::string("\x00\x00\x06\x00\x06\xFF\x0B\x00\x00\x00\x00\x00", 12);
+    return std::string("\x00\x00\x0B\x00\x06\x01\x00\x11\x00\x01\xFF\x0B\x00\x00\x00\x00\x00", 17) +
+           static_cast<char>(*encryption);
 }
 
 // The ENCRYPTION value of the server's PRELOGIN answer; -1 when it has none.
