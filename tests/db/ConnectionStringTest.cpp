@@ -1,6 +1,7 @@
 #include "db/ConnectionString.h"
 
 #include "Printers.h"
+#include "TestFiles.h"
 #include "db/DriverSetup.h"
 #include "db/Error.h"
 #include "db/TrustedCertificates.h"
@@ -10,28 +11,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace {
 
 using db::ConnectionSettings;
 using db::ConnectionStringForm;
 
-mode_t modeOf(const QString& path) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
-    return st.st_mode & 07777;
-}
-
-QString configuration() {
-    QFile file(db::driverConfigurationPath());
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return QString::fromUtf8(file.readAll());
-}
-
 // The lines of section `name` in the driver's configuration.
 QString section(const QString& name) {
-    const QString all = configuration();
+    const QString all = QString::fromUtf8(readFile(db::driverConfigurationPath()));
     const qsizetype at = all.indexOf(u'[' + name + u']');
     if (at < 0)
         return QString();
@@ -115,11 +103,9 @@ TEST(DriverConfigurationTest, EachServerHasASectionThatRequiresAVerifiedCertific
               db::driverSection(db::parseServerAddress(u("Db1,1444")), db::Encryption::Required));
     EXPECT_NE(db::driverSection(db::parseServerAddress(u("db1")), db::Encryption::Required),
               db::driverSection(db::parseServerAddress(u("Db1,1444")), db::Encryption::Required));
-}
 
-// A certificate the user trusts is the only one the driver accepts for that server, whatever
-// name it was issued for; once it is no longer trusted, the system's authorities are back.
-TEST(DriverConfigurationTest, TrustedCertificateIsTheServersOnlyAuthority) {
+    // A certificate the user trusts is the only one the driver accepts for that server, whatever
+    // name it was issued for; once it is no longer trusted, the system's authorities are back.
     const db::ServerAddress server = db::parseServerAddress(u("pinned.test,2444"));
     const db::TrustedCertificates trusted;
     trusted.pin(server, QByteArray("\x30\x03\x02\x01\x01", 5));
@@ -165,10 +151,13 @@ TEST(TrustedCertificatesTest, PinsAreKeptPrivatelyAndNeverThroughALink) {
     EXPECT_EQ(trusted.all().size(), 1u);
 }
 
-// The printed form is OpenSSL's (ServerTrustTest compares them); it reads back, also without
-// its colons and in lower case, and a short or non-hexadecimal one reads as nothing.
+// The printed form is OpenSSL's ("openssl x509 -fingerprint -sha256" prints the same digits);
+// it reads back, also without its colons and in lower case, and a short or non-hexadecimal one
+// reads as nothing.
 TEST(TrustedCertificatesTest, FingerprintIsReadInAnySpelling) {
     const QString printed = db::sha256Fingerprint(QByteArray("certificate"));
+    EXPECT_EQ(printed, u("SHA256:03:D6:6D:D0:88:35:C1:CA:3F:12:8C:CE:AC:D1:F3:1A:C9:41:63:09:6B:"
+                         "20:F4:45:AE:84:28:5B:C0:83:2D:72"));
     const QByteArray bytes = db::parseFingerprint(printed);
     EXPECT_EQ(bytes.size(), 32);
     QString bare = printed.mid(7).toLower();

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(OdbcErrorTest, MessageHoldsEveryRecordWithoutStrayNuls) {
+TEST(OdbcErrorTest, MessageHoldsEveryRecordWithoutStrayNulsAndNamesAMissingDriver) {
     using namespace Qt::StringLiterals;
     const db::OdbcError error(
         u"connect"_s,
@@ -21,18 +21,15 @@ TEST(OdbcErrorTest, MessageHoldsEveryRecordWithoutStrayNuls) {
     ASSERT_EQ(error.records().size(), 2u);
     EXPECT_EQ(error.records()[1].sqlState, u"01000"_s);
     EXPECT_EQ(error.records()[1].text, u"Unexpected EOF from the server"_s);
-}
 
-// The driver manager's other answer for a driver it cannot find, as a DSN lookup gives it.
-TEST(OdbcErrorTest, DriverManagersDataSourceAnswerNamesTheMissingDriver) {
-    using namespace Qt::StringLiterals;
-    const db::OdbcError error(
+    // The driver manager's other answer for a driver it cannot find, as a DSN lookup gives it.
+    const db::OdbcError missing(
         u"connect"_s, {{u"IM002\0"_s, 0,
                         u"[unixODBC][Driver Manager]Data source name not found and no default "
                         "driver specified"_s}});
-    EXPECT_TRUE(error.message().startsWith(
+    EXPECT_TRUE(missing.message().startsWith(
         u"connect failed: "_s + QString::fromUtf16(db::kDriverMissing) + u"; [unixODBC]"_s))
-        << error.what();
+        << missing.what();
 }
 
 } // namespace

@@ -26,15 +26,13 @@ using ProbeOnBothBackends = OnBothBackends<ServerTest>;
 // (CommandsOnBothBackends.ProbeTellsTheTestsMessageAndVerboseAddsTheDriversReason).
 TEST_P(ProbeOnBothBackends, WorkingLoginSucceedsAndEachWrongValueFails) {
     EXPECT_TRUE(MSSQL::CanConnect(backend->login(), kShortTimeout));
-    db::ConnectionSettings wrongPassword = backend->login();
-    wrongPassword.password += u("-wrong");
-    EXPECT_FALSE(MSSQL::CanConnect(wrongPassword, kShortTimeout));
-    db::ConnectionSettings wrongUser = backend->login();
-    wrongUser.user = u("tallowby_nobody");
-    EXPECT_FALSE(MSSQL::CanConnect(wrongUser, kShortTimeout));
-    db::ConnectionSettings unknownDatabase = backend->login();
-    unknownDatabase.database = u("tallowby_no_such_db");
-    EXPECT_FALSE(MSSQL::CanConnect(unknownDatabase, kShortTimeout));
+    for (QString db::ConnectionSettings::*value :
+         {&db::ConnectionSettings::password, &db::ConnectionSettings::user,
+          &db::ConnectionSettings::database}) {
+        db::ConnectionSettings wrong = backend->login();
+        wrong.*value += u("-wrong");
+        EXPECT_FALSE(MSSQL::CanConnect(wrong, kShortTimeout)) << (wrong.*value).toStdString();
+    }
 }
 
 TALLOWBY_ON_BOTH_BACKENDS(ProbeOnBothBackends);
@@ -55,27 +53,13 @@ TEST_P(BracedValueTest, PasswordReachesTheServerWhole) {
     }
     const auto logins = server.logins();
     ASSERT_EQ(logins.size(), 2u);
-    EXPECT_EQ(logins[0].password, GetParam());
-    EXPECT_EQ(logins[1].password, GetParam());
+    for (const tdsserver::LoginRecord& login : logins)
+        EXPECT_EQ(login.password, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, BracedValueTest,
                          testing::Values("a;b", "x;Trusted_Connection=yes;Uid=sa", "{pw}", "{",
                                          "x;y}", ";", "a}b",
                                          "p\xC3\xA4ss\xE2\x9C\x93\xF0\x9F\x98\x80", " spaced "));
-
-// "};" would end a braced value early: such a login fails before anything reaches the server,
-// so no cut-down password is ever tried.
-TEST_F(ProbeTest, ValueHoldingBraceSemicolonFailsWithoutSendingAnything) {
-    db::ConnectionSettings settings = login();
-    settings.password = u("de};mo");
-    EXPECT_FALSE(MSSQL::CanConnect(settings, kShortTimeout));
-    const db::ConnectionTestResult test = db::testConnection(settings, kShortTimeout);
-    EXPECT_FALSE(test.ok);
-    EXPECT_EQ(test.message, u("Could not connect. Please check with your administrator."));
-    EXPECT_EQ(test.diagnostic,
-              u("The password contains \"};\", which the ODBC driver cannot be given."));
-    EXPECT_TRUE(server.logins().empty());
-}
 
 } // namespace

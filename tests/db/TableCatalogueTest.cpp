@@ -18,12 +18,12 @@ namespace {
 // Records what the table page would see, in order: "clear", "yield", and each entry.
 struct RecordingSink final : db::TableListSink, db::Progress {
     std::vector<std::string> events;
-    std::vector<db::TableEntry> entries;
+    int added = 0;
     void clear() override { events.push_back("clear"); }
     void serve() override { events.push_back("yield"); }
     void append(const db::TableEntry& entry) override {
         events.push_back("add " + entry.name.toStdString());
-        entries.push_back(entry);
+        ++added;
     }
 };
 
@@ -102,7 +102,7 @@ TEST_F(TableCatalogueTest, ConnectionLostWhileListingKeepsWhatWasListed) {
                 throwsWith<db::OdbcError>("Unexpected EOF from the server"));
     ASSERT_GE(sink.events.size(), 1u);
     EXPECT_EQ(sink.events[0], "clear");
-    EXPECT_LE(sink.entries.size(), 2u);
+    EXPECT_LE(sink.added, 2);
 }
 
 } // namespace

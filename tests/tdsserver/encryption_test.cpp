@@ -21,10 +21,6 @@ using Encryption = tdsserver::Config::Encryption;
 constexpr char kPassword[] = "Tr0ub4dor&3";
 constexpr char kTable[] = "LedgerOfSecrets";
 
-bool contains(const std::string& haystack, const std::string& needle) {
-    return haystack.find(needle) != std::string::npos;
-}
-
 QString connectionString(std::uint16_t port, const char* encryption) {
     return directConnectionString(port, QStringLiteral("shop"), QStringLiteral("demo"),
                                   QString::fromLatin1(kPassword), encryption);
@@ -45,7 +41,9 @@ std::unique_ptr<tdsserver::Server> startServer(Encryption encryption) {
 }
 
 // FreeTDS's settings say in PRELOGIN: off "cannot encrypt", request "encryption off", require
-// "encryption on". What each server setting makes of them:
+// "encryption on". What each server setting makes of them, where the logins through the
+// program's own layer do not show it already (no encryption against each, and encryption
+// required against off and require, are the demo server's and the certificate checks' tests):
 struct Case {
     Encryption server;
     const char* client;
@@ -57,10 +55,6 @@ struct Case {
 const char* name(Encryption e) {
     const char* names[] = {"None", "Off", "On", "Required"};
     return names[static_cast<int>(e)];
-}
-
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << name(c.server) << " against " << c.client;
 }
 
 std::string caseName(const testing::TestParamInfo<Case>& info) {
@@ -103,23 +97,18 @@ TEST_P(EncryptionMatrix, LogsInOrIsTurnedAwayAndHidesWhatTlsCovers) {
     const bool passwordVisible = holdsPassword(sent, kPassword);
     EXPECT_EQ(passwordVisible, c.logsIn && !c.loginHidden);
     if (c.logsIn) {
-        EXPECT_EQ(contains(sent, utf16le(kTable)), !c.queriesHidden);
+        EXPECT_EQ(sent.find(utf16le(kTable)) != std::string::npos, !c.queriesHidden);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(EachServerSettingAgainstEachClientSetting, EncryptionMatrix,
-                         testing::Values(Case{Encryption::None, "off", true, false, false},
-                                         Case{Encryption::None, "request", true, false, false},
-                                         Case{Encryption::None, "require", false, false, false},
-                                         Case{Encryption::Off, "off", true, false, false},
+                         testing::Values(Case{Encryption::Off, "off", true, false, false},
                                          Case{Encryption::Off, "request", true, true, false},
                                          Case{Encryption::Off, "require", true, true, true},
                                          Case{Encryption::On, "off", false, false, false},
                                          Case{Encryption::On, "request", true, true, true},
                                          Case{Encryption::On, "require", true, true, true},
-                                         Case{Encryption::Required, "off", false, false, false},
-                                         Case{Encryption::Required, "request", true, true, true},
-                                         Case{Encryption::Required, "require", true, true, true}),
+                                         Case{Encryption::Required, "request", true, true, true}),
                          caseName);
 
 // A client at the packet level, for what FreeTDS never sends. Every wait is bounded.
@@ -140,14 +129,10 @@ public:
 
     void send(std::uint8_t type, const std::string& payload) {
         const std::size_t length = payload.size() + 8;
-        std::string packet = {static_cast<char>(type),
-                              1,
-                              static_cast<char>(length >> 8),
-                              static_cast<char>(length & 0xFF),
-                              0,
-                              0,
-                              1,
-                              0};
+        std::string packet("\0\x01\0\0\0\0\x01\0", 8);
+        packet[0] = static_cast<char>(type);
+        packet[2] = static_cast<char>(length >> 8);
+        packet[3] = static_cast<char>(length & 0xFF);
         packet += payload;
         ASSERT_EQ(::send(fd_, packet.data(), packet.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(packet.size()));
@@ -157,31 +142,25 @@ public:
     // or sent nothing within the wait.
     std::optional<std::string> receive(std::chrono::milliseconds wait = std::chrono::seconds(5)) {
         std::string header;
-        if (!read(header, 8, wait))
+        if (!read(header, 8, wait) || header.size() < 8)
             return std::nullopt;
         const std::size_t length = (std::size_t{static_cast<unsigned char>(header[2])} << 8) |
                                    static_cast<unsigned char>(header[3]);
         std::string payload;
-        if (length < 8 || !read(payload, length - 8, wait))
+        if (length < 8 || !read(payload, length - 8, wait) || payload.size() < length - 8)
             return std::nullopt;
         return payload;
     }
 
     // True when the server closes the connection within the wait, whatever it sends first.
     bool closedByServer(std::chrono::milliseconds wait = std::chrono::seconds(5)) {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        char buf[4096];
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            if (::recv(fd_, buf, sizeof buf, 0) <= 0)
-                return true;
-        }
-        return false;
+        std::string ignored;
+        return !read(ignored, SIZE_MAX, wait);
     }
 
 private:
+    // Reads into `out` until it holds `size` bytes or the wait is over; false when the server
+    // closed the connection first.
     bool read(std::string& out, std::size_t size, std::chrono::milliseconds wait) {
         const auto deadline = std::chrono::steady_clock::now() + wait;
         char buf[4096];
@@ -194,26 +173,20 @@ private:
                 return false;
             out.append(buf, static_cast<std::size_t>(n));
         }
-        return out.size() == size;
+        return true;
     }
 
     int fd_;
     bool connected_ = false;
 };
 
-// A PRELOGIN with a version and, unless nullopt, an ENCRYPTION value.
+// A PRELOGIN with a version (six bytes) and, unless nullopt, an ENCRYPTION value (one byte
+// after it): the option table, its end, then the data.
 std::string preLogin(std::optional<std::uint8_t> encryption) {
-    std::string table;
-    std::string data = std::string("\x0B\x00\x00\x00\x00\x00", 6);
-    const std::size_t dataStart = encryption ? 11 : 6;
-    table += std::string("\x00", 1) + static_cast<char>(0) + static_cast<char>(dataStart) +
-             static_cast<char>(0) + static_cast<char>(6);
-    if (encryption) {
-        table += std::string("\x01", 1) + static_cast<char>(0) + static_cast<char>(dataStart + 6) +
-                 static_cast<char>(0) + static_cast<char>(1);
-        data += static_cast<char>(*encryption);
-    }
-    return table + '\xFF' + data;
+    if (!encryption)
+        return std::string("\x00\x00\x06\x00\x06\xFF\x0B\x00\x00\x00\x00\x00", 12);
+    return std::string("\x00\x00\x0B\x00\x06\x01\x00\x11\x00\x01\xFF\x0B\x00\x00\x00\x00\x00", 17) +
+           static_cast<char>(*encryption);
 }
 
 // The ENCRYPTION value of the server's PRELOGIN answer; -1 when it has none.

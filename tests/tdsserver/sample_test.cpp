@@ -4,6 +4,7 @@
 #include "RecordingRelay.h"
 #include "db/Connection.h"
 
+#include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,115 +15,25 @@
 #include <tdsserver/certificate.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using ::testing::Contains;
 
 namespace {
 
-// A temporary folder holding the sample database, built once for all tests of this file.
+// A temporary folder holding the sample database, built once for all tests of this file and
+// removed when the process ends.
 const std::filesystem::path& sampleFolder() {
+    static const QTemporaryDir dir;
     static const std::filesystem::path folder = [] {
-        const auto dir = std::filesystem::temp_directory_path() /
-                         ("tallowby-sample-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
         const std::string command = std::string(TALLOWBY_SOURCE_DIR) + "/scripts/make-demo-db '" +
-                                    dir.string() + "' > /dev/null";
-        if (std::system(command.c_str()) != 0)
+                                    dir.path().toStdString() + "' > /dev/null";
+        if (!dir.isValid() || std::system(command.c_str()) != 0)
             throw std::runtime_error("make-demo-db failed");
-        return dir;
+        return std::filesystem::path(dir.path().toStdString());
     }();
     return folder;
 }
-
-struct SampleCleanup : ::testing::Environment {
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::temp_directory_path() /
-                                        ("tallowby-sample-" + std::to_string(::getpid())),
-                                    ignored);
-    }
-};
-const auto* const cleanup = ::testing::AddGlobalTestEnvironment(new SampleCleanup);
-
-using Row = std::vector<std::optional<std::string>>;
-
-// Every row of `rows`, each value as text (nullopt for NULL).
-std::vector<Row> readAll(db::ResultSet rows) {
-    std::vector<Row> out;
-    while (rows.next()) {
-        Row row;
-        for (int c = 0; c < rows.columnCount(); ++c) {
-            const std::optional<QString> value = rows.text(c);
-            row.push_back(value ? std::optional(value->toStdString()) : std::nullopt);
-        }
-        out.push_back(std::move(row));
-    }
-    return out;
-}
-
-} // namespace
-
-// The executable as the README starts it: prints its port, serves, stops on a signal. Its
-// catalogue tells views and system tables apart from tables, and schemas apart, which the tests
-// of the table list take for granted of the test server.
-TEST(DemoServer, ServesTheFolderAndStopsCleanlyOnSignals) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        int out[2];
-        ASSERT_EQ(::pipe(out), 0);
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            const std::string data = sampleFolder().string();
-            ::execl(TALLOWBY_DEMO_SERVER, TALLOWBY_DEMO_SERVER, "--data", data.c_str(), "--port",
-                    "0", "--user", "u", "--password", "p w", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        FILE* stream = ::fdopen(out[0], "r");
-        char line[128] = {};
-        const bool gotLine = std::fgets(line, sizeof line, stream) != nullptr;
-        std::fclose(stream);
-        unsigned port = 0;
-        EXPECT_TRUE(gotLine);
-        EXPECT_EQ(std::sscanf(line, "Listening on 127.0.0.1:%u", &port), 1) << line;
-        if (port != 0) {
-            db::Connection c = db::Connection::open(
-                directConnectionString(std::uint16_t(port), QStringLiteral("demo"),
-                                       QStringLiteral("u"), QStringLiteral("p w")),
-                std::chrono::seconds(5));
-            EXPECT_EQ(readAll(c.query(QStringLiteral("SELECT * FROM [Customers]"))).size(), 10u);
-            std::vector<std::string> listed;
-            for (const Row& row : readAll(c.tables()))
-                listed.push_back(row.at(1).value_or("") + "." + row.at(2).value_or("") + ":" +
-                                 row.at(3).value_or(""));
-            for (const char* expected :
-                 {"dbo.Customers:TABLE", "sales.Customers:TABLE", "dbo.CustomerOrders:VIEW",
-                  "dbo.sqlite_sequence:SYSTEM TABLE"})
-                EXPECT_THAT(listed, Contains(expected));
-        }
-        ::kill(pid, signal);
-        int status = 0;
-        bool ended = false;
-        // Bounded wait: a server that ignores the signal fails the test instead of hanging it.
-        for (int i = 0; i < 100 && !ended; ++i) {
-            ended = ::waitpid(pid, &status, WNOHANG) == pid;
-            if (!ended)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (!ended) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            ADD_FAILURE() << "the server did not stop on signal " << signal;
-        }
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
-}
-
-namespace {
 
 // The demo server started with `args` after --data and --port 0; its port is 0 when it did not
 // report one. stop() ends it, at the latest by SIGKILL.
@@ -156,20 +67,64 @@ struct DemoProcess {
             std::sscanf(line, "Listening on 127.0.0.1:%u", &port);
         std::fclose(stream);
     }
-    ~DemoProcess() {
+    ~DemoProcess() { stop(SIGTERM); }
+
+    // Sends `signal` and waits a bounded time; the exit status, or nullopt when the server had
+    // to be killed because it did not end.
+    std::optional<int> stop(int signal) {
         if (pid <= 0)
-            return;
-        ::kill(pid, SIGTERM);
+            return std::nullopt;
+        const pid_t child = std::exchange(pid, -1);
+        ::kill(child, signal);
         int status = 0;
         for (int i = 0; i < 100; ++i) {
-            if (::waitpid(pid, &status, WNOHANG) == pid)
-                return;
+            if (::waitpid(child, &status, WNOHANG) == child)
+                return status;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &status, 0);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        return std::nullopt;
     }
 };
+
+} // namespace
+
+// The executable as the README starts it: prints its port, serves, stops on a signal. Its
+// catalogue tells views and system tables apart from tables, and schemas apart, which the tests
+// of the table list take for granted of the test server.
+TEST(DemoServer, ServesTheFolderAndStopsCleanlyOnSignals) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        DemoProcess server({"--user", "u", "--password", "p w"});
+        ASSERT_NE(server.port, 0u);
+        db::Connection c = db::Connection::open(
+            directConnectionString(std::uint16_t(server.port), QStringLiteral("demo"),
+                                   QStringLiteral("u"), QStringLiteral("p w")),
+            std::chrono::seconds(5));
+        int customers = 0; // each value read, as an export reads them
+        for (db::ResultSet rows = c.query(QStringLiteral("SELECT * FROM [Customers]")); rows.next();
+             ++customers)
+            for (int i = 0; i < rows.columnCount(); ++i)
+                (void)rows.text(i);
+        EXPECT_EQ(customers, 10);
+        std::vector<std::string> listed; // as schema.name:type
+        for (db::ResultSet rows = c.tables(); rows.next();) {
+            std::string entry;
+            for (const int i : {1, 2, 3})
+                entry += rows.text(i).value_or(QString()).toStdString() + (i == 1 ? "." : ":");
+            listed.push_back(entry.substr(0, entry.size() - 1));
+        }
+        for (const char* expected : {"dbo.Customers:TABLE", "sales.Customers:TABLE",
+                                     "dbo.CustomerOrders:VIEW", "dbo.sqlite_sequence:SYSTEM TABLE"})
+            EXPECT_THAT(listed, Contains(expected));
+        const std::optional<int> status = server.stop(signal);
+        ASSERT_TRUE(status.has_value()) << "the server did not stop on signal " << signal;
+        EXPECT_TRUE(WIFEXITED(*status));
+        EXPECT_EQ(WEXITSTATUS(*status), 0);
+    }
+}
+
+namespace {
 
 QString demoLogin(std::uint16_t port, const char* encryption) {
     return directConnectionString(port, QStringLiteral("demo"), QStringLiteral("demo"),
