@@ -268,40 +268,39 @@ std::size_t TextEditor::size() const {
 }
 
 void TextEditor::clear() {
+    emptyFor(0);
+}
+
+void TextEditor::emptyFor(std::size_t bytes) {
     check_.reset();
     stepTimer_.stop();
     markMessage_.clear();
     // A small text after a large one gets its highlighting back.
-    const bool styled = kind_ == Kind::Xml && (!filling_ || expectedSize_ <= kHighlightLimit);
-    const bool large = filling_ && expectedSize_ > kLargeTextLimit;
-    if (styled_ != styled || large_ != large) {
-        useDocument(styled, large);
+    const LoadedDocument::Layout layout = layoutFor(kind_, bytes);
+    if (styled_ != layout.styled || large_ != layout.large) {
+        useDocument(layout.styled, layout.large);
     } else {
         const bool readOnly = isReadOnly();
         SendScintilla(SCI_SETREADONLY, 0ul);
         SendScintilla(SCI_CLEARALL);
         SendScintilla(SCI_SETREADONLY, readOnly ? 1ul : 0ul);
     }
-    if (filling_ && expectedSize_ > 0)
+    if (bytes > 0)
         // With room for exactly the text, one of the last insertions still found it full and
         // moved the whole text to a larger block (200 MB more at the peak of a million rows);
         // a megabyte to spare keeps it in place.
-        send(SCI_ALLOCATE, expectedSize_ + (1u << 20));
+        send(SCI_ALLOCATE, bytes + (1u << 20));
     Q_EMIT contentChanged();
 }
 
 void TextEditor::setBytes(std::string_view utf8) {
-    // Read-only and without undo history meanwhile; clear() makes the room and picks the
-    // document for the size to come.
+    // Read-only and without undo history meanwhile.
     const bool readOnly = isReadOnly();
     filling_ = true;
-    expectedSize_ = utf8.size();
     delayTimer_.stop();
-    stepTimer_.stop();
-    check_.reset();
     setReadOnly(true);
     SendScintilla(SCI_SETUNDOCOLLECTION, 0ul);
-    clear();
+    emptyFor(utf8.size());
     if (!utf8.empty()) {
         SendScintilla(SCI_SETREADONLY, 0ul);
         send(SCI_APPENDTEXT, utf8.size(), reinterpret_cast<Position>(utf8.data()));
@@ -309,7 +308,6 @@ void TextEditor::setBytes(std::string_view utf8) {
     }
     Q_EMIT contentChanged();
     filling_ = false;
-    expectedSize_ = 0;
     SendScintilla(SCI_EMPTYUNDOBUFFER);
     SendScintilla(SCI_SETUNDOCOLLECTION, 1ul);
     SendScintilla(SCI_SETSAVEPOINT);

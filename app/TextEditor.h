@@ -121,6 +121,8 @@ private:
     Position send(unsigned int message, std::uintptr_t wParam = 0, Position lParam = 0) const;
     void useDocument(bool styled, bool large);
     void putDocument(Position document, bool styled, bool large);
+    // Empties the text in the layout for `bytes` to come, with room made for them.
+    void emptyFor(std::size_t bytes);
     void textPutInPlace();
     void applyColours();
     void userChanged();
@@ -135,7 +137,6 @@ private:
     bool styled_ = true;
     bool large_ = false;
     bool filling_ = false;
-    std::size_t expectedSize_ = 0; // while setBytes fills: the size of its text
     QTimer delayTimer_;
     QTimer stepTimer_;
     std::unique_ptr<XmlCheck> check_;
